@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages trimlet needs to build and test, plus
+# any extra package names given as arguments. Only missing packages are
+# installed; apt-get update runs only when something is missing.
+set -euo pipefail
+
+base=(g++ cmake make pkg-config libstb-dev libgtest-dev libpng-dev libjpeg-dev)
+missing=()
+for pkg in "${base[@]}" "$@"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || { echo "deps.sh: need root (or sudo) to install: ${missing[*]}" >&2; exit 1; }
+  sudo=(sudo)
+fi
+echo "deps.sh: installing ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"

@@ -1,0 +1,544 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// One unit holds the whole library: the error text, decoding and encoding
+// (through stb_image and stb_image_write, compiled in privately), the crop
+// pipeline every crop function follows, and the four crop rules.
+//
+// Conventions inside this unit:
+//   - Functions that can fail return 0 on failure and nonzero on success.
+//   - Every failure path calls set_err exactly once, frees what it holds and
+//     returns 0. Messages are lower case with no full stop; a crop rule's own
+//     messages start with its short name ("rect: ", "aspect: ", ...).
+//   - All memory comes from malloc/free and none survives a call.
+
+#include "trimlet.h"
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STBI_WRITE_NO_STDIO
+#include <stb_image_write.h>
+
+// ---------------------------------------------------------------------------
+// Error text
+
+// The one piece of mutable state: zero-filled at load (so it reads as ""),
+// never freed and never moved.
+static char s_err[512];
+
+// Formats a message into s_err. The text is formatted into a local buffer
+// first, because an argument may point into s_err itself (a host can pass
+// trimlet_last_error() back as a path). The terminating NUL is written here
+// too, so a C runtime whose vsnprintf does not terminate on truncation still
+// leaves at most 511 characters and a NUL.
+static const char *set_err(const char *fmt, ...)
+#if defined(__GNUC__) || defined(__clang__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+static const char *set_err(const char *fmt, ...) {
+    char buf[sizeof s_err];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    if (n < 0) {
+        buf[0] = '\0';
+    }
+    buf[sizeof buf - 1] = '\0';
+    memcpy(s_err, buf, sizeof s_err);
+    return s_err;
+}
+
+static void clear_err(void) { s_err[0] = '\0'; }
+
+extern "C" TRIMLET_API int trimlet_init(void) {
+    clear_err();
+    return 1;
+}
+
+extern "C" TRIMLET_API void trimlet_cleanup(void) { clear_err(); }
+
+extern "C" TRIMLET_API const char *trimlet_last_error(void) { return s_err; }
+
+// ---------------------------------------------------------------------------
+// Images
+
+// A decoded or cropped picture: w x h pixels of 8-bit RGBA, rows top to
+// bottom with no padding. Whoever holds the record owns px (free()).
+struct Image {
+    int w;
+    int h;
+    unsigned char *px;
+};
+
+// The largest width or height accepted from a decoded file.
+static const int MAX_SIDE = 32768;
+
+// Decodes path into *img as RGBA. On failure *img is {0, 0, NULL} and the
+// message is set.
+static int load_image(const char *path, Image *img) {
+    img->w = 0;
+    img->h = 0;
+    img->px = NULL;
+    int w = 0, h = 0, channels = 0;
+    unsigned char *px = stbi_load(path, &w, &h, &channels, 4);
+    if (px == NULL) {
+        const char *why = stbi_failure_reason();
+        set_err("cannot decode '%s': %s", path, why ? why : "unknown error");
+        return 0;
+    }
+    if (w > MAX_SIDE || h > MAX_SIDE) {
+        free(px);
+        set_err("image too large: %dx%d", w, h);
+        return 0;
+    }
+    img->w = w;
+    img->h = h;
+    img->px = px;
+    return 1;
+}
+
+// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
+// pixels wide. The caller guarantees the rectangle lies inside the source and
+// is at least 1x1. On allocation failure px is NULL and the message is set.
+static Image sub_image(int src_w, const unsigned char *src, int x, int y,
+                       int w, int h) {
+    Image out = {w, h, NULL};
+    size_t row_bytes = (size_t)w * 4;
+    out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
+    if (out.px == NULL) {
+        set_err("out of memory for %dx%d crop", w, h);
+        return out;
+    }
+    for (int r = 0; r < h; ++r) {
+        size_t from = ((size_t)(y + r) * (size_t)src_w + (size_t)x) * 4;
+        memcpy(out.px + (size_t)r * row_bytes, src + from, row_bytes);
+    }
+    return out;
+}
+
+// ASCII-only case-insensitive equality, independent of the C locale.
+static int ext_equals(const char *a, const char *b) {
+    for (;; ++a, ++b) {
+        unsigned char ca = (unsigned char)*a, cb = (unsigned char)*b;
+        if (ca >= 'A' && ca <= 'Z') ca = (unsigned char)(ca - 'A' + 'a');
+        if (cb >= 'A' && cb <= 'Z') cb = (unsigned char)(cb - 'A' + 'a');
+        if (ca != cb) return 0;
+        if (ca == '\0') return 1;
+    }
+}
+
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA };
+
+// Chooses the encoder from the text after the last dot of the whole path.
+static OutputFormat format_for_path(const char *path) {
+    const char *dot = strrchr(path, '.');
+    if (dot == NULL) return FORMAT_PNG;
+    const char *ext = dot + 1;
+    if (ext_equals(ext, "jpg") || ext_equals(ext, "jpeg")) return FORMAT_JPEG;
+    if (ext_equals(ext, "bmp")) return FORMAT_BMP;
+    if (ext_equals(ext, "tga")) return FORMAT_TGA;
+    return FORMAT_PNG;
+}
+
+// Destination of the encoder's bytes. The file is opened only when the first
+// bytes arrive, so an encoder that fails before producing anything leaves an
+// existing file alone. Short writes are remembered and reported at the end,
+// because stb_image_write's own file writers ignore them.
+struct FileSink {
+    const char *path;
+    FILE *f;
+    int failed;
+};
+
+static void sink_write(void *context, void *data, int size) {
+    FileSink *sink = (FileSink *)context;
+    if (sink->failed || size <= 0) return;
+    if (sink->f == NULL) {
+        sink->f = fopen(sink->path, "wb");
+        if (sink->f == NULL) {
+            sink->failed = 1;
+            return;
+        }
+    }
+    if (fwrite(data, 1, (size_t)size, sink->f) != (size_t)size) {
+        sink->failed = 1;
+    }
+}
+
+// Closes the sink and folds every write failure into the encoder's result.
+static int sink_finish(FileSink *sink, int encoded) {
+    if (encoded && !sink->failed && sink->f == NULL) {
+        // An encoder that succeeded without producing a byte still owes the
+        // caller a file; create it empty.
+        sink->f = fopen(sink->path, "wb");
+        if (sink->f == NULL) sink->failed = 1;
+    }
+    if (sink->f != NULL && fclose(sink->f) != 0) sink->failed = 1;
+    sink->f = NULL;
+    return sink->failed ? 0 : encoded;
+}
+
+// Composites RGBA over opaque white into a new w x h x 3 block, rounding to
+// nearest. Returns NULL when the block cannot be allocated.
+static unsigned char *flatten_on_white(const Image *img) {
+    size_t n = (size_t)img->w * (size_t)img->h;
+    unsigned char *rgb = (unsigned char *)malloc(n * 3);
+    if (rgb == NULL) return NULL;
+    const unsigned char *s = img->px;
+    unsigned char *d = rgb;
+    for (size_t i = 0; i < n; ++i, s += 4, d += 3) {
+        unsigned a = s[3];
+        unsigned white = 255u * (255u - a) + 127u;
+        d[0] = (unsigned char)((s[0] * a + white) / 255u);
+        d[1] = (unsigned char)((s[1] * a + white) / 255u);
+        d[2] = (unsigned char)((s[2] * a + white) / 255u);
+    }
+    return rgb;
+}
+
+// Encodes img into path in the format its extension selects. img is neither
+// changed nor freed.
+static int save_image(const char *path, const Image *img) {
+    FileSink sink = {path, NULL, 0};
+    OutputFormat fmt = format_for_path(path);
+    int ok;
+    if (fmt == FORMAT_JPEG || fmt == FORMAT_BMP) {
+        unsigned char *rgb = flatten_on_white(img);
+        if (rgb == NULL) {
+            set_err("out of memory");
+            return 0;
+        }
+        if (fmt == FORMAT_BMP) {
+            ok = stbi_write_bmp_to_func(sink_write, &sink, img->w, img->h, 3,
+                                        rgb);
+        } else {
+            ok = stbi_write_jpg_to_func(sink_write, &sink, img->w, img->h, 3,
+                                        rgb, 90);
+        }
+        free(rgb);
+    } else if (fmt == FORMAT_TGA) {
+        ok = stbi_write_tga_to_func(sink_write, &sink, img->w, img->h, 4,
+                                    img->px);
+    } else {
+        ok = stbi_write_png_to_func(sink_write, &sink, img->w, img->h, 4,
+                                    img->px, 0);
+    }
+    ok = sink_finish(&sink, ok);
+    if (!ok) {
+        set_err("cannot encode '%s' (check the extension)", path);
+        return 0;
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Crop pipeline
+//
+// Every crop function runs: NULL-path check, load_image, its own parameter
+// check and rectangle (begin_crop / its rule), then finish_crop: copy the
+// rectangle, free the source, encode, free the copy, clear the error text.
+
+// A crop rectangle inside the source image, at least 1x1.
+struct Rect {
+    int x, y, w, h;
+};
+
+// Steps shared by the start of every crop: reject NULL paths, then decode.
+static int begin_crop(const char *rule, const char *in, const char *out,
+                      Image *src) {
+    src->w = 0;
+    src->h = 0;
+    src->px = NULL;
+    if (in == NULL || out == NULL) {
+        set_err("%s: NULL input/output", rule);
+        return 0;
+    }
+    return load_image(in, src);
+}
+
+// Releases the source after a rule refused it (its message is already set).
+static int abandon_crop(Image *src) {
+    free(src->px);
+    src->px = NULL;
+    return 0;
+}
+
+// Copies r out of src, frees src, writes the copy to out and frees it. On
+// success the error text is cleared and the encoder's result returned.
+static int finish_crop(Image *src, Rect r, const char *out) {
+    Image crop = sub_image(src->w, src->px, r.x, r.y, r.w, r.h);
+    free(src->px);
+    src->px = NULL;
+    if (crop.px == NULL) return 0;
+    int ok = save_image(out, &crop);
+    free(crop.px);
+    if (!ok) return 0;
+    clear_err();
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Rule: explicit rectangle
+
+// Clips [x, x+w) x [y, y+h) to the image. Sums are formed in 64 bits so no
+// int the host passes can overflow them.
+static int rect_region(const Image *img, int x, int y, int w, int h, Rect *r) {
+    if (w <= 0 || h <= 0) {
+        set_err("rect: width/height must be > 0 (got %dx%d)", w, h);
+        return 0;
+    }
+    int64_t left = x < 0 ? 0 : x;
+    int64_t top = y < 0 ? 0 : y;
+    if (left > img->w) left = img->w;
+    if (top > img->h) top = img->h;
+    int64_t right = (int64_t)x + w;
+    int64_t bottom = (int64_t)y + h;
+    if (right > img->w) right = img->w;
+    if (bottom > img->h) bottom = img->h;
+    if (right <= left || bottom <= top) {
+        set_err("rect: %d,%d %dx%d does not overlap the %dx%d image", x, y, w,
+                h, img->w, img->h);
+        return 0;
+    }
+    r->x = (int)left;
+    r->y = (int)top;
+    r->w = (int)(right - left);
+    r->h = (int)(bottom - top);
+    return 1;
+}
+
+extern "C" TRIMLET_API int trimlet_rect(const char *input_path,
+                                        const char *output_path, int x, int y,
+                                        int w, int h) {
+    Image src;
+    if (!begin_crop("rect", input_path, output_path, &src)) return 0;
+    Rect r;
+    if (!rect_region(&src, x, y, w, h, &r)) return abandon_crop(&src);
+    return finish_crop(&src, r, output_path);
+}
+
+// ---------------------------------------------------------------------------
+// Rule: centred aspect ratio
+
+// Width and height parts of the supported ratios: 1:1, 4:3, 16:9, 3:2, 9:16.
+static const int ASPECT_NUM[5] = {1, 4, 16, 3, 9};
+static const int ASPECT_DEN[5] = {1, 3, 9, 2, 16};
+
+// The largest centred region of ratio ASPECT_NUM[i]:ASPECT_DEN[i]. With sides
+// of at most 32768 and ratio parts of at most 16, every product fits easily
+// in 32 bits.
+static int aspect_region(const Image *img, int index, Rect *r) {
+    if ((unsigned)index > 4u) {
+        set_err("aspect: ratio %d out of range 0..4", index);
+        return 0;
+    }
+    int W = img->w, H = img->h;
+    if (W < 1 || H < 1) {
+        set_err("aspect: image has no pixels (%dx%d)", W, H);
+        return 0;
+    }
+    int n = ASPECT_NUM[index], d = ASPECT_DEN[index];
+    int cw, ch;
+    if (W * d > H * n) {
+        cw = (H * n + d / 2) / d;  // wider than the ratio: cut the sides
+        ch = H;
+    } else {
+        cw = W;  // taller than or equal to the ratio: cut top and bottom
+        ch = (W * d + n / 2) / n;
+    }
+    if (cw < 1) cw = 1;
+    if (cw > W) cw = W;
+    if (ch < 1) ch = 1;
+    if (ch > H) ch = H;
+    r->x = (W - cw) / 2;
+    r->y = (H - ch) / 2;
+    r->w = cw;
+    r->h = ch;
+    return 1;
+}
+
+extern "C" TRIMLET_API int trimlet_aspect(const char *input_path,
+                                          const char *output_path,
+                                          int ratio_index) {
+    Image src;
+    if (!begin_crop("aspect", input_path, output_path, &src)) return 0;
+    Rect r;
+    if (!aspect_region(&src, ratio_index, &r)) return abandon_crop(&src);
+    return finish_crop(&src, r, output_path);
+}
+
+// ---------------------------------------------------------------------------
+// Rule: automatic border trim
+//
+// A pixel is content when any channel differs from the same channel of its
+// quadrant's corner pixel by more than the threshold. The result is the
+// bounding box of all content pixels. Each row is split at the vertical
+// quadrant boundary, so the reference is fixed within each half and no pixel
+// needs a quadrant test. A pixel equal to its reference as a whole 32-bit
+// word is background without looking at its channels.
+
+static inline uint32_t load_px(const unsigned char *p) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+static inline int channel_differs(int a, int b, int t) {
+    int d = a - b;
+    return d > t || -d > t;
+}
+
+static inline int is_content(const unsigned char *p, const unsigned char *ref,
+                             int t) {
+    return channel_differs(p[0], ref[0], t) ||
+           channel_differs(p[1], ref[1], t) ||
+           channel_differs(p[2], ref[2], t) ||
+           channel_differs(p[3], ref[3], t);
+}
+
+// First content pixel in columns [from, to) of row, or -1.
+static int first_content(const unsigned char *row, int from, int to,
+                         const unsigned char *ref, int t) {
+    uint32_t same = load_px(ref);
+    for (int x = from; x < to; ++x) {
+        const unsigned char *p = row + (size_t)x * 4;
+        if (load_px(p) != same && is_content(p, ref, t)) return x;
+    }
+    return -1;
+}
+
+// Last content pixel in columns [from, to) of row, or -1.
+static int last_content(const unsigned char *row, int from, int to,
+                        const unsigned char *ref, int t) {
+    uint32_t same = load_px(ref);
+    for (int x = to - 1; x >= from; --x) {
+        const unsigned char *p = row + (size_t)x * 4;
+        if (load_px(p) != same && is_content(p, ref, t)) return x;
+    }
+    return -1;
+}
+
+// Bounding box of the content pixels. Each row is searched from the left for
+// its first content pixel and from the right for its last one, stopping where
+// the box found so far already reaches: the pixels skipped that way could not
+// change the box, so the result equals that of a full scan.
+static int auto_region(const Image *img, int tolerance, Rect *r) {
+    int t = tolerance < 0 ? 0 : tolerance > 100 ? 100 : tolerance;
+    int T = t * 255 / 100;
+    int W = img->w, H = img->h;
+    int min_x = W, max_x = -1, min_y = H, max_y = -1;
+    // A difference can never exceed 255, so at T 255 nothing is content.
+    if (W >= 1 && H >= 1 && T < 255) {
+        size_t stride = (size_t)W * 4;
+        int half_w = W / 2, half_h = H / 2;
+        const unsigned char *px = img->px;
+        const unsigned char *tl = px;
+        const unsigned char *tr = px + (size_t)(W - 1) * 4;
+        const unsigned char *bl = px + (size_t)(H - 1) * stride;
+        const unsigned char *br = bl + (size_t)(W - 1) * 4;
+        for (int y = 0; y < H; ++y) {
+            const unsigned char *row = px + (size_t)y * stride;
+            const unsigned char *ref_l = y < half_h ? tl : bl;
+            const unsigned char *ref_r = y < half_h ? tr : br;
+            // First content pixel of the row, left half then right half.
+            int first = first_content(row, 0, half_w, ref_l, T);
+            if (first < 0) first = first_content(row, half_w, W, ref_r, T);
+            if (first < 0) continue;
+            if (min_y == H) min_y = y;
+            max_y = y;
+            if (first < min_x) min_x = first;
+            if (first > max_x) max_x = first;
+            // Last content pixel beyond what the box already covers.
+            int from = max_x + 1;
+            if (from < W) {
+                int last = last_content(row, from > half_w ? from : half_w, W,
+                                        ref_r, T);
+                if (last < 0 && from < half_w) {
+                    last = last_content(row, from, half_w, ref_l, T);
+                }
+                if (last > max_x) max_x = last;
+            }
+        }
+    }
+    if (max_x < 0) {
+        set_err("auto: image is uniform (nothing to crop to, tolerance %d)", t);
+        return 0;
+    }
+    r->x = min_x;
+    r->y = min_y;
+    r->w = max_x - min_x + 1;
+    r->h = max_y - min_y + 1;
+    return 1;
+}
+
+extern "C" TRIMLET_API int trimlet_auto(const char *input_path,
+                                        const char *output_path,
+                                        int tolerance_percent) {
+    Image src;
+    if (!begin_crop("auto", input_path, output_path, &src)) return 0;
+    Rect r;
+    if (!auto_region(&src, tolerance_percent, &r)) return abandon_crop(&src);
+    return finish_crop(&src, r, output_path);
+}
+
+// ---------------------------------------------------------------------------
+// Rule: percentage edges
+
+static int edges_region(const Image *img, int top, int right, int bottom,
+                        int left, Rect *r) {
+    if (top < 0 || right < 0 || bottom < 0 || left < 0) {
+        set_err("edges: negative percentage (t=%d r=%d b=%d l=%d)", top, right,
+                bottom, left);
+        return 0;
+    }
+    if (top > 49 || right > 49 || bottom > 49 || left > 49) {
+        set_err("edges: percentage must be 0..49 (t=%d r=%d b=%d l=%d)", top,
+                right, bottom, left);
+        return 0;
+    }
+    int W = img->w, H = img->h;
+    // At most 49 * 32768, far inside 32 bits.
+    int x0 = left * W / 100;
+    int x1 = W - right * W / 100;
+    if (x0 >= x1) {
+        set_err("edges: left+right=%d%% leaves no columns (%d px wide)",
+                left + right, W);
+        return 0;
+    }
+    int y0 = top * H / 100;
+    int y1 = H - bottom * H / 100;
+    if (y0 >= y1) {
+        set_err("edges: top+bottom=%d%% leaves no rows (%d px tall)",
+                top + bottom, H);
+        return 0;
+    }
+    r->x = x0;
+    r->y = y0;
+    r->w = x1 - x0;
+    r->h = y1 - y0;
+    return 1;
+}
+
+extern "C" TRIMLET_API int trimlet_edges(const char *input_path,
+                                         const char *output_path, int top,
+                                         int right, int bottom, int left) {
+    Image src;
+    if (!begin_crop("edges", input_path, output_path, &src)) return 0;
+    Rect r;
+    if (!edges_region(&src, top, right, bottom, left, &r)) {
+        return abandon_crop(&src);
+    }
+    return finish_crop(&src, r, output_path);
+}

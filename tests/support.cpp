@@ -1,0 +1,340 @@
+#include "support.h"
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace tt {
+
+Pixels solid(int w, int h, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+    Pixels p;
+    p.w = w;
+    p.h = h;
+    p.rgba.resize(size_t(w) * h * 4);
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        p.rgba[i] = r;
+        p.rgba[i + 1] = g;
+        p.rgba[i + 2] = b;
+        p.rgba[i + 3] = a;
+    }
+    return p;
+}
+
+Pixels gradient(int w, int h) {
+    Pixels p = solid(w, h, 0, 0, 0, 0);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            uint8_t *q = p.at(x, y);
+            q[0] = uint8_t(x & 255);
+            q[1] = uint8_t(y & 255);
+            q[2] = uint8_t(((x >> 8) * 16 + (y >> 8)) & 255);
+            q[3] = uint8_t(255 - ((x + y) & 127));
+        }
+    }
+    return p;
+}
+
+Pixels crop(const Pixels &p, int x, int y, int w, int h) {
+    Pixels c = solid(w, h, 0, 0, 0, 0);
+    for (int r = 0; r < h; ++r) {
+        std::memcpy(c.at(0, r), p.at(x, y + r), size_t(w) * 4);
+    }
+    return c;
+}
+
+Pixels flatten(const Pixels &p) {
+    Pixels f = p;
+    for (size_t i = 0; i < f.rgba.size(); i += 4) {
+        unsigned a = f.rgba[i + 3];
+        for (int c = 0; c < 3; ++c) {
+            f.rgba[i + c] = uint8_t((f.rgba[i + c] * a + 255 * (255 - a) + 127) / 255);
+        }
+        f.rgba[i + 3] = 255;
+    }
+    return f;
+}
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_TRUE(f.good()) << "cannot write " << path;
+}
+
+std::vector<uint8_t> read_file(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+bool file_exists(const std::string &path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+static void put16(std::vector<uint8_t> &v, unsigned x) {
+    v.push_back(uint8_t(x));
+    v.push_back(uint8_t(x >> 8));
+}
+static void put32(std::vector<uint8_t> &v, uint32_t x) {
+    put16(v, x & 0xffff);
+    put16(v, x >> 16);
+}
+
+void write_png(const std::string &path, const Pixels &p) {
+    png_image img;
+    std::memset(&img, 0, sizeof img);
+    img.version = PNG_IMAGE_VERSION;
+    img.width = png_uint_32(p.w);
+    img.height = png_uint_32(p.h);
+    img.format = PNG_FORMAT_RGBA;
+    ASSERT_TRUE(png_image_write_to_file(&img, path.c_str(), 0, p.rgba.data(), 0, nullptr))
+        << "libpng cannot write " << path << ": " << img.message;
+}
+
+void write_bmp24(const std::string &path, const Pixels &p) {
+    int row = (p.w * 3 + 3) & ~3;
+    std::vector<uint8_t> v = {'B', 'M'};
+    put32(v, uint32_t(54 + row * p.h));
+    put32(v, 0);
+    put32(v, 54);
+    put32(v, 40);
+    put32(v, uint32_t(p.w));
+    put32(v, uint32_t(p.h));
+    put16(v, 1);
+    put16(v, 24);
+    put32(v, 0);
+    put32(v, uint32_t(row * p.h));
+    put32(v, 2835);
+    put32(v, 2835);
+    put32(v, 0);
+    put32(v, 0);
+    for (int y = p.h - 1; y >= 0; --y) {
+        for (int x = 0; x < p.w; ++x) {
+            const uint8_t *q = p.at(x, y);
+            v.push_back(q[2]);
+            v.push_back(q[1]);
+            v.push_back(q[0]);
+        }
+        for (int pad = p.w * 3; pad < row; ++pad) v.push_back(0);
+    }
+    write_file(path, v);
+}
+
+void write_ppm(const std::string &path, const Pixels &p) {
+    std::string head = "P6\n" + std::to_string(p.w) + " " + std::to_string(p.h) + "\n255\n";
+    std::vector<uint8_t> v(head.begin(), head.end());
+    for (int y = 0; y < p.h; ++y) {
+        for (int x = 0; x < p.w; ++x) {
+            const uint8_t *q = p.at(x, y);
+            v.insert(v.end(), q, q + 3);
+        }
+    }
+    write_file(path, v);
+}
+
+Pixels read_png(const std::string &path) {
+    Pixels p;
+    png_image img;
+    std::memset(&img, 0, sizeof img);
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str())) {
+        ADD_FAILURE() << "libpng cannot read " << path << ": " << img.message;
+        return p;
+    }
+    img.format = PNG_FORMAT_RGBA;
+    p.w = int(img.width);
+    p.h = int(img.height);
+    p.rgba.resize(PNG_IMAGE_SIZE(img));
+    if (!png_image_finish_read(&img, nullptr, p.rgba.data(), 0, nullptr)) {
+        ADD_FAILURE() << "libpng cannot decode " << path << ": " << img.message;
+        png_image_free(&img);
+        return Pixels();
+    }
+    return p;
+}
+
+Pixels read_jpeg(const std::string &path) {
+    Pixels p;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        ADD_FAILURE() << "cannot open " << path;
+        return p;
+    }
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, f);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    p = solid(int(cinfo.output_width), int(cinfo.output_height), 0, 0, 0, 255);
+    std::vector<uint8_t> line(size_t(p.w) * 3);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        int y = int(cinfo.output_scanline);
+        JSAMPROW rows[1] = {line.data()};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+        for (int x = 0; x < p.w; ++x) std::memcpy(p.at(x, y), &line[size_t(x) * 3], 3);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(f);
+    return p;
+}
+
+static uint32_t get16(const std::vector<uint8_t> &v, size_t o) { return v[o] | (v[o + 1] << 8); }
+static uint32_t get32(const std::vector<uint8_t> &v, size_t o) { return get16(v, o) | (get16(v, o + 2) << 16); }
+
+Pixels read_bmp(const std::string &path) {
+    std::vector<uint8_t> v = read_file(path);
+    if (v.size() < 54 || v[0] != 'B' || v[1] != 'M' || get16(v, 28) != 24) {
+        ADD_FAILURE() << path << " is not a 24-bit BMP";
+        return Pixels();
+    }
+    int w = int(get32(v, 18));
+    int32_t h = int32_t(get32(v, 22));
+    bool top_down = h < 0;
+    if (top_down) h = -h;
+    size_t off = get32(v, 10);
+    size_t row = (size_t(w) * 3 + 3) & ~size_t(3);
+    if (v.size() < off + row * size_t(h)) {
+        ADD_FAILURE() << path << " is truncated";
+        return Pixels();
+    }
+    Pixels p = solid(w, h, 0, 0, 0, 255);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *src = &v[off + row * size_t(top_down ? y : h - 1 - y)];
+        for (int x = 0; x < w; ++x) {
+            uint8_t *q = p.at(x, y);
+            q[0] = src[x * 3 + 2];
+            q[1] = src[x * 3 + 1];
+            q[2] = src[x * 3];
+        }
+    }
+    return p;
+}
+
+Pixels read_tga(const std::string &path) {
+    std::vector<uint8_t> v = read_file(path);
+    if (v.size() < 18 || v[1] != 0 || (v[2] != 2 && v[2] != 10) || v[16] != 32) {
+        ADD_FAILURE() << path << " is not a 32-bit true-colour TGA";
+        return Pixels();
+    }
+    int w = int(get16(v, 12)), h = int(get16(v, 14));
+    bool top_down = (v[17] & 0x20) != 0;
+    bool rle = v[2] == 10;
+    size_t pos = 18 + v[0];
+    std::vector<uint8_t> seq;  // BGRA in file order
+    seq.reserve(size_t(w) * h * 4);
+    while (seq.size() < size_t(w) * h * 4) {
+        if (!rle) {
+            if (pos + 4 > v.size()) break;
+            seq.insert(seq.end(), &v[pos], &v[pos] + 4);
+            pos += 4;
+            continue;
+        }
+        if (pos >= v.size()) break;
+        uint8_t head = v[pos++];
+        int count = (head & 0x7f) + 1;
+        if (head & 0x80) {
+            if (pos + 4 > v.size()) break;
+            for (int i = 0; i < count; ++i) seq.insert(seq.end(), &v[pos], &v[pos] + 4);
+            pos += 4;
+        } else {
+            if (pos + size_t(count) * 4 > v.size()) break;
+            seq.insert(seq.end(), &v[pos], &v[pos] + size_t(count) * 4);
+            pos += size_t(count) * 4;
+        }
+    }
+    if (seq.size() < size_t(w) * h * 4) {
+        ADD_FAILURE() << path << " is truncated";
+        return Pixels();
+    }
+    Pixels p = solid(w, h, 0, 0, 0, 0);
+    for (int i = 0; i < w * h; ++i) {
+        int x = i % w, y = i / w;
+        uint8_t *q = p.at(x, top_down ? y : h - 1 - y);
+        const uint8_t *s = &seq[size_t(i) * 4];
+        q[0] = s[2];
+        q[1] = s[1];
+        q[2] = s[0];
+        q[3] = s[3];
+    }
+    return p;
+}
+
+std::string sniff(const std::string &path) {
+    std::vector<uint8_t> v = read_file(path);
+    if (v.size() >= 8 && std::memcmp(v.data(), "\x89PNG\r\n\x1a\n", 8) == 0) return "png";
+    if (v.size() >= 3 && v[0] == 0xff && v[1] == 0xd8 && v[2] == 0xff) return "jpeg";
+    if (v.size() >= 2 && v[0] == 'B' && v[1] == 'M') return "bmp";
+    if (v.size() >= 18 && v[1] == 0 && (v[2] == 2 || v[2] == 10)) return "tga";
+    return "";
+}
+
+Pixels read_any(const std::string &path) {
+    std::string kind = sniff(path);
+    if (kind == "png") return read_png(path);
+    if (kind == "jpeg") return read_jpeg(path);
+    if (kind == "bmp") return read_bmp(path);
+    if (kind == "tga") return read_tga(path);
+    ADD_FAILURE() << path << " is not a PNG, JPEG, BMP or TGA file";
+    return Pixels();
+}
+
+int max_diff(const Pixels &a, const Pixels &b) {
+    if (a.w != b.w || a.h != b.h || a.rgba.size() != b.rgba.size()) return 256;
+    int worst = 0;
+    for (size_t i = 0; i < a.rgba.size(); ++i) {
+        int d = std::abs(int(a.rgba[i]) - int(b.rgba[i]));
+        if (d > worst) worst = d;
+    }
+    return worst;
+}
+
+namespace {
+// Removes the scratch root when the test program exits.
+struct ScratchRoot {
+    std::string path;
+    ~ScratchRoot() {
+        if (!path.empty() && !std::getenv("TRIMLET_KEEP_SCRATCH")) {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    }
+};
+ScratchRoot g_root;
+}  // namespace
+
+std::string scratch_dir() {
+    if (g_root.path.empty()) {
+        std::random_device rd;
+        for (int attempt = 0; attempt < 100 && g_root.path.empty(); ++attempt) {
+            fs::path p = fs::temp_directory_path() /
+                         ("trimlet-test-" + std::to_string(rd()) + std::to_string(attempt));
+            std::error_code ec;
+            if (fs::create_directory(p, ec)) g_root.path = p.string();
+        }
+    }
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "global";
+    for (char &c : name) {
+        if (c == '/') c = '_';
+    }
+    fs::path dir = fs::path(g_root.path) / name;
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return dir.string();
+}
+
+std::string scratch(const std::string &name) { return scratch_dir() + "/" + name; }
+
+}  // namespace tt
