@@ -4,7 +4,7 @@
 # installed; apt-get update runs only when something is missing.
 set -euo pipefail
 
-base=(g++ cmake make pkg-config libstb-dev libgtest-dev libpng-dev libjpeg-dev)
+base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev)
 missing=()
 for pkg in "${base[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
