@@ -2,7 +2,14 @@
 # Installs the Debian/Ubuntu packages trimlet needs to build and test, plus
 # any extra package names given as arguments. Only missing packages are
 # installed; apt-get update runs only when something is missing.
+# --no-install-recommends (first argument) keeps large optional packages out.
 set -euo pipefail
+
+apt_opts=()
+if [ "${1:-}" = --no-install-recommends ]; then
+  apt_opts+=(--no-install-recommends)
+  shift
+fi
 
 base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev)
 missing=()
@@ -18,4 +25,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "deps.sh: installing ${missing[*]}"
 "${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${apt_opts[@]}" "${missing[@]}"
