@@ -566,10 +566,7 @@ static int run_help(int argc, char **argv) {
 }
 
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        print_overview(stderr);
-        return EXIT_USAGE;
-    }
+    if (argc < 2) return usage_error("no RULE given (rect, aspect, auto, edges)");
     const char *first = argv[1];
     if (strcmp(first, "--help") == 0 || strcmp(first, "-h") == 0) return run_help(2, argv);
     if (strcmp(first, "help") == 0) return run_help(argc, argv);
