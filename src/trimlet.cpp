@@ -13,12 +13,44 @@
 
 #include "trimlet.h"
 
+#include <limits.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+// ---------------------------------------------------------------------------
+// Decoder memory
+//
+// stb_image does not always write every byte of the blocks it allocates
+// before they reach its output (truncated files, palette indices past the
+// palette, scans that use a table never defined). Every block it allocates is
+// therefore zeroed, so what it leaves unwritten reads as 0 and never as heap
+// contents of the host. The unit is also built with stack variables starting
+// zeroed (see CMakeLists.txt) for its stack arrays. Blocks it returns are
+// still plain malloc blocks, released with free().
+
+static void *zeroed_malloc(size_t size) { return calloc(1, size ? size : 1); }
+
+// Grows a block and zeroes the new tail. The decoder always passes the size it
+// last asked for as old_size.
+static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
+    unsigned char *q = (unsigned char *)realloc(p, new_size ? new_size : 1);
+    if (q != NULL && new_size > old_size) {
+        memset(q + old_size, 0, new_size - old_size);
+    }
+    return q;
+}
+
+#define STBI_MALLOC(size) zeroed_malloc(size)
+#define STBI_REALLOC_SIZED(p, old_size, new_size) \
+    zeroed_realloc(p, (size_t)(old_size), (size_t)(new_size))
+#define STBI_FREE(p) free(p)
+
+// The library reads files itself (load_image), so the decoder's stdio entry
+// points are left out.
+#define STBI_NO_STDIO
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
@@ -123,17 +155,369 @@ struct Image {
 // The largest width or height accepted from a decoded file.
 static const int MAX_SIDE = 32768;
 
+// ---------------------------------------------------------------------------
+// Reading input files
+//
+// The input is read whole into memory, screened, and decoded from there: the
+// screening below needs the bytes before stb_image sees them, and the file is
+// closed before anything is decoded.
+
+// Reads the file at path into a fresh block and stores its length in *len.
+// Returns NULL on failure, with *why set to a short reason in the decoder's
+// style ("can't fopen" when the file cannot be opened).
+static unsigned char *read_file(const char *path, int *len, const char **why) {
+    FILE *f = fopen(path, "rb");
+    if (f == NULL) {
+        *why = "can't fopen";
+        return NULL;
+    }
+    // The size is only a hint for the first block: the loop reads until end of
+    // file, so a file that is not seekable or changes size still reads whole.
+    size_t cap = 65536;
+    if (fseek(f, 0, SEEK_END) == 0) {
+        long end = ftell(f);
+        if (end >= 0 && (unsigned long)end < (unsigned long)INT_MAX) {
+            cap = (size_t)end + 1;
+        }
+    }
+    rewind(f);
+    unsigned char *data = (unsigned char *)malloc(cap);
+    size_t n = 0;
+    *why = NULL;
+    while (data != NULL) {
+        n += fread(data + n, 1, cap - n, f);
+        if (n < cap) break;
+        if (cap > (size_t)INT_MAX) {
+            *why = "file too large";
+            break;
+        }
+        unsigned char *bigger = (unsigned char *)realloc(data, cap * 2);
+        if (bigger == NULL) break;
+        data = bigger;
+        cap *= 2;
+    }
+    if (data == NULL || (*why == NULL && n == cap)) {
+        *why = "outofmem";
+    } else if (*why == NULL && ferror(f)) {
+        *why = "can't fread";
+    }
+    fclose(f);
+    if (*why != NULL) {
+        free(data);
+        return NULL;
+    }
+    *len = (int)n;
+    return data;
+}
+
+// ---------------------------------------------------------------------------
+// Screening input files
+//
+// stb_image 2.27 cannot be trusted with every file: a JPEG Huffman table
+// whose code counts add up to more than 256 is built past the end of its
+// arrays, and a Radiance run length of 0 makes its decoding loop spin
+// forever. These checks find such files before the decoder sees them. They
+// walk headers and segment structure only, never pixels (except the run
+// bytes of a Radiance file, which are its structure). A file that passes may
+// still fail in the decoder; a valid file always passes.
+//
+// The decoder reads past the end of its input as zeros; byte_at does too, so
+// the walks below see what the decoder sees.
+
+static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
+    return i < len ? d[i] : 0u;
+}
+
+static inline unsigned be16_at(const unsigned char *d, size_t len, size_t i) {
+    return byte_at(d, len, i) << 8 | byte_at(d, len, i + 1);
+}
+
+// stb_image takes a file for JPEG when it starts with 0xFF bytes and then
+// the start-of-image marker 0xD8.
+static int is_jpeg(const unsigned char *d, size_t len) {
+    size_t p = 0;
+    if (byte_at(d, len, 0) != 0xFF) return 0;
+    while (p < len && d[p] == 0xFF) ++p;
+    return byte_at(d, len, p) == 0xD8;
+}
+
+// Checks the tables of the DHT segment whose length field is at p: each
+// table's 16 code counts must add up to at most 256.
+static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
+    long left = (long)be16_at(d, len, p) - 2;
+    p += 2;
+    while (left > 0) {
+        unsigned q = byte_at(d, len, p);
+        if ((q >> 4) > 1 || (q & 15) > 3) return 1;  // the decoder refuses it
+        long n = 0;
+        for (size_t i = 1; i <= 16; ++i) n += byte_at(d, len, p + i);
+        if (n > 256) return 0;
+        left -= 17 + n;
+        p += 17 + (size_t)n;
+    }
+    return 1;
+}
+
+// Follows the decoder's own path through a JPEG file and checks every DHT
+// segment it could reach. Segments are skipped by their length fields; the
+// entropy-coded data after a scan header is searched for its closing marker
+// (0xFF followed by a byte other than 0x00, a restart marker or more 0xFF).
+// Before the frame header the decoder skips stray bytes between segments,
+// after it any stray byte stops it, and so does any marker it does not know.
+// Returns 0 when a table would overflow.
+static int jpeg_tables_ok(const unsigned char *d, size_t len) {
+    size_t p = 0;
+    while (p < len && d[p] == 0xFF) ++p;
+    ++p;  // the start-of-image marker, checked by is_jpeg
+    int in_frame = 0;
+    while (p < len) {
+        if (!in_frame) {
+            const void *ff = memchr(d + p, 0xFF, len - p);
+            if (ff == NULL) return 1;
+            p = (size_t)((const unsigned char *)ff - d);
+        }
+        if (d[p] != 0xFF) return 1;
+        while (p < len && d[p] == 0xFF) ++p;
+        if (p >= len) return 1;
+        unsigned m = d[p++];
+        int known = m == 0xC4 || m == 0xDB || m == 0xDD || (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
+        if (m == 0xC4 && !dht_counts_ok(d, len, p)) return 0;
+        if (!in_frame && m >= 0xC0 && m <= 0xC2) {
+            in_frame = 1;
+        } else if (in_frame && m == 0xD9) {
+            return 1;
+        } else if (in_frame && m == 0xDA) {
+            // Scan header, then entropy-coded data up to the next marker.
+            p += be16_at(d, len, p);
+            for (;;) {
+                const void *ff = p < len ? memchr(d + p, 0xFF, len - p) : NULL;
+                if (ff == NULL) return 1;
+                size_t q = (size_t)((const unsigned char *)ff - d);
+                size_t r = q + 1;
+                while (r < len && d[r] == 0xFF) ++r;
+                if (r >= len) return 1;
+                if (d[r] != 0x00 && (d[r] < 0xD0 || d[r] > 0xD7)) {
+                    p = r - 1;  // the 0xFF byte right before the marker
+                    break;
+                }
+                p = r + 1;
+            }
+            continue;
+        } else if (!(known || (in_frame && m == 0xDC))) {
+            return 1;
+        }
+        p += be16_at(d, len, p);
+    }
+    return 1;
+}
+
+// Offset of the decoder's read position in the block it was started on.
+static size_t read_offset(const stbi__context *s) {
+    return (size_t)(s->img_buffer - s->img_buffer_original);
+}
+
+// Walks the pixel data of a Radiance file the way stb_image reads it. Returns
+// "corrupt" for a run-length count of 0, which the decoder never gets past
+// (this includes running out of data inside a run-length scanline, read as
+// zeros), "truncated" for flat data shorter than the image, or NULL.
+static const char *hdr_reason(const unsigned char *d, int len) {
+    stbi__context s;
+    stbi__start_mem(&s, d, len);
+    int w = 0, h = 0, comp = 0;
+    if (!stbi__hdr_info(&s, &w, &h, &comp)) return NULL;
+    if (w <= 0 || h <= 0 || !stbi__mad4sizes_valid(w, h, 4, 4, 0)) return NULL;
+    size_t n = (size_t)len, p = read_offset(&s);
+    size_t flat = (size_t)w * (size_t)h * 4;
+    if (w < 8 || w >= 32768) return n - p < flat ? "truncated" : NULL;
+    for (int y = 0; y < h; ++y) {
+        unsigned c1 = byte_at(d, n, p), c2 = byte_at(d, n, p + 1);
+        unsigned hi = byte_at(d, n, p + 2);
+        p += 3;
+        if (c1 != 2 || c2 != 2 || (hi & 0x80)) {
+            // Not run-length encoded: the decoder reads the rest of the image
+            // as flat pixels, the first of which it has started.
+            return p > n || n - p < flat - 3 ? "truncated" : NULL;
+        }
+        if ((int)(hi << 8 | byte_at(d, n, p++)) != w) return NULL;
+        for (int k = 0; k < 4; ++k) {
+            for (int x = 0; x < w;) {
+                int count = (int)byte_at(d, n, p++);
+                if (count > 128) {
+                    count -= 128;
+                    ++p;
+                } else {
+                    if (count == 0) return "corrupt";
+                    p += (size_t)count;
+                }
+                if (count > w - x) return NULL;  // the decoder refuses it
+                x += count;
+            }
+        }
+    }
+    return NULL;
+}
+
+// A binary PGM or PPM as stb_image reads it: size, samples per pixel, bytes
+// per sample, and where the samples start.
+struct PnmLayout {
+    int w, h, channels, sample_bytes;
+    size_t data;
+};
+
+static int is_pnm(const unsigned char *d, int len) {
+    return len >= 2 && d[0] == 'P' && (d[1] == '5' || d[1] == '6');
+}
+
+// Reads the header with the decoder's own parser. Returns 0 when the decoder
+// would refuse it.
+static int pnm_layout(const unsigned char *d, int len, PnmLayout *pnm) {
+    stbi__context s;
+    stbi__start_mem(&s, d, len);
+    int bits = stbi__pnm_info(&s, &pnm->w, &pnm->h, &pnm->channels);
+    if (bits == 0 || pnm->w < 0 || pnm->h < 0) return 0;
+    pnm->sample_bytes = bits / 8;
+    pnm->data = read_offset(&s);
+    return 1;
+}
+
+// Bytes a PNM file needs after its header.
+static size_t pnm_data_size(const PnmLayout *pnm) {
+    return (size_t)pnm->w * (size_t)pnm->h * (size_t)pnm->channels *
+           (size_t)pnm->sample_bytes;
+}
+
+// Decodes a 16-bit PGM or PPM to RGBA. stb_image 2.27 converts such files
+// with its 8-bit routine (reading past its block) and keeps the low byte of
+// each sample; here each output byte is the sample's first byte in the file,
+// its most significant one. Grey fills R, G and B; alpha is 255.
+static unsigned char *decode_pnm16(const unsigned char *d, int len,
+                                   const PnmLayout *pnm, const char **why) {
+    if (!stbi__mad4sizes_valid(pnm->w, pnm->h, pnm->channels, 2, 0) ||
+        !stbi__mad3sizes_valid(pnm->w, pnm->h, 4, 0)) {
+        *why = "too large";
+        return NULL;
+    }
+    if ((size_t)len - pnm->data < pnm_data_size(pnm)) {
+        *why = "truncated";
+        return NULL;
+    }
+    size_t count = (size_t)pnm->w * (size_t)pnm->h;
+    unsigned char *px = (unsigned char *)malloc(count ? count * 4 : 1);
+    if (px == NULL) {
+        *why = "outofmem";
+        return NULL;
+    }
+    const unsigned char *s = d + pnm->data;
+    unsigned char *o = px;
+    if (pnm->channels == 1) {
+        for (size_t i = 0; i < count; ++i, s += 2, o += 4) {
+            o[0] = o[1] = o[2] = s[0];
+            o[3] = 255;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i, s += 6, o += 4) {
+            o[0] = s[0];
+            o[1] = s[2];
+            o[2] = s[4];
+            o[3] = 255;
+        }
+    }
+    return px;
+}
+
+// A TGA file too short for its pixels. Uncompressed pixels take at least
+// their own size; a run-length packet covers at most 128 pixels with a count
+// byte and one pixel. Header, palette and image ID only add to that, so every
+// complete file passes.
+static int tga_too_short(const unsigned char *d, int len) {
+    size_t n = (size_t)len;
+    unsigned type = byte_at(d, n, 2);
+    size_t w = byte_at(d, n, 12) | byte_at(d, n, 13) << 8;
+    size_t h = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
+    size_t pixel_bytes = (byte_at(d, n, 16) + 7) / 8;
+    size_t need = w * h * pixel_bytes;
+    if (type >= 8) need = (w * h + 127) / 128 * (1 + pixel_bytes);
+    return n < 18 || n - 18 < need;
+}
+
+// Reasons to refuse a file before its pixels are decoded, found in the
+// structure of the file alone; NULL when there is none.
+static const char *screen_structure(const unsigned char *d, int len) {
+    if (is_jpeg(d, (size_t)len) && !jpeg_tables_ok(d, (size_t)len)) {
+        return "bad DHT header";
+    }
+    return NULL;
+}
+
+// Reasons to refuse a file whose header the decoder reads: data that cannot
+// hold the pixels the header promises (a few bytes claiming a large image
+// would otherwise cost a full decode of nothing), or a Radiance run that
+// never ends. NULL when there is none.
+static const char *screen_pixels(const unsigned char *d, int len) {
+    PnmLayout pnm;
+    if (is_pnm(d, len)) {
+        if (pnm_layout(d, len, &pnm) &&
+            (size_t)len - pnm.data < pnm_data_size(&pnm)) {
+            return "truncated";
+        }
+        return NULL;
+    }
+    stbi__context s;
+    stbi__start_mem(&s, d, len);
+    if (stbi__hdr_test(&s)) return hdr_reason(d, len);
+    if (stbi__tga_test(&s) && tga_too_short(d, len)) return "truncated";
+    return NULL;
+}
+
+// Decodes an in-memory file to RGBA. On failure returns NULL with *why set.
+static unsigned char *decode_rgba(const unsigned char *d, int len, int *w,
+                                  int *h, const char **why) {
+    PnmLayout pnm;
+    if (is_pnm(d, len) && pnm_layout(d, len, &pnm) && pnm.sample_bytes == 2) {
+        unsigned char *px = decode_pnm16(d, len, &pnm, why);
+        *w = pnm.w;
+        *h = pnm.h;
+        return px;
+    }
+    int channels = 0;
+    unsigned char *px = stbi_load_from_memory(d, len, w, h, &channels, 4);
+    if (px == NULL) {
+        *why = stbi_failure_reason();
+        if (*why == NULL) *why = "unknown error";
+    }
+    return px;
+}
+
 // Decodes path into *img as RGBA. On failure *img is {0, 0, NULL} and the
-// message is set.
+// message is set. The file's bytes and the decoded block are the only large
+// blocks held, and the file's are freed as soon as decoding ends.
 static int load_image(const char *path, Image *img) {
     img->w = 0;
     img->h = 0;
     img->px = NULL;
+    int len = 0;
+    const char *why = NULL;
+    unsigned char *file = read_file(path, &len, &why);
+    if (file == NULL) {
+        set_err("cannot decode '%s': %s", path, why);
+        return 0;
+    }
     int w = 0, h = 0, channels = 0;
-    unsigned char *px = stbi_load(path, &w, &h, &channels, 4);
+    unsigned char *px = NULL;
+    why = screen_structure(file, len);
+    if (why == NULL && stbi_info_from_memory(file, len, &w, &h, &channels)) {
+        // Refused on the header's word, before any pixel is allocated.
+        if (w > MAX_SIDE || h > MAX_SIDE) {
+            free(file);
+            set_err("image too large: %dx%d", w, h);
+            return 0;
+        }
+        why = screen_pixels(file, len);
+    }
+    if (why == NULL) px = decode_rgba(file, len, &w, &h, &why);
+    free(file);
     if (px == NULL) {
-        const char *why = stbi_failure_reason();
-        set_err("cannot decode '%s': %s", path, why ? why : "unknown error");
+        set_err("cannot decode '%s': %s", path, why);
         return 0;
     }
     if (w > MAX_SIDE || h > MAX_SIDE) {

@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Writes the hostile regression files (tests/data/hostile/) and the fuzz seed
+corpus (fuzz/corpus/). Run from the repository root; needs ImageMagick's
+`convert` for the valid JPEG, GIF, PSD, BMP and TGA seeds.
+
+Regression files are named after the stb_image 2.27 defect class they
+exercise (f1_ ... f9_). Every corpus file is an image followed by the fuzz
+target's 6-byte trailer: rule, output format, then four parameter bytes."""
+import os, struct, subprocess, sys, tempfile, zlib
+
+HOSTILE = 'tests/data/hostile'
+CORPUS = 'fuzz/corpus'
+
+
+def png(w, h, ctype, depth, rows, plte=None):
+    def chunk(t, d):
+        return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+    raw = b''.join(b'\0' + r for r in rows)
+    out = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, depth, ctype, 0, 0, 0))
+    if plte is not None:
+        out += chunk(b'PLTE', plte)
+    return out + chunk(b'IDAT', zlib.compress(raw)) + chunk(b'IEND', b'')
+
+
+def pnm(magic, w, h, maxval, samples):
+    fmt = '>%dH' if maxval > 255 else '>%dB'
+    return b'%s\n%d %d\n%d\n' % (magic, w, h, maxval) + struct.pack(fmt % len(samples), *samples)
+
+
+def hdr(w, h, body):
+    return b'#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y %d +X %d\n' % (h, w) + body
+
+
+def hdr_rle_line(w, value):
+    # One scanline: marker, then per channel a run of w bytes of value.
+    line = bytes([2, 2, w >> 8, w & 255])
+    for c in value:
+        left = w
+        while left:
+            n = min(left, 127)
+            line += bytes([128 + n, c])
+            left -= n
+    return line
+
+
+def tga(w, h, kind, bpp, body, cmap=b'', cmap_len=0, cmap_bits=0, ident=b''):
+    return struct.pack('<BBBHHBHHHHBB', len(ident), 1 if cmap_len else 0, kind, 0, cmap_len, cmap_bits,
+                       0, 0, w, h, bpp, 0x20) + ident + cmap + body
+
+
+def pic(w, h, rgb):
+    head = struct.pack('>I', 0x5380F634) + struct.pack('>f', 3.71) + b'\0' * 80 + b'PICT'
+    head += struct.pack('>HHfHH', w, h, 1.0, 3, 0)
+    return head + bytes([0, 8, 0, 0xE0]) + rgb
+
+
+def gradient(w, h):
+    return [(x * 255 // max(w - 1, 1), y * 255 // max(h - 1, 1), 128) for y in range(h) for x in range(w)]
+
+
+def convert(src_bytes, src_ext, args, dst_ext):
+    with tempfile.TemporaryDirectory() as d:
+        src = os.path.join(d, 'in.' + src_ext)
+        dst = os.path.join(d, 'out.' + dst_ext)
+        open(src, 'wb').write(src_bytes)
+        subprocess.run(['convert', src] + args + [dst], check=True)
+        return open(dst, 'rb').read()
+
+
+def jpeg_segments(data):
+    """(marker, start, end) of each segment before the first scan's data."""
+    out, p = [], 2
+    while p < len(data):
+        m = data[p + 1]
+        n = struct.unpack('>H', data[p + 2:p + 4])[0]
+        out.append((m, p, p + 2 + n))
+        if m == 0xDA:
+            break
+        p += 2 + n
+    return out
+
+
+def main():
+    os.makedirs(HOSTILE, exist_ok=True)
+    os.makedirs(CORPUS, exist_ok=True)
+    ppm8 = pnm(b'P6', 8, 6, 255, [c for p in gradient(8, 6) for c in p])
+    jpg = convert(ppm8, 'ppm', ['-quality', '90'], 'jpg')
+
+    hostile = {}
+    # F1: valid 16-bit PNM; each sample's first byte is its high byte.
+    hostile['f1_pgm16.pgm'] = pnm(b'P5', 3, 2, 65535, [0x1234, 0xAB01, 0xFFEE, 0x00FF, 0x8081, 0x7F80])
+    hostile['f1_ppm16.ppm'] = pnm(b'P6', 2, 2, 1000, [0x0310, 0x0201, 0x0102, 0x00FF, 0x03E8, 0x0000,
+                                                   0x0180, 0x0280, 0x0380, 0x0001, 0x0100, 0x03FF])
+    # F2: a DHT table whose 16 counts add up to 16 * 255.
+    bad_dht = b'\xff\xc4' + struct.pack('>H', 2 + 17 + 16 * 255) + b'\x00' + b'\xff' * 16 + bytes(16 * 255)
+    hostile['f2_dht_counts_over_256.jpg'] = b'\xff\xd8' + bad_dht + b'\xff\xd9'
+    # ... and one the decoder only reaches after decoding a whole scan.
+    hostile['f2_dht_after_scan.jpg'] = jpg[:-2] + bad_dht + b'\xff\xd9'
+    # F3: TGA files cut short: raw (refused), raw with a long image ID so that
+    # the file is long enough in total (decodes, missing pixels zero), and
+    # run-length (decodes, zeros).
+    body = bytes(range(256)) * 3
+    hostile['f3_tga_raw_truncated.tga'] = tga(16, 16, 2, 24, body[:100])
+    hostile['f3_tga_raw_short_pixels.tga'] = tga(16, 16, 2, 24, body[:700], ident=bytes(200))
+    hostile['f3_tga_rle_truncated.tga'] = tga(16, 16, 10, 24, bytes([0x83, 9, 8, 7, 0x01, 1, 2, 3]))
+    # F4: PPM cut short.
+    hostile['f4_ppm_truncated.ppm'] = ppm8[:-40]
+    # F5: palette PNG with one PLTE entry and indices 0, 1, 7, 255.
+    hostile['f5_png_palette_index.png'] = png(4, 1, 3, 8, [bytes([0, 1, 7, 255])], plte=b'\x10\x20\x30')
+    # F6: Radiance files cut short, flat (refused) and run-length (never ends).
+    hostile['f6_hdr_flat_truncated.hdr'] = hdr(4, 4, bytes([128, 64, 32, 129]) * 5)
+    hostile['f6_hdr_rle_truncated.hdr'] = hdr(16, 2, hdr_rle_line(16, (128, 64, 32, 129))[:-3])
+    # F7: a baseline JPEG whose scan uses Huffman tables 3, never defined.
+    sos = [s for s in jpeg_segments(jpg) if s[0] == 0xDA][0]
+    b = bytearray(jpg)
+    for i in range(b[sos[1] + 4]):
+        b[sos[1] + 6 + 2 * i] = 0x33
+    hostile['f7_jpeg_undefined_table.jpg'] = bytes(b)
+    # F8: a Radiance run-length scanline with a count byte of 0.
+    hostile['f8_hdr_zero_run.hdr'] = hdr(16, 1, bytes([2, 2, 0, 16, 0]) + bytes(64))
+    # F9: tiny files whose headers claim huge sizes.
+    hostile['f9_gif_65535x65535.gif'] = (b'GIF89a' + struct.pack('<HHBBB', 65535, 65535, 0, 0, 0) +
+                                         b',' + struct.pack('<HHHHB', 0, 0, 1, 1, 0) + b'\x02\x02\x44\x01\x00;')
+    hostile['f9_tga_65535x65535.tga'] = tga(65535, 65535, 10, 32, b'\xff\x00\x00\x00\x00')[:22]
+    hostile['f9_tga_32768x32768.tga'] = tga(32768, 32768, 2, 32, b'\x00\x00\x00\x00')
+    hostile['f9_hdr_100000x100000.hdr'] = hdr(100000, 100000, b'')[:52]
+    hostile['f9_ppm_30000x30000.ppm'] = pnm(b'P6', 30000, 30000, 255, [1, 2, 3])
+    for name, data in hostile.items():
+        open(os.path.join(HOSTILE, name), 'wb').write(data)
+
+    seeds = {
+        'png_rgb.png': png(2, 2, 2, 8, [bytes([255, 0, 0, 0, 255, 0]), bytes([0, 0, 255, 9, 9, 9])]),
+        'png_rgba16.png': png(2, 1, 6, 16, [bytes(range(16))]),
+        'png_grey_alpha.png': png(2, 1, 4, 8, [bytes([10, 200, 30, 40])]),
+        'png_palette.png': png(2, 1, 3, 8, [bytes([0, 1])], plte=b'\x01\x02\x03\x04\x05\x06'),
+        'jpeg_baseline.jpg': jpg,
+        'jpeg_progressive.jpg': convert(ppm8, 'ppm', ['-interlace', 'JPEG'], 'jpg'),
+        'jpeg_grey.jpg': convert(ppm8, 'ppm', ['-colorspace', 'Gray'], 'jpg'),
+        'bmp_24.bmp': convert(ppm8, 'ppm', [], 'bmp'),
+        'bmp_8.bmp': convert(ppm8, 'ppm', ['-type', 'Palette', '-colors', '8'], 'bmp'),
+        'gif.gif': convert(ppm8, 'ppm', [], 'gif'),
+        'psd.psd': convert(ppm8, 'ppm', [], 'psd'),
+        'tga_raw.tga': tga(2, 2, 2, 24, bytes(range(12))),
+        'tga_rle.tga': tga(4, 1, 10, 32, bytes([0x83, 1, 2, 3, 4])),
+        'tga_palette.tga': tga(2, 1, 1, 8, bytes([0, 1]), cmap=bytes(range(6)), cmap_len=2, cmap_bits=24),
+        'pgm.pgm': pnm(b'P5', 2, 2, 255, [0, 85, 170, 255]),
+        'ppm.ppm': ppm8,
+        'pgm16.pgm': pnm(b'P5', 2, 1, 65535, [0x0102, 0xFEFD]),
+        'hdr_flat.hdr': hdr(2, 1, bytes([128, 64, 32, 129, 1, 2, 3, 128])),
+        'hdr_rle.hdr': hdr(8, 1, hdr_rle_line(8, (128, 64, 32, 129))),
+        'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
+    }
+    seeds.update(('hostile_' + k, v) for k, v in hostile.items())
+    for i, (name, data) in enumerate(sorted(seeds.items())):
+        # Cycle through the four rules and output formats; parameters chosen
+        # so that most runs reach the encoder.
+        trailer = bytes([i % 4, (i // 4) % 4, 0, 0, 2, 1]) if i % 4 == 0 else \
+                  bytes([i % 4, (i // 4) % 4, i % 5, 10, 5, 0])
+        open(os.path.join(CORPUS, os.path.splitext(name)[0]), 'wb').write(data + trailer)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

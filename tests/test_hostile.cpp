@@ -1,0 +1,168 @@
+// Files made to break stb_image 2.27, one or more per class of defect (f1_ to
+// f9_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
+// back promptly (CTest's timeout guards the hangs), without a crash, either
+// refused with a message or decoded to pixels that come from the file alone.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+#include "support.h"
+#include "trimlet.h"
+
+namespace {
+
+std::string hostile(const std::string &name) {
+    return std::string(TRIMLET_HOSTILE_DIR) + "/" + name;
+}
+
+// What a file must give: the decoder's reason for refusing it, a message
+// of its own ("image too large: ..."), or NULL when it decodes.
+struct HostileCase {
+    const char *file;
+    const char *reason;
+    const char *message;
+};
+
+const HostileCase CASES[] = {
+    {"f1_pgm16.pgm", nullptr, nullptr},
+    {"f1_ppm16.ppm", nullptr, nullptr},
+    {"f2_dht_counts_over_256.jpg", "bad DHT header", nullptr},
+    {"f2_dht_after_scan.jpg", "bad DHT header", nullptr},
+    {"f3_tga_raw_truncated.tga", "truncated", nullptr},
+    {"f3_tga_raw_short_pixels.tga", nullptr, nullptr},
+    {"f3_tga_rle_truncated.tga", nullptr, nullptr},
+    {"f4_ppm_truncated.ppm", "truncated", nullptr},
+    {"f5_png_palette_index.png", nullptr, nullptr},
+    {"f6_hdr_flat_truncated.hdr", "truncated", nullptr},
+    {"f6_hdr_rle_truncated.hdr", "corrupt", nullptr},
+    {"f7_jpeg_undefined_table.jpg", nullptr, nullptr},
+    {"f8_hdr_zero_run.hdr", "corrupt", nullptr},
+    {"f9_gif_65535x65535.gif", nullptr, "image too large: 65535x65535"},
+    {"f9_tga_65535x65535.tga", nullptr, "image too large: 65535x65535"},
+    {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000"},
+    {"f9_tga_32768x32768.tga", "truncated", nullptr},
+    {"f9_ppm_30000x30000.ppm", "truncated", nullptr},
+};
+
+// Runs one rule on in, writing out; -1 means the rule reports the image as
+// uniform, which the automatic rule may do with any decoded file.
+int run_rule(int rule, const std::string &in, const std::string &out) {
+    switch (rule) {
+    case 0: return trimlet_rect(in.c_str(), out.c_str(), 0, 0, 1 << 20, 1 << 20);
+    case 1: return trimlet_aspect(in.c_str(), out.c_str(), 0);
+    case 2: return trimlet_auto(in.c_str(), out.c_str(), 0);
+    default: return trimlet_edges(in.c_str(), out.c_str(), 10, 10, 10, 10);
+    }
+}
+
+}  // namespace
+
+TEST(HostileFiles, EveryRuleRefusesWithAMessageOrWritesAnImage) {
+    for (const HostileCase &c : CASES) {
+        std::string in = hostile(c.file);
+        for (int rule = 0; rule < 4; ++rule) {
+            SCOPED_TRACE(std::string(c.file) + " rule " + std::to_string(rule));
+            std::string out = tt::scratch("out" + std::to_string(rule) + ".png");
+            int ok = run_rule(rule, in, out);
+            std::string msg = trimlet_last_error();
+            if (c.message != nullptr) {
+                EXPECT_EQ(ok, 0);
+                EXPECT_EQ(msg, c.message);
+            } else if (c.reason != nullptr) {
+                EXPECT_EQ(ok, 0);
+                EXPECT_EQ(msg, "cannot decode '" + in + "': " + c.reason);
+            } else if (ok == 0) {
+                // Tiny or flat images may leave the aspect, auto or edge rule
+                // nothing to cut; the message then comes from the rule.
+                EXPECT_NE(rule, 0);
+                EXPECT_NE(msg.find(": "), std::string::npos) << msg;
+                EXPECT_EQ(msg.rfind("cannot decode", 0), std::string::npos) << msg;
+            } else {
+                EXPECT_EQ(msg, "");
+                EXPECT_GT(tt::read_png(out).w, 0);
+            }
+        }
+    }
+}
+
+// A 16-bit PGM/PPM keeps each sample's high byte, the first of its two bytes
+// in the file; grey fills R, G and B and alpha is opaque.
+TEST(HostileFiles, SixteenBitPnmKeepsTheHighByteOfEachSample) {
+    struct Row {
+        const char *file;
+        int w, h;
+        std::vector<uint8_t> rgb;
+    };
+    const Row rows[] = {
+        {"f1_pgm16.pgm", 3, 2, {0x12, 0x12, 0x12, 0xAB, 0xAB, 0xAB, 0xFF, 0xFF, 0xFF,
+                                0x00, 0x00, 0x00, 0x80, 0x80, 0x80, 0x7F, 0x7F, 0x7F}},
+        {"f1_ppm16.ppm", 2, 2, {0x03, 0x02, 0x01, 0x00, 0x03, 0x00,
+                                0x01, 0x02, 0x03, 0x00, 0x01, 0x03}},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.file);
+        std::string out = tt::scratch("pnm16.png");
+        ASSERT_NE(trimlet_rect(hostile(r.file).c_str(), out.c_str(), 0, 0, 99, 99), 0)
+            << trimlet_last_error();
+        tt::Pixels want;
+        want.w = r.w;
+        want.h = r.h;
+        for (size_t i = 0; i < r.rgb.size(); i += 3) {
+            want.rgba.insert(want.rgba.end(), {r.rgb[i], r.rgb[i + 1], r.rgb[i + 2], 255});
+        }
+        EXPECT_EQ(tt::max_diff(tt::read_png(out), want), 0);
+    }
+}
+
+// Palette indices past the palette's one entry read as transparent black,
+// not as whatever the decoder's stack held.
+TEST(HostileFiles, PaletteIndexPastThePaletteGivesZeroPixels) {
+    std::string out = tt::scratch("palette.png");
+    ASSERT_NE(trimlet_rect(hostile("f5_png_palette_index.png").c_str(), out.c_str(), 0, 0, 4, 1), 0);
+    tt::Pixels got = tt::read_png(out);
+    tt::Pixels want = tt::solid(4, 1, 0, 0, 0, 0);
+    want.rgba[0] = 0x10;
+    want.rgba[1] = 0x20;
+    want.rgba[2] = 0x30;
+    want.rgba[3] = 255;
+    EXPECT_EQ(tt::max_diff(got, want), 0);
+}
+
+// glibc's M_PERTURB (the knob MALLOC_PERTURB_ sets) fills every block malloc
+// hands out, and every block freed, with a chosen byte. If any byte the
+// decoder never wrote reached an output, two runs with different bytes would
+// write different files.
+TEST(HostileFiles, OutputsDoNotDependOnHeapContents) {
+#if !defined(__GLIBC__)
+    GTEST_SKIP() << "needs glibc's M_PERTURB";
+#else
+    for (const HostileCase &c : CASES) {
+        if (c.reason != nullptr || c.message != nullptr) continue;
+        SCOPED_TRACE(c.file);
+        std::vector<uint8_t> outputs[2];
+        const int perturb[2] = {0x55, 0xAA};
+        for (int i = 0; i < 2; ++i) {
+            std::string out = tt::scratch("perturbed" + std::to_string(i) + ".tga");
+            mallopt(M_PERTURB, perturb[i]);
+            int ok = trimlet_rect(hostile(c.file).c_str(), out.c_str(), 0, 0, 1 << 20, 1 << 20);
+            mallopt(M_PERTURB, 0);
+            ASSERT_NE(ok, 0) << trimlet_last_error();
+            outputs[i] = tt::read_file(out);
+        }
+        EXPECT_EQ(outputs[0], outputs[1]);
+    }
+#endif
+}
+
+// Reading the input can fail after it opens; that is reported like the
+// decoder's own failure to open it.
+TEST(HostileFiles, UnreadableInputLeavesAReadMessage) {
+    std::string dir = tt::scratch_dir();
+    EXPECT_EQ(trimlet_rect(dir.c_str(), tt::scratch("out.png").c_str(), 0, 0, 1, 1), 0);
+    EXPECT_EQ(std::string(trimlet_last_error()), "cannot decode '" + dir + "': can't fread");
+}
