@@ -300,6 +300,22 @@ int max_diff(const Pixels &a, const Pixels &b) {
     return worst;
 }
 
+Pixels run_crop(const Pixels &in, const CropCall &call, const std::string &name) {
+    std::string src = scratch(name + ".png"), dst = scratch(name + "-out.png");
+    std::remove(dst.c_str());
+    write_png(src, in);
+    if (call(src.c_str(), dst.c_str())) return read_png(dst);
+    EXPECT_FALSE(file_exists(dst)) << "a failed call wrote " << dst;
+    return Pixels();
+}
+
+std::string empty_image(int w, int h) {
+    std::string path = scratch("empty-" + std::to_string(w) + "x" + std::to_string(h) + ".pgm");
+    std::string head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    write_file(path, std::vector<uint8_t>(head.begin(), head.end()));
+    return path;
+}
+
 namespace {
 // Removes the scratch root when the test program exits.
 struct ScratchRoot {

@@ -4,6 +4,7 @@
 #define TRIMLET_TEST_SUPPORT_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,16 @@ std::string sniff(const std::string &path);
 // Largest absolute difference of any channel between two same-sized images
 // (255 plus one if the sizes differ).
 int max_diff(const Pixels &a, const Pixels &b);
+
+// Writes `in` to a scratch PNG named `name`, runs call(input, output) with a
+// scratch PNG output and reads that output back with libpng. When the call
+// returns 0 the result is empty (w 0) and the test fails if an output exists.
+using CropCall = std::function<int(const char *in, const char *out)>;
+Pixels run_crop(const Pixels &in, const CropCall &call, const std::string &name = "in");
+
+// Writes a PGM whose header declares w x h with w or h 0 (the decoder accepts
+// it and yields an image with no pixels) and returns its scratch path.
+std::string empty_image(int w, int h);
 
 // A fresh scratch directory for the running test, removed at exit.
 std::string scratch_dir();

@@ -1,0 +1,83 @@
+// The aspect-ratio crop: the largest centred block of a ratio from the table.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <random>
+
+#include "support.h"
+#include "trimlet.h"
+
+namespace {
+
+tt::CropCall aspect(int index) {
+    return [index](const char *in, const char *out) { return trimlet_aspect(in, out, index); };
+}
+
+// Crops a w x h gradient and expects exactly its block (x, y, cw, ch).
+void expect_block(int w, int h, int index, int x, int y, int cw, int ch) {
+    ASSERT_TRUE(cw >= 1 && ch >= 1 && x >= 0 && y >= 0 && x + cw <= w && y + ch <= h);
+    tt::Pixels src = tt::gradient(w, h);
+    tt::Pixels got = tt::run_crop(src, aspect(index));
+    EXPECT_EQ(tt::max_diff(got, tt::crop(src, x, y, cw, ch)), 0)
+        << w << "x" << h << " ratio " << index << " gave " << got.w << "x" << got.h
+        << ", want " << cw << "x" << ch << " at " << x << "," << y;
+}
+
+}  // namespace
+
+TEST(AspectCrop, CutsTheCentredBlockOfEachWorkedExample) {
+    struct Case { int w, h, index, x, y, cw, ch; };
+    const Case cases[] = {
+        {1000, 500, 0, 250, 0, 500, 500},   // wider: sides cut evenly
+        {1001, 500, 2, 56, 0, 889, 500},    // 8004 / 9 rounds down
+        {100, 100, 4, 22, 0, 56, 100},      // portrait 9:16, 908 / 16
+        {640, 480, 1, 0, 0, 640, 480},      // already 4:3: whole image
+        {300, 600, 3, 0, 200, 300, 200},    // taller: top and bottom cut
+        {1, 100, 2, 0, 49, 1, 1},           // odd leftover row goes below
+        {6, 3, 0, 1, 0, 3, 3},              // odd leftover column goes right
+        {32768, 1, 4, 16383, 0, 1, 1},      // largest side, smallest crop
+        {1, 32768, 4, 0, 16383, 1, 2},      // (16 + 4) / 9 rounds to 2
+    };
+    for (const Case &c : cases) expect_block(c.w, c.h, c.index, c.x, c.y, c.cw, c.ch);
+}
+
+// Several hundred sizes up to 40x40 against the rule written out in 64 bits:
+// the cut side rounded half up, the leftover split with the odd pixel last.
+TEST(AspectCrop, EverySmallSizeAndRatioGivesTheRoundedCentredBlock) {
+    static const int64_t NUM[5] = {1, 4, 16, 3, 9}, DEN[5] = {1, 3, 9, 2, 16};
+    std::mt19937 rng(20261209);
+    for (int i = 0; i < 300 && !testing::Test::HasFailure(); ++i) {
+        int w = 1 + int(rng() % 40), h = 1 + int(rng() % 40), k = i % 5;
+        int64_t n = NUM[k], d = DEN[k], cw = w, ch = h;
+        if (w * d > h * n) cw = (2 * h * n + d) / (2 * d);
+        else ch = (2 * w * d + n) / (2 * n);
+        expect_block(w, h, k, int(w - cw) / 2, int(h - ch) / 2, int(cw), int(ch));
+    }
+}
+
+TEST(AspectCrop, RefusesRatioOutsideTableOnlyAfterDecoding) {
+    std::string missing = tt::scratch("missing.png");
+    for (int index : {5, -1, INT_MIN, INT_MAX}) {
+        EXPECT_EQ(tt::run_crop(tt::gradient(4, 3), aspect(index)).w, 0);
+        EXPECT_EQ(std::string(trimlet_last_error()),
+                  "aspect: ratio " + std::to_string(index) + " out of range 0..4");
+        EXPECT_EQ(trimlet_aspect(missing.c_str(), tt::scratch("out.png").c_str(), index), 0);
+        EXPECT_EQ(std::string(trimlet_last_error()), "cannot decode '" + missing + "': can't fopen");
+    }
+}
+
+TEST(AspectCrop, RefusesImageWithNoPixelsAfterCheckingRatio) {
+    struct Case { int w, h, index; const char *message; };
+    const Case cases[] = {
+        {0, 5, 0, "aspect: image has no pixels (0x5)"},
+        {7, 0, 4, "aspect: image has no pixels (7x0)"},
+        {0, 0, 5, "aspect: ratio 5 out of range 0..4"},
+    };
+    for (const Case &c : cases) {
+        std::string out = tt::scratch("out.png");
+        EXPECT_EQ(trimlet_aspect(tt::empty_image(c.w, c.h).c_str(), out.c_str(), c.index), 0);
+        EXPECT_STREQ(trimlet_last_error(), c.message);
+        EXPECT_FALSE(tt::file_exists(out));
+    }
+}
