@@ -1,8 +1,10 @@
 #include "support.h"
 
 #include <gtest/gtest.h>
+#ifndef TRIMLET_TEST_NO_LIBPNG
 #include <jpeglib.h>
 #include <png.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +90,9 @@ static void put32(std::vector<uint8_t> &v, uint32_t x) {
     put16(v, x >> 16);
 }
 
+// Windows builds define TRIMLET_TEST_NO_LIBPNG and take these from
+// support_stb.cpp.
+#ifndef TRIMLET_TEST_NO_LIBPNG
 void write_png(const std::string &path, const Pixels &p) {
     png_image img;
     std::memset(&img, 0, sizeof img);
@@ -98,6 +103,7 @@ void write_png(const std::string &path, const Pixels &p) {
     ASSERT_TRUE(png_image_write_to_file(&img, path.c_str(), 0, p.rgba.data(), 0, nullptr))
         << "libpng cannot write " << path << ": " << img.message;
 }
+#endif  // TRIMLET_TEST_NO_LIBPNG
 
 void write_bmp24(const std::string &path, const Pixels &p) {
     int row = (p.w * 3 + 3) & ~3;
@@ -140,6 +146,7 @@ void write_ppm(const std::string &path, const Pixels &p) {
     write_file(path, v);
 }
 
+#ifndef TRIMLET_TEST_NO_LIBPNG
 Pixels read_png(const std::string &path) {
     Pixels p;
     png_image img;
@@ -189,6 +196,7 @@ Pixels read_jpeg(const std::string &path) {
     std::fclose(f);
     return p;
 }
+#endif  // TRIMLET_TEST_NO_LIBPNG
 
 static uint32_t get16(const std::vector<uint8_t> &v, size_t o) { return v[o] | (v[o + 1] << 8); }
 static uint32_t get32(const std::vector<uint8_t> &v, size_t o) { return get16(v, o) | (get16(v, o + 2) << 16); }
