@@ -1,11 +1,14 @@
 #include "support.h"
 
+#include "trimlet.h"
+
 #include <gtest/gtest.h>
 #ifndef TRIMLET_TEST_NO_LIBPNG
 #include <jpeglib.h>
 #include <png.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,7 +149,133 @@ void write_ppm(const std::string &path, const Pixels &p) {
     write_file(path, v);
 }
 
+void write_pgm(const std::string &path, const Pixels &p) {
+    std::string head = "P5\n" + std::to_string(p.w) + " " + std::to_string(p.h) + "\n255\n";
+    std::vector<uint8_t> v(head.begin(), head.end());
+    for (size_t i = 0; i < p.rgba.size(); i += 4) v.push_back(p.rgba[i]);
+    write_file(path, v);
+}
+
+void write_tga(const std::string &path, const Pixels &p) {
+    std::vector<uint8_t> v = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    put16(v, unsigned(p.w));
+    put16(v, unsigned(p.h));
+    v.push_back(32);
+    v.push_back(0x28);  // 8 alpha bits, first row at the top
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        const uint8_t *q = &p.rgba[i];
+        v.insert(v.end(), {q[2], q[1], q[0], q[3]});
+    }
+    write_file(path, v);
+}
+
+// A 128-entry palette makes every LZW code 8 bits wide, so the code stream is
+// plain bytes: clear, one index per pixel, end. A clear every 100 pixels keeps
+// the code table from reaching the point where codes would widen.
+void write_gif(const std::string &path, const Pixels &p) {
+    std::vector<uint32_t> palette;
+    std::vector<uint8_t> codes;
+    for (size_t i = 0; i < p.rgba.size(); i += 4) {
+        if (i / 4 % 100 == 0) codes.push_back(0x80);
+        uint32_t c = p.rgba[i] | p.rgba[i + 1] << 8 | p.rgba[i + 2] << 16;
+        size_t k = 0;
+        while (k < palette.size() && palette[k] != c) ++k;
+        if (k == palette.size()) palette.push_back(c);
+        codes.push_back(uint8_t(k));
+    }
+    codes.push_back(0x81);
+    ASSERT_LE(palette.size(), 128u) << "too many colours for write_gif";
+    std::vector<uint8_t> v = {'G', 'I', 'F', '8', '9', 'a'};
+    put16(v, unsigned(p.w));
+    put16(v, unsigned(p.h));
+    v.insert(v.end(), {0xF6, 0, 0});  // global palette of 2^(6+1) entries
+    palette.resize(128);
+    for (uint32_t c : palette) v.insert(v.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16)});
+    v.insert(v.end(), {0x2C, 0, 0, 0, 0});
+    put16(v, unsigned(p.w));
+    put16(v, unsigned(p.h));
+    v.insert(v.end(), {0, 7});  // no local palette; LZW minimum code size 7
+    for (size_t i = 0; i < codes.size(); i += 255) {
+        size_t n = std::min<size_t>(255, codes.size() - i);
+        v.push_back(uint8_t(n));
+        v.insert(v.end(), codes.begin() + long(i), codes.begin() + long(i + n));
+    }
+    v.insert(v.end(), {0, 0x3B});
+    write_file(path, v);
+}
+
+static void put16be(std::vector<uint8_t> &v, unsigned x) { v.insert(v.end(), {uint8_t(x >> 8), uint8_t(x)}); }
+static void put32be(std::vector<uint8_t> &v, uint32_t x) {
+    put16be(v, x >> 16);
+    put16be(v, x & 0xffff);
+}
+
+void write_psd(const std::string &path, const Pixels &p) {
+    std::vector<uint8_t> v = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
+    put16be(v, 3);  // channels
+    put32be(v, uint32_t(p.h));
+    put32be(v, uint32_t(p.w));
+    put16be(v, 8);  // bits per channel
+    put16be(v, 3);  // RGB
+    put32be(v, 0);  // colour mode data, image resources, layers: all empty
+    put32be(v, 0);
+    put32be(v, 0);
+    put16be(v, 0);  // raw
+    for (int c = 0; c < 3; ++c) {
+        for (size_t i = 0; i < p.rgba.size(); i += 4) v.push_back(p.rgba[i + c]);
+    }
+    write_file(path, v);
+}
+
+void write_hdr(const std::string &path, const Pixels &p) {
+    std::string head = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(p.h) + " +X " +
+                       std::to_string(p.w) + "\n";
+    std::vector<uint8_t> v(head.begin(), head.end());
+    for (size_t i = 0; i < p.rgba.size(); i += 4) v.insert(v.end(), {p.rgba[i], p.rgba[i + 1], p.rgba[i + 2], 128});
+    write_file(path, v);
+}
+
+void write_pic(const std::string &path, const Pixels &p) {
+    std::vector<uint8_t> v = {0x53, 0x80, 0xF6, 0x34};
+    v.resize(88);  // version and comment
+    v.insert(v.end(), {'P', 'I', 'C', 'T'});
+    put16be(v, unsigned(p.w));
+    put16be(v, unsigned(p.h));
+    put32be(v, 0);                        // ratio
+    put32be(v, 0);                        // fields, padding
+    v.insert(v.end(), {0, 8, 0, 0xF0});  // one packet: 8 bits, raw, R G B A
+    v.insert(v.end(), p.rgba.begin(), p.rgba.end());
+    write_file(path, v);
+}
+
 #ifndef TRIMLET_TEST_NO_LIBPNG
+void write_jpeg(const std::string &path, const Pixels &p, int quality) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << "cannot create " << path;
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr jerr;
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, f);
+    cinfo.image_width = JDIMENSION(p.w);
+    cinfo.image_height = JDIMENSION(p.h);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<uint8_t> line(size_t(p.w) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < p.w; ++x) std::memcpy(&line[size_t(x) * 3], p.at(x, int(cinfo.next_scanline)), 3);
+        JSAMPROW rows[1] = {line.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(f);
+}
+
 Pixels read_png(const std::string &path) {
     Pixels p;
     png_image img;
@@ -322,6 +451,13 @@ std::string empty_image(int w, int h) {
     std::string head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
     write_file(path, std::vector<uint8_t>(head.begin(), head.end()));
     return path;
+}
+
+std::string outcome(int result) {
+    std::string text = trimlet_last_error();
+    EXPECT_TRUE(result == 0 || result == 1) << "result " << result;
+    EXPECT_EQ(result == 0, !text.empty()) << "result " << result << " with message '" << text << "'";
+    return text;
 }
 
 namespace {

@@ -38,6 +38,13 @@ Pixels flatten(const Pixels &p);
 void write_png(const std::string &path, const Pixels &p);
 void write_bmp24(const std::string &path, const Pixels &p);  // drops alpha
 void write_ppm(const std::string &path, const Pixels &p);    // P6, maxval 255
+void write_pgm(const std::string &path, const Pixels &p);    // P5, grey = R
+void write_tga(const std::string &path, const Pixels &p);    // 32-bit, raw, top-down
+void write_gif(const std::string &path, const Pixels &p);    // at most 128 colours, drops alpha
+void write_psd(const std::string &path, const Pixels &p);    // raw 3-channel RGB
+void write_hdr(const std::string &path, const Pixels &p);    // flat RGBE, channel c as c/256
+void write_pic(const std::string &path, const Pixels &p);    // Softimage PIC, raw RGBA
+void write_jpeg(const std::string &path, const Pixels &p, int quality);  // libjpeg, 4:4:4
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 std::vector<uint8_t> read_file(const std::string &path);
 bool file_exists(const std::string &path);
@@ -68,6 +75,10 @@ Pixels run_crop(const Pixels &in, const CropCall &call, const std::string &name 
 // Writes a PGM whose header declares w x h with w or h 0 (the decoder accepts
 // it and yields an image with no pixels) and returns its scratch path.
 std::string empty_image(int w, int h);
+
+// The text a crop call left: "" after success, the message after failure.
+// Fails the current test if result and text disagree, or result is not 0 or 1.
+std::string outcome(int result);
 
 // A fresh scratch directory for the running test, removed at exit.
 std::string scratch_dir();

@@ -1,4 +1,4 @@
-// PNG writing and PNG/JPEG reading for builds without libpng and libjpeg
+// PNG and JPEG writing and reading for builds without libpng and libjpeg
 // (MinGW): stb_image and stb_image_write stand in for them. The library
 // under test compiles its own copy of stb, so this is still a second decoder
 // run over the library's files, only not an independent implementation.
@@ -19,6 +19,11 @@ namespace tt {
 
 void write_png(const std::string &path, const Pixels &p) {
     ASSERT_TRUE(stbi_write_png(path.c_str(), p.w, p.h, 4, p.rgba.data(), p.w * 4))
+        << "stb_image_write cannot write " << path;
+}
+
+void write_jpeg(const std::string &path, const Pixels &p, int quality) {
+    ASSERT_TRUE(stbi_write_jpg(path.c_str(), p.w, p.h, 4, p.rgba.data(), quality))
         << "stb_image_write cannot write " << path;
 }
 
