@@ -1,0 +1,70 @@
+// Allocation failures inside a crop call. This program replaces malloc for
+// the whole process (the library's calls resolve to it too) so that chosen
+// allocations fail; glibc's own allocator serves every other request.
+#include <gtest/gtest.h>
+
+#include "support.h"
+#include "trimlet.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TRIMLET_NO_MALLOC_SWAP 1  // the sanitizer runtime owns malloc
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#define TRIMLET_NO_MALLOC_SWAP 1
+#endif
+#endif
+
+namespace {
+size_t g_fail_size = 0;  // requests of exactly this many bytes fail; 0: none
+int g_failures = 0;
+}  // namespace
+
+#ifndef TRIMLET_NO_MALLOC_SWAP
+extern "C" void *__libc_malloc(size_t size);
+extern "C" void *malloc(size_t size) {
+    if (g_fail_size != 0 && size == g_fail_size) {
+        ++g_failures;
+        return nullptr;
+    }
+    return __libc_malloc(size);
+}
+#endif
+
+// A 13x7 crop of a 50x40 picture, with one allocation size made to fail: the
+// crop's RGBA copy, its flattened RGB copy, or the PNG encoder's buffer of
+// filtered rows. Each fails with its message, creates no output and leaves an
+// existing one as it was.
+TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
+#ifdef TRIMLET_NO_MALLOC_SWAP
+    GTEST_SKIP() << "malloc cannot be replaced under this sanitizer";
+#endif
+    struct Case {
+        const char *out;
+        size_t fail_size;
+        const char *error;
+    };
+    const Case CASES[] = {
+        {"crop.png", 13 * 7 * 4, "out of memory for 13x7 crop"},
+        {"flat.bmp", 13 * 7 * 3, "out of memory"},
+        {"encode.png", (13 * 4 + 1) * 7, "cannot encode '%s' (check the extension)"},
+    };
+    std::string in = tt::scratch("in.png");
+    tt::write_png(in, tt::gradient(50, 40));
+    for (const Case &c : CASES) {
+        SCOPED_TRACE(c.out);
+        std::string out = tt::scratch(c.out), existing = tt::scratch(std::string("old-") + c.out);
+        tt::write_file(existing, {'o', 'l', 'd'});
+        for (const std::string &path : {out, existing}) {
+            char want[512];
+            std::snprintf(want, sizeof want, c.error, path.c_str());
+            g_failures = 0;
+            g_fail_size = c.fail_size;
+            int result = trimlet_rect(in.c_str(), path.c_str(), 3, 2, 13, 7);
+            g_fail_size = 0;
+            EXPECT_EQ(g_failures, 1);
+            EXPECT_EQ(tt::outcome(result), want);
+        }
+        EXPECT_FALSE(tt::file_exists(out));
+        EXPECT_EQ(tt::read_file(existing), std::vector<uint8_t>({'o', 'l', 'd'}));
+    }
+}

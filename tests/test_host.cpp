@@ -1,0 +1,90 @@
+// The built shared object as a host meets it: loaded with dlopen (this
+// program does not link it), exporting exactly the seven trimlet_ functions
+// and depending on nothing beyond the C runtime.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "trimlet.h"
+
+namespace {
+
+const std::set<std::string> NAMES = {"trimlet_init",   "trimlet_cleanup", "trimlet_last_error", "trimlet_rect",
+                                     "trimlet_aspect", "trimlet_auto",    "trimlet_edges"};
+
+// Output lines of a shell command.
+std::vector<std::string> lines_of(const std::string &command) {
+    std::vector<std::string> lines;
+    FILE *p = popen(command.c_str(), "r");
+    if (p == nullptr) return lines;
+    char buf[1024];
+    while (std::fgets(buf, sizeof buf, p)) lines.emplace_back(buf, std::strcspn(buf, "\n"));
+    EXPECT_EQ(pclose(p), 0) << command;
+    return lines;
+}
+
+// Instrumented builds carry the sanitizer runtimes' own names and libraries.
+bool from_sanitizer(const std::string &name) {
+    return name.find("san") != std::string::npos || name.rfind("__", 0) == 0;
+}
+
+}  // namespace
+
+TEST(HostLoading, DlopenResolvesAllSevenFunctionsAndCrops) {
+    void *lib = dlopen(TRIMLET_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    for (const std::string &name : NAMES) EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
+    auto init = reinterpret_cast<decltype(&trimlet_init)>(dlsym(lib, "trimlet_init"));
+    auto last_error = reinterpret_cast<decltype(&trimlet_last_error)>(dlsym(lib, "trimlet_last_error"));
+    auto rect = reinterpret_cast<decltype(&trimlet_rect)>(dlsym(lib, "trimlet_rect"));
+    auto cleanup = reinterpret_cast<decltype(&trimlet_cleanup)>(dlsym(lib, "trimlet_cleanup"));
+    ASSERT_TRUE(init && last_error && rect && cleanup);
+
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("trimlet-host-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::string in = (dir / "in.ppm").string(), out = (dir / "out.png").string();
+    std::ofstream(in, std::ios::binary) << "P6\n2 1\n255\n" << std::string("\x01\x02\x03\x04\x05\x06", 6);
+    EXPECT_EQ(init(), 1);
+    EXPECT_STREQ(last_error(), "");
+    EXPECT_EQ(rect(in.c_str(), out.c_str(), 1, 0, 1, 1), 1);
+    EXPECT_TRUE(std::filesystem::file_size(out) > 8);
+    EXPECT_EQ(rect(in.c_str(), out.c_str(), 0, 0, 0, 1), 0);
+    EXPECT_STREQ(last_error(), "rect: width/height must be > 0 (got 0x1)");
+    cleanup();
+    EXPECT_STREQ(last_error(), "");
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(dlclose(lib), 0) << dlerror();
+}
+
+TEST(HostLoading, SharedObjectExportsExactlyTheSevenFunctions) {
+    std::set<std::string> exported;
+    for (const std::string &line : lines_of("nm -D --defined-only '" TRIMLET_LIBRARY_PATH "'")) {
+        std::string name = line.substr(line.find_last_of(' ') + 1);
+        if (!from_sanitizer(name)) exported.insert(name);
+    }
+    EXPECT_EQ(exported, NAMES);
+}
+
+TEST(HostLoading, SharedObjectNeedsOnlyTheCRuntime) {
+    static const char *const RUNTIME[] = {"libc.so.", "libm.so.", "ld-linux"};
+    int needed = 0;
+    for (const std::string &line : lines_of("readelf -d '" TRIMLET_LIBRARY_PATH "'")) {
+        if (line.find("(NEEDED)") == std::string::npos) continue;
+        ++needed;
+        std::string lib = line.substr(line.find('[') + 1);
+        bool allowed = from_sanitizer(lib) || std::any_of(std::begin(RUNTIME), std::end(RUNTIME), [&](const char *r) {
+                           return lib.rfind(r, 0) == 0;
+                       });
+        EXPECT_TRUE(allowed) << lib;
+    }
+    EXPECT_GT(needed, 0);
+}
