@@ -162,6 +162,9 @@ TEST(HostileFiles, OutputsDoNotDependOnHeapContents) {
 // Reading the input can fail after it opens; that is reported like the
 // decoder's own failure to open it.
 TEST(HostileFiles, UnreadableInputLeavesAReadMessage) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a directory opens as a file only on POSIX systems";
+#endif
     std::string dir = tt::scratch_dir();
     EXPECT_EQ(trimlet_rect(dir.c_str(), tt::scratch("out.png").c_str(), 0, 0, 1, 1), 0);
     EXPECT_EQ(std::string(trimlet_last_error()), "cannot decode '" + dir + "': can't fread");
