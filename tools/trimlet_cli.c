@@ -249,50 +249,6 @@ static char *output_in_dir(const char *dir, const char *input, const char *forma
     return out;
 }
 
-/* What identifies a file beyond its path string: the device and inode of an
- * existing file on POSIX (so "./a.png", "a.png", hard and symbolic links all
- * match), the absolute path on Windows, compared without regard to case. */
-typedef struct FileId {
-    const char *path;
-#ifdef _WIN32
-    char *full;
-#else
-    int exists;
-    dev_t dev;
-    ino_t ino;
-#endif
-} FileId;
-
-static void file_id(FileId *id, const char *path) {
-    id->path = path;
-#ifdef _WIN32
-    id->full = _fullpath(NULL, path, 0);
-#else
-    struct stat st;
-    id->exists = stat(path, &st) == 0;
-    id->dev = id->exists ? st.st_dev : 0;
-    id->ino = id->exists ? st.st_ino : 0;
-#endif
-}
-
-static void free_file_id(FileId *id) {
-#ifdef _WIN32
-    free(id->full);
-    id->full = NULL;
-#else
-    (void)id;
-#endif
-}
-
-static int same_file(const FileId *a, const FileId *b) {
-    if (strcmp(a->path, b->path) == 0) return 1;
-#ifdef _WIN32
-    return a->full && b->full && _stricmp(a->full, b->full) == 0;
-#else
-    return a->exists && b->exists && a->dev == b->dev && a->ino == b->ino;
-#endif
-}
-
 /* Creates dir when it does not exist yet. Returns 0 after printing why not. */
 static int ensure_dir(const char *dir) {
     struct stat st;
@@ -310,47 +266,113 @@ static int ensure_dir(const char *dir) {
     return made;
 }
 
-/* Refuses any output that is one of the inputs (unless it is its own input
- * and in_place is set) or that two inputs would share. Returns 1 when there
- * is no clash, 0 after printing the first one, -1 after printing that memory
- * ran out. */
+/* One path of the batch, with what identifies its file beyond the string:
+ * the device and inode of an existing file on POSIX (so "./a.png", "a.png"
+ * and hard or symbolic links to one file all match), the absolute path
+ * compared without regard to case on Windows. */
+typedef struct PathId {
+    const char *path;
+    int index;     /* position of the input it belongs to */
+    int is_output;
+#ifdef _WIN32
+    char *full;    /* NULL when _fullpath failed: the path string is used */
+#else
+    int exists;
+    dev_t dev;
+    ino_t ino;
+#endif
+} PathId;
+
+static void path_id(PathId *id, const char *path, int index, int is_output) {
+    id->path = path;
+    id->index = index;
+    id->is_output = is_output;
+#ifdef _WIN32
+    id->full = _fullpath(NULL, path, 0);
+#else
+    struct stat st;
+    id->exists = stat(path, &st) == 0;
+    id->dev = id->exists ? st.st_dev : 0;
+    id->ino = id->exists ? st.st_ino : 0;
+#endif
+}
+
+/* Orders by file alone: 0 means the same file. */
+static int compare_files(const PathId *a, const PathId *b) {
+#ifdef _WIN32
+    return _stricmp(a->full ? a->full : a->path, b->full ? b->full : b->path);
+#else
+    if (a->exists != b->exists) return a->exists - b->exists;
+    if (!a->exists) return strcmp(a->path, b->path);
+    if (a->dev != b->dev) return a->dev < b->dev ? -1 : 1;
+    if (a->ino != b->ino) return a->ino < b->ino ? -1 : 1;
+    return 0;
+#endif
+}
+
+/* By file, then inputs before outputs, then by position in the batch. */
+static int compare_ids(const void *pa, const void *pb) {
+    const PathId *a = (const PathId *)pa, *b = (const PathId *)pb;
+    int c = compare_files(a, b);
+    if (c == 0) c = a->is_output - b->is_output;
+    if (c == 0) c = a->index - b->index;
+    return c;
+}
+
+/* Refuses an output that two inputs would share, or that is one of the
+ * inputs (unless it is its own input and in_place is set). Sorting every
+ * path by file keeps this fast for batches of any size; of several clashes,
+ * the one whose output comes first in the batch is reported. Returns 1 when
+ * there is none, 0 after printing it, -1 after printing that memory ran out. */
 static int check_outputs(int n, const char **inputs, const char **outputs, int in_place) {
-    FileId *in_ids = (FileId *)calloc((size_t)n * 2, sizeof(FileId));
-    if (!in_ids) {
+    PathId *ids = (PathId *)calloc((size_t)n * 2, sizeof(PathId));
+    if (!ids) {
         fputs("trimlet: out of memory\n", stderr);
         return -1;
     }
-    FileId *out_ids = in_ids + n;
     for (int i = 0; i < n; ++i) {
-        file_id(&in_ids[i], inputs[i]);
-        file_id(&out_ids[i], outputs[i]);
+        path_id(&ids[2 * i], inputs[i], i, 0);
+        path_id(&ids[2 * i + 1], outputs[i], i, 1);
     }
-    int ok = 1;
-    for (int i = 0; i < n && ok; ++i) {
-        for (int k = i + 1; k < n && ok; ++k) {
-            if (same_file(&out_ids[i], &out_ids[k])) {
-                usage_error("%s: would be written twice, for %s and %s", outputs[k], inputs[i],
-                            inputs[k]);
-                ok = 0;
+    qsort(ids, (size_t)n * 2, sizeof(PathId), compare_ids);
+    const PathId *out = NULL, *clash = NULL;
+    for (int g = 0, h; g < 2 * n; g = h) {
+        /* ids[g..h) name one file: its inputs, then its outputs. */
+        int first_out = -1;
+        for (h = g; h < 2 * n && compare_files(&ids[g], &ids[h]) == 0; ++h) {
+            if (ids[h].is_output && first_out < 0) first_out = h;
+        }
+        if (first_out < 0) continue;
+        const PathId *o = &ids[first_out], *other = NULL;
+        if (first_out + 1 < h) {
+            other = &ids[first_out + 1];  /* a second output */
+        } else {
+            /* An input: its own (the likelier mistake) unless in place. */
+            for (int j = g; j < first_out; ++j) {
+                int own = ids[j].index == o->index;
+                if ((own && !in_place) || (!own && !other)) other = &ids[j];
             }
         }
-    }
-    for (int i = 0; i < n && ok; ++i) {
-        for (int j = 0; j < n && ok; ++j) {
-            if (!same_file(&out_ids[i], &in_ids[j]) || (i == j && in_place)) continue;
-            if (i == j) {
-                usage_error("%s: output is the input itself; use --in-place to crop it in place",
-                            inputs[i]);
-            } else {
-                usage_error("%s: the output of %s would overwrite the input %s", outputs[i],
-                            inputs[i], inputs[j]);
-            }
-            ok = 0;
+        if (other && (!out || o->index < out->index)) {
+            out = o;
+            clash = other;
         }
     }
-    for (int i = 0; i < 2 * n; ++i) free_file_id(&in_ids[i]);
-    free(in_ids);
-    return ok;
+    if (out && clash->is_output) {
+        usage_error("%s: would be written twice, for %s and %s", out->path, inputs[out->index],
+                    inputs[clash->index]);
+    } else if (out && clash->index == out->index) {
+        usage_error("%s: output is the input itself; use --in-place to crop it in place",
+                    inputs[out->index]);
+    } else if (out) {
+        usage_error("%s: the output of %s would overwrite the input %s", out->path,
+                    inputs[out->index], clash->path);
+    }
+#ifdef _WIN32
+    for (int i = 0; i < 2 * n; ++i) free(ids[i].full);
+#endif
+    free(ids);
+    return out == NULL;
 }
 
 /* ------------------------------------------------------------------------ */
