@@ -808,12 +808,20 @@ extern "C" TRIMLET_API int trimlet_aspect(const char *input_path,
 // quadrant's corner pixel by more than the threshold. The result is the
 // bounding box of all content pixels. Each row is split at the vertical
 // quadrant boundary, so the reference is fixed within each half and no pixel
-// needs a quadrant test. A pixel equal to its reference as a whole 32-bit
-// word is background without looking at its channels.
+// needs a quadrant test. Runs of pixels are tested four at a time, two per
+// 64-bit word: a word equal to its reference pair is background at once, and
+// otherwise all eight channels are tested together without branches (see
+// pair_content). Only a run that holds content is looked at pixel by pixel.
 
 static inline uint32_t load_px(const unsigned char *p) {
     uint32_t v;
     memcpy(&v, p, 4);
+    return v;
+}
+
+static inline uint64_t load_pair(const unsigned char *p) {
+    uint64_t v;
+    memcpy(&v, p, 8);
     return v;
 }
 
@@ -830,13 +838,58 @@ static inline int is_content(const unsigned char *p, const unsigned char *ref,
            channel_differs(p[3], ref[3], t);
 }
 
+// Constants for testing two pixels against one reference in a 64-bit word.
+// The word's even and odd bytes are spread into four 16-bit lanes each, so
+// that lane arithmetic never carries into a neighbour:
+//   x = p + 256 - r          1..511, where p and r are one channel's values
+//   x + 0x8000 - 257 - T     has bit 15 set exactly when p - r > T
+//   0x8000 + 255 - T - x     has bit 15 set exactly when r - p > T
+// (T is at most 254 here, so neither sum leaves its lane.)
+struct PairRef {
+    uint64_t pair;                 // the reference pixel twice
+    uint64_t even_bias, odd_bias;  // 256 - r in each lane
+    uint64_t above, below;         // 0x8000 - 257 - T and 0x8000 + 255 - T
+};
+
+static const uint64_t LANE_LOW = 0x00FF00FF00FF00FFull;
+static const uint64_t LANE_ONE = 0x0001000100010001ull;
+static const uint64_t LANE_SIGN = 0x8000800080008000ull;
+
+static PairRef pair_ref(const unsigned char *ref, int t) {
+    uint64_t px = load_px(ref);
+    PairRef pr;
+    pr.pair = px | px << 32;
+    pr.even_bias = LANE_ONE * 256 - (pr.pair & LANE_LOW);
+    pr.odd_bias = LANE_ONE * 256 - (pr.pair >> 8 & LANE_LOW);
+    pr.above = LANE_ONE * (uint64_t)(0x8000 - 257 - t);
+    pr.below = LANE_ONE * (uint64_t)(0x8000 + 255 - t);
+    return pr;
+}
+
+// Nonzero when either pixel of the word v is content.
+static inline uint64_t pair_content(uint64_t v, const PairRef *pr) {
+    uint64_t even = (v & LANE_LOW) + pr->even_bias;
+    uint64_t odd = (v >> 8 & LANE_LOW) + pr->odd_bias;
+    uint64_t over = (even + pr->above) | (pr->below - even) |
+                    (odd + pr->above) | (pr->below - odd);
+    return over & LANE_SIGN;
+}
+
+// Nonzero when one of the four pixels at p is content.
+static inline uint64_t run_content(const unsigned char *p, const PairRef *pr) {
+    uint64_t a = load_pair(p), b = load_pair(p + 8);
+    if (a == pr->pair && b == pr->pair) return 0;
+    return pair_content(a, pr) | pair_content(b, pr);
+}
+
 // First content pixel in columns [from, to) of row, or -1.
 static int first_content(const unsigned char *row, int from, int to,
                          const unsigned char *ref, int t) {
-    uint32_t same = load_px(ref);
-    for (int x = from; x < to; ++x) {
-        const unsigned char *p = row + (size_t)x * 4;
-        if (load_px(p) != same && is_content(p, ref, t)) return x;
+    PairRef pr = pair_ref(ref, t);
+    int x = from;
+    while (x + 4 <= to && !run_content(row + (size_t)x * 4, &pr)) x += 4;
+    for (; x < to; ++x) {
+        if (is_content(row + (size_t)x * 4, ref, t)) return x;
     }
     return -1;
 }
@@ -844,10 +897,11 @@ static int first_content(const unsigned char *row, int from, int to,
 // Last content pixel in columns [from, to) of row, or -1.
 static int last_content(const unsigned char *row, int from, int to,
                         const unsigned char *ref, int t) {
-    uint32_t same = load_px(ref);
-    for (int x = to - 1; x >= from; --x) {
-        const unsigned char *p = row + (size_t)x * 4;
-        if (load_px(p) != same && is_content(p, ref, t)) return x;
+    PairRef pr = pair_ref(ref, t);
+    int x = to;
+    while (x - 4 >= from && !run_content(row + (size_t)(x - 4) * 4, &pr)) x -= 4;
+    for (--x; x >= from; --x) {
+        if (is_content(row + (size_t)x * 4, ref, t)) return x;
     }
     return -1;
 }
