@@ -446,6 +446,13 @@ Pixels run_crop(const Pixels &in, const CropCall &call, const std::string &name)
     return Pixels();
 }
 
+void expect_refusal(const std::string &in, const CropCall &call, const std::string &message) {
+    std::string out = scratch("refused-out.png");
+    std::remove(out.c_str());
+    EXPECT_EQ(outcome(call(in.c_str(), out.c_str())), message);
+    EXPECT_FALSE(file_exists(out)) << "a failed call wrote " << out;
+}
+
 std::string empty_image(int w, int h) {
     std::string path = scratch("empty-" + std::to_string(w) + "x" + std::to_string(h) + ".pgm");
     std::string head = "P5\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";

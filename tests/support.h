@@ -71,6 +71,9 @@ int max_diff(const Pixels &a, const Pixels &b);
 // returns 0 the result is empty (w 0) and the test fails if an output exists.
 using CropCall = std::function<int(const char *in, const char *out)>;
 Pixels run_crop(const Pixels &in, const CropCall &call, const std::string &name = "in");
+// Runs call(in, output) on an existing input path and expects it to return 0
+// with exactly `message` and no output file.
+void expect_refusal(const std::string &in, const CropCall &call, const std::string &message);
 
 // Writes a PGM whose header declares w x h with w or h 0 (the decoder accepts
 // it and yields an image with no pixels) and returns its scratch path.

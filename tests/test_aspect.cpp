@@ -17,11 +17,10 @@ tt::CropCall aspect(int index) {
 // Crops a w x h gradient and expects exactly its block (x, y, cw, ch).
 void expect_block(int w, int h, int index, int x, int y, int cw, int ch) {
     ASSERT_TRUE(cw >= 1 && ch >= 1 && x >= 0 && y >= 0 && x + cw <= w && y + ch <= h);
-    tt::Pixels src = tt::gradient(w, h);
-    tt::Pixels got = tt::run_crop(src, aspect(index));
+    tt::Pixels src = tt::gradient(w, h), got = tt::run_crop(src, aspect(index));
     EXPECT_EQ(tt::max_diff(got, tt::crop(src, x, y, cw, ch)), 0)
-        << w << "x" << h << " ratio " << index << " gave " << got.w << "x" << got.h
-        << ", want " << cw << "x" << ch << " at " << x << "," << y;
+        << w << "x" << h << " ratio " << index << " gave " << got.w << "x" << got.h << ", want " << cw
+        << "x" << ch << " at " << x << "," << y;
 }
 
 }  // namespace
@@ -29,15 +28,11 @@ void expect_block(int w, int h, int index, int x, int y, int cw, int ch) {
 TEST(AspectCrop, CutsTheCentredBlockOfEachWorkedExample) {
     struct Case { int w, h, index, x, y, cw, ch; };
     const Case cases[] = {
-        {1000, 500, 0, 250, 0, 500, 500},   // wider: sides cut evenly
-        {1001, 500, 2, 56, 0, 889, 500},    // 8004 / 9 rounds down
-        {100, 100, 4, 22, 0, 56, 100},      // portrait 9:16, 908 / 16
-        {640, 480, 1, 0, 0, 640, 480},      // already 4:3: whole image
-        {300, 600, 3, 0, 200, 300, 200},    // taller: top and bottom cut
-        {1, 100, 2, 0, 49, 1, 1},           // odd leftover row goes below
-        {6, 3, 0, 1, 0, 3, 3},              // odd leftover column goes right
-        {32768, 1, 4, 16383, 0, 1, 1},      // largest side, smallest crop
-        {1, 32768, 4, 0, 16383, 1, 2},      // (16 + 4) / 9 rounds to 2
+        {1000, 500, 0, 250, 0, 500, 500}, {1001, 500, 2, 56, 0, 889, 500},  // 8004 / 9
+        {100, 100, 4, 22, 0, 56, 100},    {640, 480, 1, 0, 0, 640, 480},    // already 4:3
+        {300, 600, 3, 0, 200, 300, 200},  {1, 100, 2, 0, 49, 1, 1},         // odd row below
+        {6, 3, 0, 1, 0, 3, 3},            {32768, 1, 4, 16383, 0, 1, 1},    // odd column right
+        {1, 32768, 4, 0, 16383, 1, 2},                                      // (16 + 4) / 9
     };
     for (const Case &c : cases) expect_block(c.w, c.h, c.index, c.x, c.y, c.cw, c.ch);
 }
@@ -56,28 +51,19 @@ TEST(AspectCrop, EverySmallSizeAndRatioGivesTheRoundedCentredBlock) {
     }
 }
 
-TEST(AspectCrop, RefusesRatioOutsideTableOnlyAfterDecoding) {
-    std::string missing = tt::scratch("missing.png");
-    for (int index : {5, -1, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(tt::run_crop(tt::gradient(4, 3), aspect(index)).w, 0);
-        EXPECT_EQ(std::string(trimlet_last_error()),
-                  "aspect: ratio " + std::to_string(index) + " out of range 0..4");
-        EXPECT_EQ(trimlet_aspect(missing.c_str(), tt::scratch("out.png").c_str(), index), 0);
-        EXPECT_EQ(std::string(trimlet_last_error()), "cannot decode '" + missing + "': can't fopen");
-    }
-}
-
-TEST(AspectCrop, RefusesImageWithNoPixelsAfterCheckingRatio) {
-    struct Case { int w, h, index; const char *message; };
+// The ratio is checked after decoding, and an image with no pixels after that.
+TEST(AspectCrop, RefusesRatioOutsideTableThenImageWithNoPixels) {
+    std::string picture = tt::scratch("in.png"), missing = tt::scratch("missing.png");
+    tt::write_png(picture, tt::gradient(4, 3));
+    struct Case { std::string in; int index; std::string message; };
     const Case cases[] = {
-        {0, 5, 0, "aspect: image has no pixels (0x5)"},
-        {7, 0, 4, "aspect: image has no pixels (7x0)"},
-        {0, 0, 5, "aspect: ratio 5 out of range 0..4"},
+        {picture, 5, "aspect: ratio 5 out of range 0..4"},
+        {picture, -1, "aspect: ratio -1 out of range 0..4"},
+        {picture, INT_MIN, "aspect: ratio -2147483648 out of range 0..4"},
+        {missing, 7, "cannot decode '" + missing + "': can't fopen"},
+        {tt::empty_image(0, 5), 0, "aspect: image has no pixels (0x5)"},
+        {tt::empty_image(7, 0), 4, "aspect: image has no pixels (7x0)"},
+        {tt::empty_image(0, 0), 5, "aspect: ratio 5 out of range 0..4"},
     };
-    for (const Case &c : cases) {
-        std::string out = tt::scratch("out.png");
-        EXPECT_EQ(trimlet_aspect(tt::empty_image(c.w, c.h).c_str(), out.c_str(), c.index), 0);
-        EXPECT_STREQ(trimlet_last_error(), c.message);
-        EXPECT_FALSE(tt::file_exists(out));
-    }
+    for (const Case &c : cases) tt::expect_refusal(c.in, aspect(c.index), c.message);
 }
