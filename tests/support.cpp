@@ -248,6 +248,49 @@ void write_pic(const std::string &path, const Pixels &p) {
     write_file(path, v);
 }
 
+static void put_chunk(std::vector<uint8_t> &v, const char *type, const std::vector<uint8_t> &data) {
+    put32be(v, uint32_t(data.size()));
+    size_t start = v.size();
+    v.insert(v.end(), type, type + 4);
+    v.insert(v.end(), data.begin(), data.end());
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = start; i < v.size(); ++i) {
+        crc ^= v[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    put32be(v, ~crc);
+}
+
+void write_png_raw(const std::string &path, int w, int h, int color_type, int depth,
+                   const std::vector<uint8_t> &rows) {
+    std::vector<uint8_t> raw, z = {0x78, 0x01}, ihdr, v = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    size_t stride = rows.size() / size_t(h);
+    for (int y = 0; y < h; ++y) {
+        raw.push_back(0);
+        raw.insert(raw.end(), rows.begin() + long(y * stride), rows.begin() + long((y + 1) * stride));
+    }
+    uint32_t a = 1, b = 0;
+    for (uint8_t c : raw) {
+        a = (a + c) % 65521;
+        b = (b + a) % 65521;
+    }
+    for (size_t i = 0; i == 0 || i < raw.size(); i += 65535) {  // stored blocks
+        size_t n = std::min<size_t>(65535, raw.size() - i);
+        z.push_back(i + n >= raw.size());
+        put16(z, unsigned(n));
+        put16(z, unsigned(~n & 0xFFFF));
+        z.insert(z.end(), raw.begin() + long(i), raw.begin() + long(i + n));
+    }
+    put32be(z, b << 16 | a);
+    put32be(ihdr, uint32_t(w));
+    put32be(ihdr, uint32_t(h));
+    ihdr.insert(ihdr.end(), {uint8_t(depth), uint8_t(color_type), 0, 0, 0});
+    put_chunk(v, "IHDR", ihdr);
+    put_chunk(v, "IDAT", z);
+    put_chunk(v, "IEND", {});
+    write_file(path, v);
+}
+
 #ifndef TRIMLET_TEST_NO_LIBPNG
 void write_jpeg(const std::string &path, const Pixels &p, int quality) {
     FILE *f = std::fopen(path.c_str(), "wb");

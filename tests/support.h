@@ -45,6 +45,10 @@ void write_psd(const std::string &path, const Pixels &p);    // raw 3-channel RG
 void write_hdr(const std::string &path, const Pixels &p);    // flat RGBE, channel c as c/256
 void write_pic(const std::string &path, const Pixels &p);    // Softimage PIC, raw RGBA
 void write_jpeg(const std::string &path, const Pixels &p, int quality);  // libjpeg, 4:4:4
+// A PNG of any colour type and bit depth from unfiltered scanline bytes
+// (filter byte added here, stored without compression).
+void write_png_raw(const std::string &path, int w, int h, int color_type, int depth,
+                   const std::vector<uint8_t> &rows);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 std::vector<uint8_t> read_file(const std::string &path);
 bool file_exists(const std::string &path);

@@ -128,7 +128,26 @@ Pixels hdr_tone(const Pixels &p) {
     }
     return o;
 }
+Pixels grey_alpha_of_red(const Pixels &p) {
+    Pixels o = grey_of_red(p);
+    for (size_t i = 3; i < o.rgba.size(); i += 4) o.rgba[i] = p.rgba[i];
+    return o;
+}
 void write_jpeg100(const std::string &path, const Pixels &p) { tt::write_jpeg(path, p, 100); }
+// Grey (from R) with alpha, 8 bits.
+void write_png_grey_alpha(const std::string &path, const Pixels &p) {
+    std::vector<uint8_t> rows;
+    for (size_t i = 0; i < p.rgba.size(); i += 4) rows.insert(rows.end(), {p.rgba[i], p.rgba[i + 3]});
+    tt::write_png_raw(path, p.w, p.h, 4, 8, rows);
+}
+// RGB, 16 bits: each sample's high byte is the pixel's, its low byte differs.
+void write_png_rgb16(const std::string &path, const Pixels &p) {
+    std::vector<uint8_t> rows;
+    for (size_t i = 0; i < p.rgba.size(); ++i) {
+        if (i % 4 != 3) rows.insert(rows.end(), {p.rgba[i], uint8_t(~p.rgba[i])});
+    }
+    tt::write_png_raw(path, p.w, p.h, 2, 16, rows);
+}
 }  // namespace
 
 TEST(FileStage, DecodesEveryInputFormat) {
@@ -140,6 +159,8 @@ TEST(FileStage, DecodesEveryInputFormat) {
     };
     static const Case CASES[] = {
         {"in.png", tt::write_png, as_is, 0},    {"in.tga", tt::write_tga, as_is, 0},
+        {"ga.png", write_png_grey_alpha, grey_alpha_of_red, 0},
+        {"rgb16.png", write_png_rgb16, opaque, 0},
         {"in.pic", tt::write_pic, as_is, 0},    {"in.bmp", tt::write_bmp24, opaque, 0},
         {"in.ppm", tt::write_ppm, opaque, 0},   {"in.psd", tt::write_psd, opaque, 0},
         {"in.gif", tt::write_gif, opaque, 0},   {"in.pgm", tt::write_pgm, grey_of_red, 0},
