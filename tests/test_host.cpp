@@ -7,11 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "trimlet.h"
@@ -39,7 +36,7 @@ bool from_sanitizer(const std::string &name) {
 
 }  // namespace
 
-TEST(HostLoading, DlopenResolvesAllSevenFunctionsAndCrops) {
+TEST(HostLoading, DlopenResolvesAllSevenFunctionsAndCallsThem) {
     void *lib = dlopen(TRIMLET_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib, nullptr) << dlerror();
     for (const std::string &name : NAMES) EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
@@ -49,19 +46,13 @@ TEST(HostLoading, DlopenResolvesAllSevenFunctionsAndCrops) {
     auto cleanup = reinterpret_cast<decltype(&trimlet_cleanup)>(dlsym(lib, "trimlet_cleanup"));
     ASSERT_TRUE(init && last_error && rect && cleanup);
 
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("trimlet-host-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    std::string in = (dir / "in.ppm").string(), out = (dir / "out.png").string();
-    std::ofstream(in, std::ios::binary) << "P6\n2 1\n255\n" << std::string("\x01\x02\x03\x04\x05\x06", 6);
+    EXPECT_EQ(rect(nullptr, "out.png", 0, 0, 1, 1), 0);
+    EXPECT_STREQ(last_error(), "rect: NULL input/output");
     EXPECT_EQ(init(), 1);
     EXPECT_STREQ(last_error(), "");
-    EXPECT_EQ(rect(in.c_str(), out.c_str(), 1, 0, 1, 1), 1);
-    EXPECT_TRUE(std::filesystem::file_size(out) > 8);
-    EXPECT_EQ(rect(in.c_str(), out.c_str(), 0, 0, 0, 1), 0);
-    EXPECT_STREQ(last_error(), "rect: width/height must be > 0 (got 0x1)");
+    EXPECT_EQ(rect("in.png", nullptr, 0, 0, 1, 1), 0);
     cleanup();
     EXPECT_STREQ(last_error(), "");
-    std::filesystem::remove_all(dir);
     EXPECT_EQ(dlclose(lib), 0) << dlerror();
 }
 
