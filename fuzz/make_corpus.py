@@ -91,8 +91,9 @@ def main():
     hostile['f1_pgm16.pgm'] = pnm(b'P5', 3, 2, 65535, [0x1234, 0xAB01, 0xFFEE, 0x00FF, 0x8081, 0x7F80])
     hostile['f1_ppm16.ppm'] = pnm(b'P6', 2, 2, 1000, [0x0310, 0x0201, 0x0102, 0x00FF, 0x03E8, 0x0000,
                                                    0x0180, 0x0280, 0x0380, 0x0001, 0x0100, 0x03FF])
-    # F2: a DHT table whose 16 counts add up to 16 * 255.
-    bad_dht = b'\xff\xc4' + struct.pack('>H', 2 + 17 + 16 * 255) + b'\x00' + b'\xff' * 16 + bytes(16 * 255)
+    # F2: a DHT table of 320 codes of 9 to 16 bits: a valid code, but more
+    # values than the decoder's 256-entry arrays hold.
+    bad_dht = b'\xff\xc4' + struct.pack('>H', 2 + 17 + 320) + b'\x00' + bytes(8) + bytes([40] * 8) + bytes(320)
     hostile['f2_dht_counts_over_256.jpg'] = b'\xff\xd8' + bad_dht + b'\xff\xd9'
     # ... and one the decoder only reaches after decoding a whole scan.
     hostile['f2_dht_after_scan.jpg'] = jpg[:-2] + bad_dht + b'\xff\xd9'
@@ -149,6 +150,11 @@ def main():
         'hdr_flat.hdr': hdr(2, 1, bytes([128, 64, 32, 129, 1, 2, 3, 128])),
         'hdr_rle.hdr': hdr(8, 1, hdr_rle_line(8, (128, 64, 32, 129))),
         'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
+        # F10: a PNM width too long for an int (harmless wrap in stb's parser).
+        'f10_pnm_long_number.pgm': b'P5\n99999999999 1\n255\nabc',
+        # A PNG whose second chunk claims 1.9 GB: the decoder's buffer for it
+        # must not be touched page by page (found by fuzzing).
+        'png_idat_length_2gb.png': png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT',
     }
     seeds.update(('hostile_' + k, v) for k, v in hostile.items())
     for i, (name, data) in enumerate(sorted(seeds.items())):

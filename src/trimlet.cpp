@@ -33,13 +33,17 @@
 
 static void *zeroed_malloc(size_t size) { return calloc(1, size ? size : 1); }
 
-// Grows a block and zeroes the new tail. The decoder always passes the size it
-// last asked for as old_size.
+// Grows a block with its new tail zeroed. A fresh calloc block rather than
+// realloc and memset: a file may claim a chunk of gigabytes that it then
+// fails to supply, and calloc leaves such a large block to the system's
+// zero pages, costing nothing until written. The decoder always passes the
+// size it last asked for as old_size.
 static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    unsigned char *q = (unsigned char *)realloc(p, new_size ? new_size : 1);
-    if (q != NULL && new_size > old_size) {
-        memset(q + old_size, 0, new_size - old_size);
-    }
+    if (new_size <= old_size) return realloc(p, new_size ? new_size : 1);
+    void *q = calloc(1, new_size);
+    if (q == NULL) return NULL;
+    if (p != NULL) memcpy(q, p, old_size);
+    free(p);
     return q;
 }
 
