@@ -126,6 +126,13 @@ def main():
     hostile['f9_tga_32768x32768.tga'] = tga(32768, 32768, 2, 32, b'\x00\x00\x00\x00')
     hostile['f9_hdr_100000x100000.hdr'] = hdr(100000, 100000, b'')[:52]
     hostile['f9_ppm_30000x30000.ppm'] = pnm(b'P6', 30000, 30000, 255, [1, 2, 3])
+    b = bytearray(jpg)
+    sof = [s for s in jpeg_segments(jpg) if s[0] == 0xC0][0]
+    b[sof[1] + 5:sof[1] + 9] = struct.pack('>HH', 16383, 32768)
+    hostile['f9_jpeg_32768x16383.jpg'] = bytes(b[:sos[2]]) + b'\xff\xd9'
+    hostile['f9_bmp_23000x23000.bmp'] = (b'BM' + struct.pack('<IHHI', 70, 0, 0, 54) +
+                                         struct.pack('<IiiHHIIiiII', 40, 23000, 23000, 1, 24, 0, 0, 0, 0, 0, 0) +
+                                         bytes(16))
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 

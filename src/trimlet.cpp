@@ -453,21 +453,46 @@ static const char *screen_structure(const unsigned char *d, int len) {
     return NULL;
 }
 
-// Reasons to refuse a file whose header the decoder reads: data that cannot
-// hold the pixels the header promises (a few bytes claiming a large image
-// would otherwise cost a full decode of nothing), or a Radiance run that
-// never ends. NULL when there is none.
-static const char *screen_pixels(const unsigned char *d, int len) {
+// Entropy-coded data a JPEG of w x h pixels holds at the least: every 8x8
+// block of its largest component takes at least one bit (its DC code) in
+// some scan. stb_image reads missing data as zeros, so without this a few
+// hundred bytes claiming 32768 x 16383 pixels cost a full decode.
+static size_t jpeg_min_size(int w, int h) {
+    return ((size_t)w + 7) / 8 * (((size_t)h + 7) / 8) / 8;
+}
+
+// Pixel bytes a BMP holds at the least: every row's pixels, without the
+// padding that ends each row. stb_image reads missing rows as zeros.
+static size_t bmp_min_size(const unsigned char *d, size_t n, int w, int h) {
+    unsigned header = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
+    size_t at = header == 12 ? 24 : 28;
+    size_t bits = byte_at(d, n, at) | byte_at(d, n, at + 1) << 8;
+    return (size_t)w * bits / 8 * (size_t)h;
+}
+
+// Reasons to refuse a file of w x h pixels (as its header says) before
+// decoding: data that cannot hold the pixels the header promises (a few
+// bytes claiming a large image would otherwise cost a full decode of
+// nothing), or a Radiance run that never ends. NULL when there is none.
+// Formats that can legitimately be tiny for their size (PNG, GIF, PSD and
+// PIC with run-length data) are left to the decoder.
+static const char *screen_pixels(const unsigned char *d, int len, int w,
+                                 int h) {
+    size_t n = (size_t)len;
+    if (w < 0 || h < 0) return NULL;  // the decoder refuses these itself
+    if (is_jpeg(d, n)) return n < jpeg_min_size(w, h) ? "truncated" : NULL;
     PnmLayout pnm;
     if (is_pnm(d, len)) {
-        if (pnm_layout(d, len, &pnm) &&
-            (size_t)len - pnm.data < pnm_data_size(&pnm)) {
+        if (pnm_layout(d, len, &pnm) && n - pnm.data < pnm_data_size(&pnm)) {
             return "truncated";
         }
         return NULL;
     }
     stbi__context s;
     stbi__start_mem(&s, d, len);
+    if (stbi__bmp_test(&s)) {
+        return n < bmp_min_size(d, n, w, h) ? "truncated" : NULL;
+    }
     if (stbi__hdr_test(&s)) return hdr_reason(d, len);
     if (stbi__tga_test(&s) && tga_too_short(d, len)) return "truncated";
     return NULL;
@@ -516,7 +541,7 @@ static int load_image(const char *path, Image *img) {
             set_err("image too large: %dx%d", w, h);
             return 0;
         }
-        why = screen_pixels(file, len);
+        why = screen_pixels(file, len, w, h);
     }
     if (why == NULL) px = decode_rgba(file, len, &w, &h, &why);
     free(file);

@@ -47,6 +47,8 @@ const HostileCase CASES[] = {
     {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000"},
     {"f9_tga_32768x32768.tga", "truncated", nullptr},
     {"f9_ppm_30000x30000.ppm", "truncated", nullptr},
+    {"f9_jpeg_32768x16383.jpg", "truncated", nullptr},
+    {"f9_bmp_23000x23000.bmp", "truncated", nullptr},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
@@ -159,9 +161,12 @@ TEST(HostileFiles, OutputsDoNotDependOnHeapContents) {
 #endif
 }
 
-// Reading the input can fail after it opens; that is reported like the
-// decoder's own failure to open it.
+// Reading the input can fail after it opens (a directory opens on Linux and
+// then fails to read); that is reported like the decoder's failure to open.
 TEST(HostileFiles, UnreadableInputLeavesAReadMessage) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "a directory does not open for reading on Windows";
+#endif
 #ifdef _WIN32
     GTEST_SKIP() << "a directory opens as a file only on POSIX systems";
 #endif
