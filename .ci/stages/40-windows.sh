@@ -22,11 +22,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset WINEPATH DISPLAY
 
-wineboot -i </dev/null >/dev/null 2>&1
-wineserver -w
+timeout 300 wineboot -i </dev/null >/dev/null 2>&1
+timeout 120 wineserver -w
 wineserver -p
 trap 'wineserver -k || true' EXIT
-wineboot </dev/null >/dev/null 2>&1
+timeout 120 wineboot </dev/null >/dev/null 2>&1
 echo "40-windows: wine prefix ready after $((SECONDS - start)) s"
 
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
