@@ -133,6 +133,11 @@ def main():
     hostile['f9_bmp_23000x23000.bmp'] = (b'BM' + struct.pack('<IHHI', 70, 0, 0, 54) +
                                          struct.pack('<IiiHHIIiiII', 40, 23000, 23000, 1, 24, 0, 0, 0, 0, 0, 0) +
                                          bytes(16))
+    hostile['f9_psd_32768x16383.psd'] = (b'8BPS' + struct.pack('>H', 1) + bytes(6) +
+                                         struct.pack('>HIIHH', 3, 16383, 32768, 8, 3) +
+                                         struct.pack('>IIIH', 0, 0, 0, 0) + bytes(16))
+    hostile['f9_pic_32768x16383.pic'] = pic(32768, 16383, bytes([0xff, 1, 2, 3]))
+    hostile['f9_pic_40000x100.pic'] = pic(40000, 100, bytes([0xff, 1, 2, 3]))
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 

@@ -470,12 +470,25 @@ static size_t bmp_min_size(const unsigned char *d, size_t n, int w, int h) {
     return (size_t)w * bits / 8 * (size_t)h;
 }
 
+// Pixel bytes a PSD holds at the least. The decoder reads at most four
+// channels (at least one, or it would fill a large image from nothing), and
+// a run-length packet covers at most 128 samples with two bytes.
+static size_t psd_min_size(const unsigned char *d, size_t n, int w, int h) {
+    size_t channels = be16_at(d, n, 12);
+    if (channels < 1) channels = 1;
+    if (channels > 4) channels = 4;
+    size_t samples = (size_t)w * (size_t)h * channels;
+    size_t raw = samples * (be16_at(d, n, 22) / 8);
+    size_t packed = (samples + 127) / 128 * 2;
+    return raw < packed ? raw : packed;
+}
+
 // Reasons to refuse a file of w x h pixels (as its header says) before
 // decoding: data that cannot hold the pixels the header promises (a few
 // bytes claiming a large image would otherwise cost a full decode of
 // nothing), or a Radiance run that never ends. NULL when there is none.
-// Formats that can legitimately be tiny for their size (PNG, GIF, PSD and
-// PIC with run-length data) are left to the decoder.
+// PNG and GIF can legitimately be tiny for their size and are left to the
+// decoder.
 static const char *screen_pixels(const unsigned char *d, int len, int w,
                                  int h) {
     size_t n = (size_t)len;
@@ -493,9 +506,28 @@ static const char *screen_pixels(const unsigned char *d, int len, int w,
     if (stbi__bmp_test(&s)) {
         return n < bmp_min_size(d, n, w, h) ? "truncated" : NULL;
     }
+    if (stbi__psd_test(&s)) {
+        return n < psd_min_size(d, n, w, h) ? "truncated" : NULL;
+    }
+    // A PIC row takes at least a count and a value.
+    if (stbi__pic_test(&s)) return n / 2 < (size_t)h ? "truncated" : NULL;
     if (stbi__hdr_test(&s)) return hdr_reason(d, len);
     if (stbi__tga_test(&s) && tga_too_short(d, len)) return "truncated";
     return NULL;
+}
+
+// The size a file's header gives, as the decoder stb_image picks reads it.
+// stbi_info agrees with the decoders, except that it refuses PIC files of
+// more than 2^28 pixels, which the PIC decoder still allocates and fills.
+static int header_size(const unsigned char *d, int len, int *w, int *h) {
+    int channels = 0;
+    if (stbi_info_from_memory(d, len, w, h, &channels)) return 1;
+    stbi__context s;
+    stbi__start_mem(&s, d, len);
+    if (!stbi__pic_test(&s) || len < 96) return 0;
+    *w = (int)be16_at(d, (size_t)len, 92);
+    *h = (int)be16_at(d, (size_t)len, 94);
+    return 1;
 }
 
 // Decodes an in-memory file to RGBA. On failure returns NULL with *why set.
@@ -531,10 +563,10 @@ static int load_image(const char *path, Image *img) {
         set_err("cannot decode '%s': %s", path, why);
         return 0;
     }
-    int w = 0, h = 0, channels = 0;
+    int w = 0, h = 0;
     unsigned char *px = NULL;
     why = screen_structure(file, len);
-    if (why == NULL && stbi_info_from_memory(file, len, &w, &h, &channels)) {
+    if (why == NULL && header_size(file, len, &w, &h)) {
         // Refused on the header's word, before any pixel is allocated.
         if (w > MAX_SIDE || h > MAX_SIDE) {
             free(file);

@@ -49,6 +49,9 @@ const HostileCase CASES[] = {
     {"f9_ppm_30000x30000.ppm", "truncated", nullptr},
     {"f9_jpeg_32768x16383.jpg", "truncated", nullptr},
     {"f9_bmp_23000x23000.bmp", "truncated", nullptr},
+    {"f9_psd_32768x16383.psd", "truncated", nullptr},
+    {"f9_pic_32768x16383.pic", "truncated", nullptr},
+    {"f9_pic_40000x100.pic", nullptr, "image too large: 40000x100"},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
