@@ -164,6 +164,12 @@ def main():
         'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
         # F10: a PNM width too long for an int (harmless wrap in stb's parser).
         'f10_pnm_long_number.pgm': b'P5\n99999999999 1\n255\nabc',
+        # F10: a PNG whose first IDAT chunk is empty, and a PSD pixel whose
+        # white matte, undone in float, falls outside a byte.
+        'f10_png_empty_idat.png': (lambda p: p[:33] + b'\x00\x00\x00\x00IDAT\x35\xaf\x06\x1e' + p[33:])(
+            png(2, 1, 0, 8, [bytes([1, 2])])),
+        'f10_psd_matte.psd': (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
+                              struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1])),
         # A PNG whose second chunk claims 1.9 GB: the decoder's buffer for it
         # must not be touched page by page (found by fuzzing).
         'png_idat_length_2gb.png': png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT',

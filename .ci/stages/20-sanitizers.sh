@@ -4,7 +4,7 @@
 # minutes of libFuzzer on the crop functions from the corpus (clang,
 # build-fuzz/). A crash, leak, sanitizer finding or broken contract fails the
 # stage; libFuzzer leaves the input that did it in build-fuzz/.
-# About 6 minutes on 2 cores (builds ~3, tests ~1, fuzzing 2).
+# About 5 minutes on 2 cores (builds ~2, tests under a minute, fuzzing 2).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/deps.sh clang libclang-rt-14-dev
