@@ -7,6 +7,7 @@
 # which a DLL that should need only system DLLs cannot carry.
 
 include(CheckCXXCompilerFlag)
+include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
 
 function(trimlet_harden target)
@@ -15,9 +16,17 @@ function(trimlet_harden target)
   endif()
 
   # _FORTIFY_SOURCE only acts when optimising; at -O0 glibc warns about it,
-  # which -Werror would turn into a failure. A value the builder set in the
-  # flags (a distribution may use 3) is left alone.
-  if(NOT "${CMAKE_CXX_FLAGS} ${CMAKE_CPPFLAGS}" MATCHES "_FORTIFY_SOURCE")
+  # which -Werror would turn into a failure. A level set in the flags or built
+  # into the compiler (Ubuntu's defines 2 or 3 when optimising) is left alone:
+  # defining it again would be a redefinition warning.
+  set(CMAKE_REQUIRED_FLAGS "-O2 ${CMAKE_CXX_FLAGS}")
+  check_cxx_source_compiles("
+#ifdef _FORTIFY_SOURCE
+#error _FORTIFY_SOURCE already set
+#endif
+int main() { return 0; }" TRIMLET_FORTIFY_UNSET)
+  unset(CMAKE_REQUIRED_FLAGS)
+  if(TRIMLET_FORTIFY_UNSET)
     target_compile_definitions(${target} PRIVATE
       $<$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>:_FORTIFY_SOURCE=2>)
   endif()
