@@ -286,7 +286,8 @@ static int jpeg_tables_ok(const unsigned char *d, size_t len) {
         while (p < len && d[p] == 0xFF) ++p;
         if (p >= len) return 1;
         unsigned m = d[p++];
-        int known = m == 0xC4 || m == 0xDB || m == 0xDD || (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
+        int known = m == 0xC4 || m == 0xDB || m == 0xDD ||
+                    (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
         if (m == 0xC4 && !dht_counts_ok(d, len, p)) return 0;
         if (!in_frame && m >= 0xC0 && m <= 0xC2) {
             in_frame = 1;
