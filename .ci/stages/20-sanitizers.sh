@@ -24,9 +24,11 @@ cmake --build build-fuzz -j"$jobs"
 # libFuzzer adds what it finds to its first corpus directory: give it a copy.
 work=build-fuzz/corpus
 rm -rf "$work" && mkdir -p "$work" && cp fuzz/corpus/* "$work"/
+# -seed: a fixed start, so a run on the same code explores the same inputs
+# first and a failure can be reproduced with the same command.
 # -timeout: far above any input under -max_len (the slowest seed takes ~3 s
 # under ASan); -malloc_limit_mb: a PNG may make stb reserve 2 GB it never
 # touches, which is legal; -rss_limit_mb: what is actually used stays far
 # below.
-build-fuzz/fuzz/fuzz_crop "$work" -max_total_time=120 -timeout=20 -max_len=4096 \
+build-fuzz/fuzz/fuzz_crop "$work" -seed=1 -max_total_time=120 -timeout=20 -max_len=4096 \
   -rss_limit_mb=3072 -malloc_limit_mb=4096 -artifact_prefix=build-fuzz/ -print_final_stats=1
