@@ -29,11 +29,16 @@
  *   - Every call allocates and frees its own memory; nothing survives a call
  *     except the error text.
  *
- * Thread safety: the library starts no threads, but the error buffer is one
- * per process and unguarded. A host that calls trimlet from several threads
- * must serialise its calls (for example with one mutex around each call and
- * the following trimlet_last_error read).
+ * Thread safety: the library starts no threads. The seven functions below
+ * share one error buffer per process, unguarded: a host that calls them from
+ * several threads must serialise those calls (for example with one mutex
+ * around each call and the following trimlet_last_error read). The reentrant
+ * interface further down (trimlet_crop_file, trimlet_crop_memory,
+ * trimlet_plan_file, trimlet_plan_memory, trimlet_free) keeps no shared state
+ * and may run on any number of threads at once, also while the seven run.
  */
+
+#include <stddef.h>
 
 #if defined(_WIN32) || defined(__CYGWIN__)
 #  if defined(TRIMLET_BUILDING_DLL)
@@ -48,9 +53,9 @@
 #endif
 
 #define TRIMLET_VERSION_MAJOR 1
-#define TRIMLET_VERSION_MINOR 0
+#define TRIMLET_VERSION_MINOR 1
 #define TRIMLET_VERSION_PATCH 0
-#define TRIMLET_VERSION_STRING "1.0.0"
+#define TRIMLET_VERSION_STRING "1.1.0"
 
 #ifdef __cplusplus
 extern "C" {
@@ -121,6 +126,139 @@ TRIMLET_API int trimlet_auto(const char *input_path, const char *output_path,
  *   "edges: top+bottom=<n>% leaves no rows (<H> px tall)" */
 TRIMLET_API int trimlet_edges(const char *input_path, const char *output_path,
                               int top, int right, int bottom, int left);
+
+/* ------------------------------------------------------------------------
+ * Reentrant interface (since 1.1)
+ *
+ * Five functions beside the seven, for hosts that crop from memory, want the
+ * rectangle without writing a file, need options, or run on many threads.
+ * They follow the seven's conventions (1 on success, 0 on failure; the same
+ * rules, limits and formats) with these differences:
+ *
+ *   - The rule is a number (enum trimlet_rule) and its ints come in an array
+ *     `params`; entries past the rule's count are not read.
+ *   - `options` may be NULL: every default equals what the seven do.
+ *   - `error` is NULL or a buffer of at least TRIMLET_ERROR_SIZE bytes. On
+ *     failure it receives the one-line message, on success "". These
+ *     functions never read or write the seven's buffer (trimlet_last_error).
+ *   - Messages are the seven's for the same failure, with "<memory>" where a
+ *     path would stand for memory input, except that a file that cannot be
+ *     opened, read or written names the system's reason
+ *     ("cannot decode 'x.png': No such file or directory",
+ *      "cannot write 'out/x.png': No space left on device"), and a bad option
+ *     names the field and its value.
+ *   - Paths are UTF-8 on every system (on Windows they are converted to
+ *     UTF-16 and opened with the wide-character calls).
+ *   - Thread safety: any number of calls may run at once on any threads.
+ * ------------------------------------------------------------------------ */
+
+/* Size of the buffer the reentrant functions write their message into. */
+#define TRIMLET_ERROR_SIZE 512
+
+enum trimlet_rule {
+    TRIMLET_RECT = 0,   /* params: x, y, w, h               (as trimlet_rect)   */
+    TRIMLET_ASPECT = 1, /* params: ratio index 0..4         (as trimlet_aspect) */
+    TRIMLET_AUTO = 2,   /* params: tolerance percent        (as trimlet_auto)   */
+    TRIMLET_EDGES = 3,  /* params: top, right, bottom, left (as trimlet_edges)  */
+    TRIMLET_RATIO = 4   /* params: width part, height part: any positive ints;
+                           the largest centred region of that ratio, rounded
+                           and placed exactly as TRIMLET_ASPECT does */
+};
+
+/* Values of trimlet_options.orient. */
+#define TRIMLET_AS_STORED 0  /* the pixel grid as stored in the file (default) */
+#define TRIMLET_APPLY_EXIF 1 /* turned upright by the EXIF Orientation tag */
+
+/* Values of trimlet_options.metadata. */
+#define TRIMLET_STRIP 0 /* write no ICC profile and no EXIF (default) */
+#define TRIMLET_KEEP 1  /* carry the input's ICC profile and EXIF into PNG and JPEG */
+
+/* Options of one call. Zero-fill the record (or pass NULL) for the defaults,
+ * set `size` to sizeof(trimlet_options), then set what you need. The fields
+ * keep this order for good; later versions only append fields. A `size`
+ * smaller than this library's record gives the fields past it their defaults;
+ * a larger one (a caller built against a newer header) is refused, so an
+ * option asked for is never silently lost. */
+typedef struct trimlet_options {
+    size_t size;                     /* sizeof(trimlet_options) as the caller was built */
+    const char *format;              /* NULL: by the output path's extension, as the seven
+                                        choose (PNG for memory output); else "png", "jpg",
+                                        "jpeg", "bmp" or "tga", in any ASCII case */
+    int quality;                     /* JPEG quality 1..100; 0 means 90 */
+    const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
+                                        JPEG and BMP; NULL means white */
+    int lossless;                    /* nonzero: JPEG to JPEG without re-encoding */
+    int orient;                      /* TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF */
+    int metadata;                    /* TRIMLET_STRIP or TRIMLET_KEEP */
+} trimlet_options;
+
+/* What a rule cuts, as the plan functions report it. */
+typedef struct trimlet_box {
+    int x, y, w, h;       /* the rectangle the rule cuts */
+    int image_w, image_h; /* the decoded image it was cut from */
+} trimlet_box;
+
+/* Crops the file at input_path by `rule` and writes the result to
+ * output_path, in the format options->format names or else the one the
+ * output path's extension selects (as the seven choose).
+ *
+ * The output is never left half-written: the image is written to a temporary
+ * file in the output's folder, which replaces the output only once it is
+ * complete and closed. On any failure the temporary file is removed and an
+ * existing output is left exactly as it was. Replacing a regular file keeps
+ * its permission bits; a symbolic link is written through (it stays a link);
+ * an output that exists and is not a regular file (a device, a pipe) is
+ * written directly. The same path for input and output is a safe in-place
+ * crop.
+ *
+ * Returns 1 on success and 0 on failure, with the message in `error`. Besides
+ * the seven's messages for the same rule:
+ *   "cannot decode '<path>': <system reason>"   input missing or unreadable
+ *   "cannot write '<path>': <system reason>"    output folder missing,
+ *                                               read-only, disk full, ...
+ *   "<rule>: NULL input/output"                 e.g. "rect: NULL input/output"
+ *   "<rule>: NULL params"
+ *   "crop: unknown rule <n>"                    rule not in enum trimlet_rule
+ *   "ratio: parts must be > 0 (got <w>:<h>)"
+ *   "options: size <n> is larger than this library's <m> (built against a newer header)"
+ *   "options: unknown format '<f>' (png, jpg, jpeg, bmp or tga)"
+ *   "options: quality <q> out of range 1..100"
+ *   "options: orient <n> is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF"
+ *   "options: metadata <n> is not TRIMLET_STRIP or TRIMLET_KEEP"
+ *   and, while an option is not built yet, "options: <field> is not available
+ *   in this build". */
+TRIMLET_API int trimlet_crop_file(const char *input_path, const char *output_path, int rule,
+                                  const int *params, const trimlet_options *options,
+                                  char *error);
+
+/* Crops the input_size bytes of an image file held at `input` and returns the
+ * encoded result in a block the library allocates: on success *output points
+ * to it and *output_size is its length; release it with trimlet_free (never
+ * with free: on Windows the library and the host may use different heaps).
+ * On failure *output is NULL and *output_size 0. The format is
+ * options->format, PNG when that is NULL. Messages as trimlet_crop_file's,
+ * with "<memory>" for the input path, and "<rule>: NULL input/output" when
+ * input, output or output_size is NULL. */
+TRIMLET_API int trimlet_crop_memory(const void *input, size_t input_size, int rule,
+                                    const int *params, const trimlet_options *options,
+                                    void **output, size_t *output_size, char *error);
+
+/* Decodes and screens the file exactly as trimlet_crop_file does and stores
+ * the rectangle the rule would cut in *box, writing nothing. A plan and a
+ * crop of the same input with the same options agree on the box and on every
+ * failure and its message ("<rule>: NULL input/box" for a NULL input or box).
+ * On failure *box is all zeros. */
+TRIMLET_API int trimlet_plan_file(const char *input_path, int rule, const int *params,
+                                  const trimlet_options *options, trimlet_box *box,
+                                  char *error);
+
+/* trimlet_plan_file for an image file held in memory. */
+TRIMLET_API int trimlet_plan_memory(const void *input, size_t input_size, int rule,
+                                    const int *params, const trimlet_options *options,
+                                    trimlet_box *box, char *error);
+
+/* Releases a block returned by trimlet_crop_memory. NULL does nothing. */
+TRIMLET_API void trimlet_free(void *block);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,222 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// The records and stage functions the library's files share. Nothing here is
+// exported: the public interface is include/trimlet.h alone.
+//
+// Stages, in pipeline order, one file each:
+//   error.cpp   one-line messages into a caller's buffer (and the seven's one)
+//   files.cpp   reading input files, replacing output files safely
+//   screen.cpp  refusing hostile files from their structure, before decoding
+//   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
+//   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
+//   rules.cpp   the crop rules: a rectangle from an image
+//   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
+//   trimlet.cpp the exported functions and the pipeline that joins the stages
+//
+// One failure idiom throughout: a function that can fail returns int, 1 on
+// success and 0 on failure; on failure it has written exactly one message
+// with fail() into the `err` buffer it was given (TRIMLET_ERROR_SIZE bytes)
+// and released everything it held. Lower-level helpers that have no buffer
+// report a short reason through a `const char **why` out-parameter instead,
+// and the stage that calls them turns it into the message.
+#ifndef TRIMLET_INTERNAL_H
+#define TRIMLET_INTERNAL_H
+
+#include "trimlet.h"
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TRIMLET_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define TRIMLET_PRINTF(f, a)
+#endif
+
+// ---------------------------------------------------------------------------
+// Records
+
+// A decoded or cropped picture: w x h pixels of 8-bit RGBA, rows top to
+// bottom with no padding. Whoever holds the record owns px (free()).
+struct Image {
+    int w;
+    int h;
+    unsigned char *px;
+};
+
+// A rectangle in pixels; inside its image and at least 1x1 once a rule has
+// chosen it.
+struct Rect {
+    int x, y, w, h;
+};
+
+// The largest width or height accepted from a decoded file.
+static const int MAX_SIDE = 32768;
+
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA };
+
+// A call's options, checked and with every default filled in.
+struct Settings {
+    int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
+    int quality;                   // JPEG quality, 1..100
+    unsigned char background[3];   // what alpha is flattened onto
+    int lossless;                  // JPEG coefficients cut, no re-encode
+    int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
+    int metadata;                  // TRIMLET_STRIP / TRIMLET_KEEP
+    // 1 for the reentrant interface: messages about files that cannot be
+    // opened, read or written name the system's reason (strerror). 0 for the
+    // seven, which keep their original texts ("can't fopen", "(check the
+    // extension)").
+    int system_reasons;
+};
+
+// An input file's bytes, read whole or borrowed from the caller.
+struct Input {
+    const unsigned char *data;
+    size_t size;
+    unsigned char *owned;  // the block to free, NULL when borrowed
+    const char *name;      // the path for messages, or "<memory>"
+};
+
+// Photo metadata found in an input (photo.cpp). Blocks are malloc'd and owned
+// by the record; NULL/0 when absent.
+struct Metadata {
+    int orientation;         // EXIF Orientation 1..8; 1 when absent or malformed
+    unsigned char *icc;      // the ICC profile, byte for byte
+    size_t icc_size;
+    unsigned char *exif;     // the Exif block as a TIFF structure ("II*\0" or "MM\0*" ...)
+    size_t exif_size;
+};
+
+// Where encoded bytes go: a file or a growing memory block. Small writes are
+// gathered in buf. A failure is remembered (failed, and the system's errno
+// in error_no where there is one) and every later write is dropped; the
+// caller learns of it from sink_finish.
+enum SinkKind { SINK_FILE, SINK_MEMORY };
+struct Sink {
+    int kind;
+    FILE *f;           // SINK_FILE: the open file, or NULL to open path lazily
+    const char *path;  // SINK_FILE with f NULL: opened ("wb") on the first byte
+    unsigned char *mem;  // SINK_MEMORY: the block (malloc), its length, capacity
+    size_t mem_size, mem_cap;
+    int failed;
+    int error_no;  // errno of the failed open/write/close, 0 when unknown
+    size_t used;
+    unsigned char buf[8192];
+};
+
+// ---------------------------------------------------------------------------
+// error.cpp
+
+// Formats a one-line message into err (TRIMLET_ERROR_SIZE bytes, always
+// NUL-terminated, truncated at 511 characters) and returns 0, so a failure
+// reads `return fail(err, "...", ...);`. An argument may point into err.
+int fail(char *err, const char *fmt, ...) TRIMLET_PRINTF(2, 3);
+// The seven's process-wide buffer.
+char *legacy_err(void);
+
+// ---------------------------------------------------------------------------
+// files.cpp
+
+// Reads the file at path whole. On failure: "cannot decode '<path>': <why>",
+// where why is "can't fopen" / "can't fread" (or the system's reason when
+// system_reasons), "outofmem" or "file too large".
+int read_input_file(const char *path, int system_reasons, Input *in, char *err);
+// Borrows size bytes at data as an input named "<memory>".
+void input_from_memory(const void *data, size_t size, Input *in);
+void release_input(Input *in);
+
+// Opens path for reading or writing as fopen does, with path taken as UTF-8
+// on Windows (converted to UTF-16 for the wide-character call).
+FILE *open_utf8(const char *path, const char *mode);
+
+// Writes an output file so that it is never left half-written: begin_replace
+// opens a temporary file beside path (through a symbolic link, beside its
+// target) and points sink at it; finish_replace closes it and renames it over
+// the output, keeping an existing file's permission bits, or removes it when
+// ok is 0 or anything failed. An output that exists and is not a regular file
+// is written directly. Message on failure: "cannot write '<path>': <reason>".
+struct Replace {
+    char *target;  // the file to replace (path, or a link's target), malloc'd
+    char *temp;    // the temporary file, malloc'd; NULL when writing directly
+};
+int begin_replace(const char *path, Replace *rep, Sink *sink, char *err);
+int finish_replace(const char *path, Replace *rep, Sink *sink, int ok, char *err);
+
+// ---------------------------------------------------------------------------
+// screen.cpp
+
+// Reasons to refuse a file before decoding, found in its structure alone; NULL
+// when there is none.
+const char *screen_structure(const unsigned char *d, size_t len);
+// The size the file's header gives, as the decoder stb_image picks reads it;
+// 0 when it gives none. h is the absolute height (a top-down BMP's is
+// negative in the header).
+int header_size(const unsigned char *d, size_t len, int *w, int *h);
+// Reasons to refuse a file of w x h pixels (its header's word) before
+// decoding: data that cannot hold its pixels, a Radiance run that never ends.
+const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
+
+// ---------------------------------------------------------------------------
+// decode.cpp
+
+// Screens and decodes the whole input into *img (RGBA). On failure *img is
+// {0, 0, NULL} and the message is "cannot decode '<name>': <why>" or
+// "image too large: <w>x<h>".
+int decode_image(const Input *in, Image *img, char *err);
+// Screens the input and decodes only the rectangle r of it into *crop (r.w x
+// r.h), where the decoder can (JPEG through libjpeg-turbo); elsewhere decodes
+// the whole and copies r out. The verdict on the file is that of a whole
+// decode: a file corrupt outside r still fails.
+int decode_region(const Input *in, Rect r, Image *crop, char *err);
+// The image size decode_image would report, from the header, after the same
+// screening; 0 with the same message as decode_image when the file would be
+// refused before its pixels.
+int screened_size(const Input *in, int *w, int *h, char *err);
+
+// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
+// pixels wide. On allocation failure px is NULL and the message is
+// "out of memory for <w>x<h> crop".
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, char *err);
+
+// ---------------------------------------------------------------------------
+// rules.cpp
+
+// The rule's short name ("rect", "aspect", "auto", "edges", "ratio"), or
+// NULL for a number that names no rule.
+const char *rule_name(int rule);
+// How many ints the rule reads from params.
+int rule_param_count(int rule);
+// 1 when the rule looks at pixels (auto), 0 when the size alone decides.
+int rule_needs_pixels(int rule);
+// The rule's rectangle in img (img->px is read only by auto). Fails with the
+// rule's own messages.
+int rule_region(int rule, const int *params, const Image *img, Rect *r, char *err);
+
+// ---------------------------------------------------------------------------
+// encode.cpp
+
+// The format the text after the last dot of path selects (PNG by default).
+int format_for_path(const char *path);
+// Parses "png", "jpg", "jpeg", "bmp", "tga" in any ASCII case; -1 otherwise.
+int format_from_name(const char *name);
+
+void sink_write(Sink *sink, const void *data, size_t size);
+// Flushes and, for a file the sink opened itself, closes. Returns encoded when
+// every write succeeded, else 0.
+int sink_finish(Sink *sink, int encoded);
+
+// Encodes img in format into sink with the settings' quality and background
+// and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
+// or leaves the sink's failure for the caller; returns the encoder's result.
+int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
+                 Sink *sink, char *err);
+
+// Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
+// nearest; NULL when it cannot be allocated. One row: flatten_row.
+unsigned char *flatten(const Image *img, const unsigned char bg[3]);
+void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
+
+#endif
