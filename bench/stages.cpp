@@ -1,39 +1,46 @@
-// The library's unit compiled into the benchmark so that its internal stages
-// can be timed one by one. The exported names are renamed so that this copy
-// cannot be confused with the shared library the benchmark also links.
-#define trimlet_init bench_copy_trimlet_init
-#define trimlet_cleanup bench_copy_trimlet_cleanup
-#define trimlet_last_error bench_copy_trimlet_last_error
-#define trimlet_rect bench_copy_trimlet_rect
-#define trimlet_aspect bench_copy_trimlet_aspect
-#define trimlet_auto bench_copy_trimlet_auto
-#define trimlet_edges bench_copy_trimlet_edges
-#include "../src/trimlet.cpp"
+// The library's own stages, reached through its internal static library so
+// that they can be timed one by one.
+#include <stdlib.h>
+#include <string.h>
 
+#include "internal.h"
 #include "stages.h"
+
+static char s_bench_err[TRIMLET_ERROR_SIZE];
 
 static Image as_image(const BenchImage *b) { return Image{b->w, b->h, b->px}; }
 
+static void library_settings(Settings *set) {
+    set->format = -1;
+    set->quality = 90;
+    memset(set->background, 255, 3);
+    set->lossless = 0;
+    set->orient = TRIMLET_AS_STORED;
+    set->metadata = TRIMLET_STRIP;
+    set->system_reasons = 0;
+}
+
 int stage_decode(const char *path, BenchImage *img) {
-    Image im;
-    int ok = load_image(path, &im);
+    Input in;
+    Image im = {0, 0, NULL};
+    int ok = read_input_file(path, 0, &in, s_bench_err) && decode_image(&in, &im, s_bench_err);
+    if (in.owned != NULL) release_input(&in);
     img->w = im.w;
     img->h = im.h;
     img->px = im.px;
     return ok;
 }
 
-int stage_region(BenchRule rule, const int *p, const BenchImage *img,
-                 int rect[4]) {
+int stage_region(BenchRule rule, const int *p, const BenchImage *img, int rect[4]) {
     Image im = as_image(img);
     Rect r = {0, 0, 0, 0};
-    int ok = 0;
-    switch (rule) {
-    case RULE_RECT: ok = rect_region(&im, p[0], p[1], p[2], p[3], &r); break;
-    case RULE_ASPECT: ok = aspect_region(&im, p[0], &r); break;
-    case RULE_AUTO: ok = auto_region(&im, p[0], &r); break;
-    case RULE_EDGES: ok = edges_region(&im, p[0], p[1], p[2], p[3], &r); break;
-    }
+    int params[4] = {p[0], 0, 0, 0};
+    if (rule == RULE_RECT || rule == RULE_EDGES) memcpy(params, p, sizeof params);
+    int which = rule == RULE_RECT     ? TRIMLET_RECT
+                : rule == RULE_ASPECT ? TRIMLET_ASPECT
+                : rule == RULE_AUTO   ? TRIMLET_AUTO
+                                      : TRIMLET_EDGES;
+    int ok = rule_region(which, params, &im, &r, s_bench_err);
     rect[0] = r.x;
     rect[1] = r.y;
     rect[2] = r.w;
@@ -42,7 +49,7 @@ int stage_region(BenchRule rule, const int *p, const BenchImage *img,
 }
 
 int stage_copy(const BenchImage *src, const int rect[4], BenchImage *out) {
-    Image c = sub_image(src->w, src->px, rect[0], rect[1], rect[2], rect[3]);
+    Image c = sub_image(src->w, src->px, rect[0], rect[1], rect[2], rect[3], s_bench_err);
     out->w = c.w;
     out->h = c.h;
     out->px = c.px;
@@ -51,24 +58,38 @@ int stage_copy(const BenchImage *src, const int rect[4], BenchImage *out) {
 
 unsigned char *stage_flatten(const BenchImage *img) {
     Image im = as_image(img);
-    return flatten_on_white(&im);
+    static const unsigned char white[3] = {255, 255, 255};
+    return flatten(&im, white);
 }
 
 int stage_save(const char *path, const BenchImage *img) {
     Image im = as_image(img);
-    return save_image(path, &im);
+    Settings set;
+    library_settings(&set);
+    Sink sink;
+    memset(&sink, 0, sizeof sink);
+    sink.kind = SINK_FILE;
+    sink.path = path;
+    int ok = encode_image(&im, format_for_path(path), &set, NULL, &sink, path, s_bench_err);
+    return sink_finish(&sink, ok);
 }
 
-const char *stage_error(void) { return s_err; }
+const char *stage_error(void) { return s_bench_err; }
 
-int stage_png_level(void) {
-#ifdef TRIMLET_USE_LIBDEFLATE
-    return PNG_DEFLATE_LEVEL;
-#else
-    return 0;
-#endif
-}
+int stage_png_level(void) { return png_deflate_level(); }
 
 unsigned char *png_library(const unsigned char *rgba, int w, int h, int *len) {
-    return stbi_write_png_to_mem(rgba, 0, w, h, 4, len);
+    Image im = {w, h, (unsigned char *)rgba};
+    Settings set;
+    library_settings(&set);
+    Sink sink;
+    memset(&sink, 0, sizeof sink);
+    sink.kind = SINK_MEMORY;
+    int ok = encode_image(&im, FORMAT_PNG, &set, NULL, &sink, "<memory>", s_bench_err);
+    if (!sink_finish(&sink, ok)) {
+        free(sink.mem);
+        return NULL;
+    }
+    *len = (int)sink.mem_size;
+    return sink.mem;
 }

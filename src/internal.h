@@ -136,14 +136,37 @@ FILE *open_utf8(const char *path, const char *mode);
 // opens a temporary file beside path (through a symbolic link, beside its
 // target) and points sink at it; finish_replace closes it and renames it over
 // the output, keeping an existing file's permission bits, or removes it when
-// ok is 0 or anything failed. An output that exists and is not a regular file
+// encoded is 0 (the encoder's message stands) or a write failed. An output that exists and is not a regular file
 // is written directly. Message on failure: "cannot write '<path>': <reason>".
 struct Replace {
     char *target;  // the file to replace (path, or a link's target), malloc'd
     char *temp;    // the temporary file, malloc'd; NULL when writing directly
 };
 int begin_replace(const char *path, Replace *rep, Sink *sink, char *err);
-int finish_replace(const char *path, Replace *rep, Sink *sink, int ok, char *err);
+int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char *err);
+
+// ---------------------------------------------------------------------------
+// stb_image's own view of a file (decode.cpp)
+//
+// The screening must see a file exactly as stb_image will, so it asks the
+// decoder's own header parsers. They are private to stb_image (the stbi__
+// names of stb 2.27) and are reached only through these wrappers, so that an
+// update of stb has one place to look.
+
+// Which of stb_image's probes takes the file, among those the screening
+// treats specially, tried in the decoder's order.
+enum StbKind { STB_OTHER, STB_BMP, STB_PSD, STB_PIC, STB_HDR, STB_TGA };
+int stb_kind(const unsigned char *d, size_t len);
+// stbi_info: the size the decoder's header parser reads; 0 when it refuses.
+int stb_info(const unsigned char *d, size_t len, int *w, int *h);
+// A binary PGM/PPM's header: size, channels, bits per sample and where the
+// samples start; 0 when the decoder would refuse it.
+int stb_pnm_header(const unsigned char *d, size_t len, int *w, int *h, int *channels,
+                   int *bits, size_t *data);
+// A Radiance file's header: size and where the pixel data starts.
+int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *data);
+// Whether a*b*c*d + add fits the decoder's int arithmetic (stbi__mad4sizes_valid).
+int stb_sizes_valid(int a, int b, int c, int d, int add);
 
 // ---------------------------------------------------------------------------
 // screen.cpp
@@ -171,10 +194,14 @@ int decode_image(const Input *in, Image *img, char *err);
 // the whole and copies r out. The verdict on the file is that of a whole
 // decode: a file corrupt outside r still fails.
 int decode_region(const Input *in, Rect r, Image *crop, char *err);
-// The image size decode_image would report, from the header, after the same
-// screening; 0 with the same message as decode_image when the file would be
-// refused before its pixels.
+// The image size the header gives (0x0 when it gives none), after the same
+// screening decode_image does; 0 with the same message as decode_image when
+// the file would be refused before its pixels are decoded.
 int screened_size(const Input *in, int *w, int *h, char *err);
+// 1 when decode_region can decode this input's rectangle without decoding
+// the whole image into memory (so the size alone should choose the
+// rectangle); 0 when it would decode the whole image anyway.
+int region_decodable(const Input *in);
 
 // Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
 // pixels wide. On allocation failure px is NULL and the message is
@@ -210,9 +237,15 @@ int sink_finish(Sink *sink, int encoded);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
-// or leaves the sink's failure for the caller; returns the encoder's result.
+// or, when the encoder fails, "cannot encode '<name>' (check the extension)"
+// for the seven and "cannot encode '<name>': out of memory" otherwise. A
+// failure of the sink itself is left for sink_finish / finish_replace.
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
-                 Sink *sink, char *err);
+                 Sink *sink, const char *name, char *err);
+
+// The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
+// compressor is built in.
+int png_deflate_level(void);
 
 // Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
 // nearest; NULL when it cannot be allocated. One row: flatten_row.

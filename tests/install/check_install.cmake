@@ -114,8 +114,9 @@ elseif(STEP STREQUAL "pe")
   string(REGEX REPLACE "\t\\[ *[0-9]+\\] " "" table "${table}")
   string(REGEX MATCHALL "[^\n]+" names "${table}")
   list(SORT names)
-  set(want trimlet_aspect trimlet_auto trimlet_cleanup trimlet_edges trimlet_init
-           trimlet_last_error trimlet_rect)
+  set(want trimlet_aspect trimlet_auto trimlet_cleanup trimlet_crop_file trimlet_crop_memory
+           trimlet_edges trimlet_free trimlet_init trimlet_last_error trimlet_plan_file
+           trimlet_plan_memory trimlet_rect)
   if(NOT names STREQUAL want)
     message(FATAL_ERROR "${LIB} exports [${names}], expected [${want}]")
   endif()

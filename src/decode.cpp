@@ -1,0 +1,249 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// Decoding: an input's bytes to 8-bit RGBA, after the screening. stb_image
+// is compiled into this file, privately.
+
+#include "internal.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+// ---------------------------------------------------------------------------
+// Decoder memory
+//
+// stb_image does not always write every byte of the blocks it allocates
+// before they reach its output (truncated files, palette indices past the
+// palette, scans that use a table never defined). Every block it allocates is
+// therefore zeroed, so what it leaves unwritten reads as 0 and never as heap
+// contents of the host. The unit is also built with stack variables starting
+// zeroed (see CMakeLists.txt) for its stack arrays. Blocks it returns are
+// still plain malloc blocks, released with free().
+
+static void *zeroed_malloc(size_t size) { return calloc(1, size ? size : 1); }
+
+// Grows a block with its new tail zeroed. A fresh calloc block rather than
+// realloc and memset: a file may claim a chunk of gigabytes that it then
+// fails to supply, and calloc leaves such a large block to the system's
+// zero pages, costing nothing until written. The decoder always passes the
+// size it last asked for as old_size.
+static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
+    if (new_size <= old_size) return realloc(p, new_size ? new_size : 1);
+    void *q = calloc(1, new_size);
+    if (q == NULL) return NULL;
+    if (p != NULL) memcpy(q, p, old_size);
+    free(p);
+    return q;
+}
+
+#define STBI_MALLOC(size) zeroed_malloc(size)
+#define STBI_REALLOC_SIZED(p, old_size, new_size) \
+    zeroed_realloc(p, (size_t)(old_size), (size_t)(new_size))
+#define STBI_FREE(p) free(p)
+
+// The library reads files itself (load_image), so the decoder's stdio entry
+// points are left out.
+#define STBI_NO_STDIO
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+// ---------------------------------------------------------------------------
+// stb_image's private parsers, for the screening (see internal.h)
+
+static void start(stbi__context *s, const unsigned char *d, size_t len) {
+    // Inputs are at most INT_MAX bytes (read_input_file, trimlet_crop_memory).
+    stbi__start_mem(s, d, (int)len);
+}
+
+int stb_kind(const unsigned char *d, size_t len) {
+    stbi__context s;
+    start(&s, d, len);
+    if (stbi__bmp_test(&s)) return STB_BMP;
+    if (stbi__psd_test(&s)) return STB_PSD;
+    if (stbi__pic_test(&s)) return STB_PIC;
+    if (stbi__hdr_test(&s)) return STB_HDR;
+    if (stbi__tga_test(&s)) return STB_TGA;
+    return STB_OTHER;
+}
+
+int stb_info(const unsigned char *d, size_t len, int *w, int *h) {
+    int channels = 0;
+    return stbi_info_from_memory(d, (int)len, w, h, &channels);
+}
+
+int stb_pnm_header(const unsigned char *d, size_t len, int *w, int *h, int *channels,
+                   int *bits, size_t *data) {
+    stbi__context s;
+    start(&s, d, len);
+    *bits = stbi__pnm_info(&s, w, h, channels);
+    if (*bits == 0) return 0;
+    *data = (size_t)(s.img_buffer - s.img_buffer_original);
+    return 1;
+}
+
+int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *data) {
+    stbi__context s;
+    start(&s, d, len);
+    int comp = 0;
+    if (!stbi__hdr_info(&s, w, h, &comp)) return 0;
+    *data = (size_t)(s.img_buffer - s.img_buffer_original);
+    return 1;
+}
+
+int stb_sizes_valid(int a, int b, int c, int d, int add) {
+    return stbi__mad4sizes_valid(a, b, c, d, add);
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+// A binary PGM or PPM as stb_image reads it: size, samples per pixel, bytes
+// per sample, and where the samples start.
+struct PnmLayout {
+    int w, h, channels, sample_bytes;
+    size_t data;
+};
+
+// The layout of a binary PGM/PPM; 0 when it is none or the decoder would
+// refuse its header.
+static int pnm_layout(const unsigned char *d, size_t len, PnmLayout *pnm) {
+    if (len < 2 || d[0] != 'P' || (d[1] != '5' && d[1] != '6')) return 0;
+    int bits = 0;
+    if (!stb_pnm_header(d, len, &pnm->w, &pnm->h, &pnm->channels, &bits, &pnm->data)) return 0;
+    if (pnm->w < 0 || pnm->h < 0) return 0;
+    pnm->sample_bytes = bits / 8;
+    return 1;
+}
+
+// Decodes a 16-bit PGM or PPM to RGBA. stb_image 2.27 converts such files
+// with its 8-bit routine (reading past its block) and keeps the low byte of
+// each sample; here each output byte is the sample's first byte in the file,
+// its most significant one. Grey fills R, G and B; alpha is 255.
+static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
+                                   const PnmLayout *pnm, const char **why) {
+    if (!stbi__mad4sizes_valid(pnm->w, pnm->h, pnm->channels, 2, 0) ||
+        !stbi__mad3sizes_valid(pnm->w, pnm->h, 4, 0)) {
+        *why = "too large";
+        return NULL;
+    }
+    if (len - pnm->data < (size_t)pnm->w * (size_t)pnm->h * (size_t)pnm->channels * 2) {
+        *why = "truncated";
+        return NULL;
+    }
+    size_t count = (size_t)pnm->w * (size_t)pnm->h;
+    unsigned char *px = (unsigned char *)malloc(count ? count * 4 : 1);
+    if (px == NULL) {
+        *why = "outofmem";
+        return NULL;
+    }
+    const unsigned char *s = d + pnm->data;
+    unsigned char *o = px;
+    if (pnm->channels == 1) {
+        for (size_t i = 0; i < count; ++i, s += 2, o += 4) {
+            o[0] = o[1] = o[2] = s[0];
+            o[3] = 255;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i, s += 6, o += 4) {
+            o[0] = s[0];
+            o[1] = s[2];
+            o[2] = s[4];
+            o[3] = 255;
+        }
+    }
+    return px;
+}
+
+// Decodes an in-memory file to RGBA with stb_image. On failure returns NULL
+// with *why set.
+static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, int *h,
+                                  const char **why) {
+    PnmLayout pnm;
+    if (pnm_layout(d, len, &pnm) && pnm.sample_bytes == 2) {
+        unsigned char *px = decode_pnm16(d, len, &pnm, why);
+        *w = pnm.w;
+        *h = pnm.h;
+        return px;
+    }
+    int channels = 0;
+    unsigned char *px = stbi_load_from_memory(d, (int)len, w, h, &channels, 4);
+    if (px == NULL) {
+        *why = stbi_failure_reason();
+        if (*why == NULL) *why = "unknown error";
+    }
+    return px;
+}
+
+// The screening before any pixel is decoded: the file's structure, then the
+// size its header gives (refused above MAX_SIDE before anything is allocated)
+// and whether its data can hold that many pixels. Returns 1 with the header's
+// size in *w, *h (0 when the header gives none), or 0 with the message set.
+static int screen(const Input *in, int *w, int *h, char *err) {
+    *w = 0;
+    *h = 0;
+    if (in->size > (size_t)INT32_MAX) {
+        return fail(err, "cannot decode '%s': file too large", in->name);
+    }
+    const char *why = screen_structure(in->data, in->size);
+    if (why == NULL && header_size(in->data, in->size, w, h)) {
+        // Refused on the header's word, before any pixel is allocated.
+        if (*w > MAX_SIDE || *h > MAX_SIDE) return fail(err, "image too large: %dx%d", *w, *h);
+        why = screen_pixels(in->data, in->size, *w, *h);
+    }
+    if (why != NULL) return fail(err, "cannot decode '%s': %s", in->name, why);
+    return 1;
+}
+
+int decode_image(const Input *in, Image *img, char *err) {
+    img->w = 0;
+    img->h = 0;
+    img->px = NULL;
+    int w = 0, h = 0;
+    if (!screen(in, &w, &h, err)) return 0;
+    const char *why = NULL;
+    unsigned char *px = decode_rgba(in->data, in->size, &w, &h, &why);
+    if (px == NULL) return fail(err, "cannot decode '%s': %s", in->name, why);
+    if (w > MAX_SIDE || h > MAX_SIDE) {
+        free(px);
+        return fail(err, "image too large: %dx%d", w, h);
+    }
+    img->w = w;
+    img->h = h;
+    img->px = px;
+    return 1;
+}
+
+int screened_size(const Input *in, int *w, int *h, char *err) { return screen(in, w, h, err); }
+
+// stb_image decodes whole images only; the JPEG decoder (jpeg.cpp) will take
+// regions.
+int region_decodable(const Input *in) {
+    (void)in;
+    return 0;
+}
+
+int decode_region(const Input *in, Rect r, Image *crop, char *err) {
+    Image full;
+    crop->w = 0;
+    crop->h = 0;
+    crop->px = NULL;
+    if (!decode_image(in, &full, err)) return 0;
+    *crop = sub_image(full.w, full.px, r.x, r.y, r.w, r.h, err);
+    free(full.px);
+    return crop->px != NULL;
+}
+
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, char *err) {
+    Image out = {w, h, NULL};
+    size_t row_bytes = (size_t)w * 4;
+    out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
+    if (out.px == NULL) {
+        fail(err, "out of memory for %dx%d crop", w, h);
+        return out;
+    }
+    for (int r = 0; r < h; ++r) {
+        size_t from = ((size_t)(y + r) * (size_t)src_w + (size_t)x) * 4;
+        memcpy(out.px + (size_t)r * row_bytes, src + from, row_bytes);
+    }
+    return out;
+}
