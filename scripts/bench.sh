@@ -4,13 +4,18 @@
 #   scripts/bench.sh              # full run, a few minutes, prints Markdown tables
 #   scripts/bench.sh --quick      # small images, one round: checks every output
 #   scripts/bench.sh --count      # instruction counts under callgrind, call vs floor
+#   scripts/bench.sh reentrant    # memory vs file crops, 1 and 2 threads (--quick, --runs N)
 # --count runs each call and its floor once under valgrind (images 1/4 per side
 # unless --scale is given) and prints instructions per case and their ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -DTRIMLET_BUILD_BENCH=ON -DTRIMLET_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target trimlet_bench -j"$(nproc)" >/dev/null
+cmake --build build-bench --target trimlet_bench trimlet_bench_reentrant -j"$(nproc)" >/dev/null
 bench=build-bench/bench/trimlet_bench
+if [ "${1:-}" = reentrant ]; then
+  shift
+  exec build-bench/bench/trimlet_bench_reentrant "$@"
+fi
 
 count=0
 for a in "$@"; do [ "$a" = --count ] && count=1; done

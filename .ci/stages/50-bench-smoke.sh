@@ -4,3 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 scripts/bench.sh --quick >/dev/null
+scripts/bench.sh reentrant --quick >/dev/null
