@@ -1,98 +1,13 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Decoding: an input's bytes to 8-bit RGBA, after the screening. stb_image
-// is compiled into this file, privately.
+// Decoding: an input's bytes to 8-bit RGBA, after the screening: stb_image
+// (stb.cpp) for every format, and this library's own reader for 16-bit
+// PGM/PPM.
 
 #include "internal.h"
 
 #include <stdlib.h>
 #include <string.h>
-
-// ---------------------------------------------------------------------------
-// Decoder memory
-//
-// stb_image does not always write every byte of the blocks it allocates
-// before they reach its output (truncated files, palette indices past the
-// palette, scans that use a table never defined). Every block it allocates is
-// therefore zeroed, so what it leaves unwritten reads as 0 and never as heap
-// contents of the host. The unit is also built with stack variables starting
-// zeroed (see CMakeLists.txt) for its stack arrays. Blocks it returns are
-// still plain malloc blocks, released with free().
-
-static void *zeroed_malloc(size_t size) { return calloc(1, size ? size : 1); }
-
-// Grows a block with its new tail zeroed. A fresh calloc block rather than
-// realloc and memset: a file may claim a chunk of gigabytes that it then
-// fails to supply, and calloc leaves such a large block to the system's
-// zero pages, costing nothing until written. The decoder always passes the
-// size it last asked for as old_size.
-static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    if (new_size <= old_size) return realloc(p, new_size ? new_size : 1);
-    void *q = calloc(1, new_size);
-    if (q == NULL) return NULL;
-    if (p != NULL) memcpy(q, p, old_size);
-    free(p);
-    return q;
-}
-
-#define STBI_MALLOC(size) zeroed_malloc(size)
-#define STBI_REALLOC_SIZED(p, old_size, new_size) \
-    zeroed_realloc(p, (size_t)(old_size), (size_t)(new_size))
-#define STBI_FREE(p) free(p)
-
-// The library reads files itself (load_image), so the decoder's stdio entry
-// points are left out.
-#define STBI_NO_STDIO
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#include <stb_image.h>
-
-// ---------------------------------------------------------------------------
-// stb_image's private parsers, for the screening (see internal.h)
-
-static void start(stbi__context *s, const unsigned char *d, size_t len) {
-    // Inputs are at most INT_MAX bytes (read_input_file, trimlet_crop_memory).
-    stbi__start_mem(s, d, (int)len);
-}
-
-int stb_kind(const unsigned char *d, size_t len) {
-    stbi__context s;
-    start(&s, d, len);
-    if (stbi__bmp_test(&s)) return STB_BMP;
-    if (stbi__psd_test(&s)) return STB_PSD;
-    if (stbi__pic_test(&s)) return STB_PIC;
-    if (stbi__hdr_test(&s)) return STB_HDR;
-    if (stbi__tga_test(&s)) return STB_TGA;
-    return STB_OTHER;
-}
-
-int stb_info(const unsigned char *d, size_t len, int *w, int *h) {
-    int channels = 0;
-    return stbi_info_from_memory(d, (int)len, w, h, &channels);
-}
-
-int stb_pnm_header(const unsigned char *d, size_t len, int *w, int *h, int *channels,
-                   int *bits, size_t *data) {
-    stbi__context s;
-    start(&s, d, len);
-    *bits = stbi__pnm_info(&s, w, h, channels);
-    if (*bits == 0) return 0;
-    *data = (size_t)(s.img_buffer - s.img_buffer_original);
-    return 1;
-}
-
-int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *data) {
-    stbi__context s;
-    start(&s, d, len);
-    int comp = 0;
-    if (!stbi__hdr_info(&s, w, h, &comp)) return 0;
-    *data = (size_t)(s.img_buffer - s.img_buffer_original);
-    return 1;
-}
-
-int stb_sizes_valid(int a, int b, int c, int d, int add) {
-    return stbi__mad4sizes_valid(a, b, c, d, add);
-}
 
 // ---------------------------------------------------------------------------
 // Decoding
@@ -121,8 +36,8 @@ static int pnm_layout(const unsigned char *d, size_t len, PnmLayout *pnm) {
 // its most significant one. Grey fills R, G and B; alpha is 255.
 static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
                                    const PnmLayout *pnm, const char **why) {
-    if (!stbi__mad4sizes_valid(pnm->w, pnm->h, pnm->channels, 2, 0) ||
-        !stbi__mad3sizes_valid(pnm->w, pnm->h, 4, 0)) {
+    if (!stb_sizes_valid(pnm->w, pnm->h, pnm->channels, 2, 0) ||
+        !stb_sizes_valid(pnm->w, pnm->h, 4, 1, 0)) {
         *why = "too large";
         return NULL;
     }
@@ -154,8 +69,7 @@ static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
     return px;
 }
 
-// Decodes an in-memory file to RGBA with stb_image. On failure returns NULL
-// with *why set.
+// Decodes an in-memory file to RGBA. On failure returns NULL with *why set.
 static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, int *h,
                                   const char **why) {
     PnmLayout pnm;
@@ -165,13 +79,7 @@ static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, in
         *h = pnm.h;
         return px;
     }
-    int channels = 0;
-    unsigned char *px = stbi_load_from_memory(d, (int)len, w, h, &channels, 4);
-    if (px == NULL) {
-        *why = stbi_failure_reason();
-        if (*why == NULL) *why = "unknown error";
-    }
-    return px;
+    return stb_decode(d, len, w, h, why);
 }
 
 // The screening before any pixel is decoded: the file's structure, then the

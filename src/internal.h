@@ -6,6 +6,7 @@
 // Stages, in pipeline order, one file each:
 //   error.cpp   one-line messages into a caller's buffer (and the seven's one)
 //   files.cpp   reading input files, replacing output files safely
+//   stb.cpp     stb_image compiled in, and the wrappers of its private parsers
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
@@ -146,7 +147,7 @@ int begin_replace(const char *path, Replace *rep, Sink *sink, char *err);
 int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char *err);
 
 // ---------------------------------------------------------------------------
-// stb_image's own view of a file (decode.cpp)
+// stb.cpp: stb_image, and its own view of a file
 //
 // The screening must see a file exactly as stb_image will, so it asks the
 // decoder's own header parsers. They are private to stb_image (the stbi__
@@ -167,6 +168,9 @@ int stb_pnm_header(const unsigned char *d, size_t len, int *w, int *h, int *chan
 int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *data);
 // Whether a*b*c*d + add fits the decoder's int arithmetic (stbi__mad4sizes_valid).
 int stb_sizes_valid(int a, int b, int c, int d, int add);
+// stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
+// reason ("unknown error" when it gives none).
+unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 
 // ---------------------------------------------------------------------------
 // screen.cpp
