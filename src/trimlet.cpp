@@ -101,9 +101,10 @@ enum Destination {
 // image is decoded, the rule runs on it and the rectangle is copied out.
 // Either way a rule's refusal is reported only for a file that decodes, so
 // that a bad file and bad parameters report the file, as the rules are
-// checked after decoding.
-static int cut(const Input *in, const Request *q, Rect *r, int *image_w, int *image_h,
-               Image *crop, char *err) {
+// checked after decoding. The input's bytes are released as soon as they are
+// decoded, so they are never held beside both the image and the crop.
+static int cut(Input *in, const Request *q, Rect *r, int *image_w, int *image_h, Image *crop,
+               char *err) {
     crop->w = 0;
     crop->h = 0;
     crop->px = NULL;
@@ -123,10 +124,14 @@ static int cut(const Input *in, const Request *q, Rect *r, int *image_w, int *im
         }
         *image_w = w;
         *image_h = h;
-        return decode_region(in, *r, crop, err);
+        int ok = decode_region(in, *r, crop, err);
+        release_input(in);
+        return ok;
     }
     Image full;
-    if (!decode_image(in, &full, err)) return 0;
+    int decoded = decode_image(in, &full, err);
+    release_input(in);
+    if (!decoded) return 0;
     if (!rule_region(q->rule, q->params, &full, r, err)) {
         free(full.px);
         return 0;
@@ -138,8 +143,7 @@ static int cut(const Input *in, const Request *q, Rect *r, int *image_w, int *im
     return crop->px != NULL;
 }
 
-// Runs the whole pipeline on an input that has been read. The input's bytes
-// are released as soon as the crop is cut, before encoding. Writes the box
+// Runs the whole pipeline on an input that has been read (and releases it). Writes the box
 // to *box (when not NULL) and the encoded crop to the destination: out_path
 // for the file destinations, *out_block / *out_size for memory.
 static int run(Input *in, const Request *q, int dest, const char *out_path, void **out_block,
