@@ -116,6 +116,7 @@ trimlet_options with_format(const char *format) {
     return o;
 }
 
+#ifndef _WIN32
 // The files in dir, by name.
 std::vector<std::string> listing(const std::string &dir) {
     std::vector<std::string> names;
@@ -123,6 +124,7 @@ std::vector<std::string> listing(const std::string &dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
+#endif
 
 }  // namespace
 
