@@ -171,6 +171,10 @@ int stb_sizes_valid(int a, int b, int c, int d, int add);
 // stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
 // reason ("unknown error" when it gives none).
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+// Inflates a zlib stream (stb_image's decoder) into a malloc'd block of at
+// most limit bytes and stores its length; NULL when the stream is corrupt,
+// would inflate past limit, or memory runs out.
+unsigned char *zlib_inflate(const unsigned char *d, size_t len, size_t limit, size_t *out_len);
 
 // ---------------------------------------------------------------------------
 // screen.cpp
@@ -207,11 +211,6 @@ int screened_size(const Input *in, int *w, int *h, char *err);
 // rectangle); 0 when it would decode the whole image anyway.
 int region_decodable(const Input *in);
 
-// Inflates a zlib stream (stb_image's decoder) into a malloc'd block of at
-// most limit bytes and stores its length; NULL when the stream is corrupt,
-// would inflate past limit, or memory runs out.
-unsigned char *zlib_inflate(const unsigned char *d, size_t len, size_t limit, size_t *out_len);
-
 // Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
 // pixels wide. On allocation failure px is NULL and the message is
 // "out of memory for <w>x<h> crop".
@@ -245,10 +244,9 @@ int orient_image(Image *img, int orientation, char *err);
 
 // Writes the PNG file png (len bytes, IHDR first, as stb_image_write makes
 // it) to sink with meta's ICC profile (iCCP) and Exif block (eXIf) inserted
-// after IHDR. meta NULL or empty: the file as it is. Fails with "out of
-// memory" when the profile cannot be deflated.
-int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink,
-                      char *err);
+// after IHDR. meta NULL or empty: the file as it is. Returns 0, having
+// written nothing, when memory to deflate the profile runs out.
+int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink);
 // Writes meta's Exif block as an APP1 "Exif" segment (left out when larger
 // than a segment holds) and its ICC profile as APP2 "ICC_PROFILE" segments
 // of at most 65519 profile bytes each, numbered 1..count, to sink.

@@ -455,8 +455,7 @@ static void put_png_chunk(Sink *sink, const char *type, const unsigned char *hea
     sink_write(sink, b, 4);
 }
 
-int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink,
-                      char *err) {
+int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink) {
     // Signature, then IHDR (4 + 4 + 13 + 4 bytes), which comes first.
     const size_t after_ihdr = sizeof PNG_SIGNATURE + 25;
     int has_ihdr = len >= after_ihdr && memcmp(png + 12, "IHDR", 4) == 0;
@@ -468,7 +467,7 @@ int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta
     size_t z_n = 0;
     if (meta->icc != NULL) {
         z = zlib_deflate(meta->icc, meta->icc_size, &z_n);
-        if (z == NULL) return fail(err, "out of memory");
+        if (z == NULL) return 0;
     }
     sink_write(sink, png, after_ihdr);
     if (z != NULL) {
