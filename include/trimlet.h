@@ -193,8 +193,9 @@ enum trimlet_rule {
  * TRIMLET_KEEP copies the input's ICC profile, byte for byte, into PNG
  * output (an iCCP chunk) and JPEG output (APP2 "ICC_PROFILE" segments of at
  * most 65519 bytes each), and its Exif block into PNG (eXIf) and JPEG (APP1
- * "Exif") output, with the Orientation tag as it was, or 1 when
- * TRIMLET_APPLY_EXIF turned the pixels. BMP and TGA output carry neither.
+ * "Exif") output, with the Orientation tag as it was, or made 1 with
+ * TRIMLET_APPLY_EXIF (the pixels are upright already). BMP and TGA output
+ * carry neither.
  * Profiles are read from JPEG APP2 segments (only when their numbers run 1
  * to n with one count n) and PNG iCCP chunks (at most 255 * 65519 bytes
  * inflated); a profile or Exif block that does not hold together is left
