@@ -417,7 +417,11 @@ static void orient_transposed(const Image *src, int orientation, unsigned char *
 }
 
 int orient_image(Image *img, int orientation, char *err) {
-    if (orientation < 2 || orientation > 8 || img->w <= 0 || img->h <= 0) return 1;
+    if (orientation < 2 || orientation > 8) return 1;
+    if (img->w <= 0 || img->h <= 0) {  // no pixels to move, only the sides
+        upright_size(orientation, img->w, img->h, &img->w, &img->h);
+        return 1;
+    }
     if (!swaps_sides(orientation)) {
         orient_in_place(img, orientation);
         return 1;
