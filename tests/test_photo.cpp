@@ -497,15 +497,6 @@ TEST(PhotoMetadata, ProfileAndExifAreCopiedByteForByte) {
     }
 }
 
-TEST(PhotoMetadata, BmpAndTgaCarryNothing) {
-    Bytes in = photo(JPEG, ramp(16, 10), camera_exif(true, 3), system_profile("sRGB.icc"));
-    for (const char *format : {"bmp", "tga"}) {
-        SCOPED_TRACE(format);
-        EXPECT_EQ(crop(in, TRIMLET_EDGES, {0, 0, 0, 0}, options(TRIMLET_AS_STORED, TRIMLET_KEEP, format)),
-                  crop(in, TRIMLET_EDGES, {0, 0, 0, 0}, options(TRIMLET_AS_STORED, TRIMLET_STRIP, format)));
-    }
-}
-
 // A profile in JPEG pieces is joined only when the pieces are numbered 1..n
 // with one count n, each once, in any order.
 TEST(PhotoMetadata, ProfilePiecesMustAgree) {
