@@ -8,6 +8,12 @@
 // as one of the library's messages does; on success an empty error text and
 // an output that decodes to a size that fits the input. Any breach aborts.
 //
+// A JPEG or PNG input is also cropped from memory with the photo options on
+// (the EXIF orientation applied, profile and Exif block kept), into PNG or
+// JPEG by the format byte, and planned with the same options: the plan and
+// the crop agree on success and on the message, and the output decodes to
+// the box's size.
+//
 // Built with -fsanitize=fuzzer (TRIMLET_FUZZ) this is a libFuzzer target.
 // Otherwise it is a replay program: each argument is a file or a directory
 // of files, each run once, and CTest replays fuzz/corpus this way.
@@ -106,6 +112,59 @@ static int claimed_size(const uint8_t *d, size_t n, int *w, int *h) {
     return stbi_info_from_memory(d, (int)n, w, h, &c);
 }
 
+// The photo options on a JPEG or PNG input, checked as the header above says.
+static void photo_pass(const uint8_t *data, size_t size, const uint8_t *t) {
+    int is_jpeg = size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
+    int is_png = size >= 8 && memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0;
+    if (!is_jpeg && !is_png) return;
+    static const int RULE_OF[4] = {TRIMLET_RECT, TRIMLET_ASPECT, TRIMLET_AUTO, TRIMLET_EDGES};
+    int rule = RULE_OF[t[0] % 4];
+    int p[4];
+    for (int i = 0; i < 4; ++i) p[i] = (int8_t)t[2 + i];
+    if (rule == TRIMLET_ASPECT) p[0] = (t[2] % 7) - 1;
+    if (rule == TRIMLET_EDGES) {
+        for (int i = 0; i < 4; ++i) p[i] %= 60;
+    }
+    trimlet_options o;
+    memset(&o, 0, sizeof o);
+    o.size = sizeof o;
+    o.format = t[1] % 2 ? "jpg" : "png";
+    o.orient = TRIMLET_APPLY_EXIF;
+    o.metadata = TRIMLET_KEEP;
+    char crop_err[TRIMLET_ERROR_SIZE], plan_err[TRIMLET_ERROR_SIZE];
+    void *out = NULL;
+    size_t out_size = 0;
+    trimlet_box box;
+    int ok = trimlet_crop_memory(data, size, rule, p, &o, &out, &out_size, crop_err);
+    int planned = trimlet_plan_memory(data, size, rule, p, &o, &box, plan_err);
+    // Only encoding, which a plan skips, may fail a crop whose plan succeeds
+    // (memory running out).
+    if (ok != planned && !(planned && starts_with(crop_err, "cannot encode"))) {
+        fail("photo: plan and crop disagree", ok ? plan_err : crop_err);
+    }
+    if (!ok) {
+        if (out != NULL || out_size != 0) fail("photo: failure returned output", crop_err);
+        if (crop_err[0] == '\0' || strnlen(crop_err, 512) > 511) fail("photo: bad message", crop_err);
+        // Plans decode as crops do, but encode nothing: messages agree
+        // except for the encoder's own.
+        if (strcmp(crop_err, plan_err) != 0 && !starts_with(crop_err, "cannot encode")) {
+            fail("photo: plan and crop messages differ", crop_err);
+        }
+        return;
+    }
+    if (crop_err[0] != '\0') fail("photo: success left a message", crop_err);
+    int w = 0, h = 0, n = 0;
+    unsigned char *px = stbi_load_from_memory((const unsigned char *)out, (int)out_size, &w, &h, &n, 0);
+    if (px == NULL) fail("photo: output does not decode", stbi_failure_reason());
+    stbi_image_free(px);
+    trimlet_free(out);
+    if (w != box.w || h != box.h) fail("photo: output is not the box's size", o.format);
+    if (box.x < 0 || box.y < 0 || box.w < 1 || box.h < 1 || box.w > box.image_w - box.x ||
+        box.h > box.image_h - box.y) {
+        fail("photo: box outside the image", o.format);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint8_t t[TRAILER] = {0, 0, 0, 0, 1, 1};
     if (size >= (size_t)TRAILER) {
@@ -148,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     remove(in);
     remove(out);
+    photo_pass(data, size, t);
     return 0;
 }
 

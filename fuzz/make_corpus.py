@@ -174,6 +174,51 @@ def main():
         # must not be touched page by page (found by fuzzing).
         'png_idat_length_2gb.png': png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT',
     }
+    # Photo seeds reach the Exif and ICC readers (the fuzz target crops JPEG
+    # and PNG inputs with the orientation applied and metadata kept). Their
+    # trailers are fixed so that the cycle below stays as it was.
+    def ifd(big, entries, nxt):
+        o = '>' if big else '<'
+        b = struct.pack(o + 'H', len(entries))
+        for tag, typ, count, value in entries:
+            v = struct.pack(o + 'HH', value, 0) if typ == 3 else struct.pack(o + 'I', value)
+            b += struct.pack(o + 'HHI', tag, typ, count) + v
+        return b + struct.pack(o + 'I', nxt)
+
+    def exif(big, orientation, loop=False):
+        head = (b'MM\0*' if big else b'II*\0') + struct.pack('>I' if big else '<I', 8)
+        ifd0 = ifd(big, [(0x010F, 2, 4, 0x41424300), (0x0112, 3, 1, orientation)], 8 if loop else 38)
+        return head + ifd0 + (b'' if loop else ifd(big, [(0x0103, 3, 1, 6)], 0))
+
+    def app(marker, payload):
+        return b'\xff' + bytes([marker]) + struct.pack('>H', len(payload) + 2) + payload
+
+    def icc_app2(profile, pieces, count=None):
+        size = -(-len(profile) // pieces)
+        parts = [profile[i:i + size] for i in range(0, len(profile), size)]
+        return b''.join(app(0xE2, b'ICC_PROFILE\0' + bytes([i + 1, count or len(parts)]) + part)
+                        for i, part in enumerate(parts))
+
+    def chunk(t, d):
+        return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+
+    profile = bytes((i * 37 + 11) & 255 for i in range(160))
+    app0 = [s for s in jpeg_segments(jpg) if s[0] == 0xE0][0][2]
+    small_png = png(3, 2, 2, 8, [bytes(range(9)), bytes(range(9, 18))])
+    photo = {
+        'photo_jpeg_exif6_icc': (jpg[:app0] + app(0xE1, b'Exif\0\0' + exif(False, 6)) +
+                                 icc_app2(profile, 2) + jpg[app0:], bytes([0, 0, 1, 1, 4, 3])),
+        'photo_jpeg_exif_loop_icc_count': (jpg[:app0] + app(0xE1, b'Exif\0\0' + exif(True, 8, loop=True)) +
+                                           icc_app2(profile, 3, count=2) + jpg[app0:], bytes([2, 1, 5, 0, 0, 0])),
+        'photo_png_exif8_iccp': (small_png[:33] + chunk(b'iCCP', b'icc\0\0' + zlib.compress(profile)) +
+                                 chunk(b'eXIf', exif(True, 8)) + small_png[33:], bytes([0, 1, 0, 0, 2, 1])),
+        'photo_png_exif5_iccp_corrupt': (small_png[:33] + chunk(b'iCCP', b'icc\0\0' + zlib.compress(profile)[:40]) +
+                                         chunk(b'eXIf', exif(False, 5)[:30]) + small_png[33:],
+                                         bytes([3, 0, 10, 0, 20, 5])),
+    }
+    for name, (data, trailer) in photo.items():
+        open(os.path.join(CORPUS, name), 'wb').write(data + trailer)
+
     seeds.update(('hostile_' + k, v) for k, v in hostile.items())
     for i, (name, data) in enumerate(sorted(seeds.items())):
         # Cycle through the four rules and output formats; parameters chosen

@@ -165,11 +165,42 @@ enum trimlet_rule {
                            and placed exactly as TRIMLET_ASPECT does */
 };
 
-/* Values of trimlet_options.orient. */
+/* Values of trimlet_options.orient.
+ *
+ * TRIMLET_APPLY_EXIF reads the Orientation tag (values 1 to 8) of a JPEG's
+ * Exif APP1 segment or a PNG's eXIf chunk and turns or mirrors the picture
+ * as that value says before the rule runs, so the rule's rectangle, the
+ * plan's box and its image_w/image_h are those of the upright picture a
+ * viewer shows. Other formats, a missing tag and a malformed Exif block
+ * (the reader checks every offset and count, and a loop in the chain of
+ * IFDs) count as 1: the picture as stored. An Exif block carried into the
+ * output (TRIMLET_KEEP) then says Orientation 1, so no viewer turns the
+ * crop again.
+ *
+ * Memory: rules that look at the size alone (rect, aspect, edges, ratio) cut
+ * the stored pixels and turn only the crop, after the source is freed, so
+ * the peak is that of the same crop without the option, or two crop-sized
+ * blocks while the crop turns (orientations 5 to 8; 2 to 4 turn in place),
+ * whichever is larger. Auto looks at the pixels and needs the whole picture
+ * upright: orientations 2 to 4 turn it in place, 5 to 8 need a second
+ * decoded-size block, so its peak is twice the decoded image (w * h * 4
+ * bytes each). */
 #define TRIMLET_AS_STORED 0  /* the pixel grid as stored in the file (default) */
 #define TRIMLET_APPLY_EXIF 1 /* turned upright by the EXIF Orientation tag */
 
-/* Values of trimlet_options.metadata. */
+/* Values of trimlet_options.metadata.
+ *
+ * TRIMLET_KEEP copies the input's ICC profile, byte for byte, into PNG
+ * output (an iCCP chunk) and JPEG output (APP2 "ICC_PROFILE" segments of at
+ * most 65519 bytes each), and its Exif block into PNG (eXIf) and JPEG (APP1
+ * "Exif") output, with the Orientation tag as it was, or made 1 with
+ * TRIMLET_APPLY_EXIF (the pixels are upright already). BMP and TGA output
+ * carry neither.
+ * Profiles are read from JPEG APP2 segments (only when their numbers run 1
+ * to n with one count n) and PNG iCCP chunks (at most 255 * 65519 bytes
+ * inflated); a profile or Exif block that does not hold together is left
+ * out, never failing the crop. An Exif block longer than one JPEG segment
+ * holds (65527 bytes) is left out of JPEG output. */
 #define TRIMLET_STRIP 0 /* write no ICC profile and no EXIF (default) */
 #define TRIMLET_KEEP 1  /* carry the input's ICC profile and EXIF into PNG and JPEG */
 

@@ -11,7 +11,8 @@ if [ "${1:-}" = --no-install-recommends ]; then
   shift
 fi
 
-base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev)
+base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev
+      icc-profiles-free)
 missing=()
 for pkg in "${base[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")

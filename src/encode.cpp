@@ -257,13 +257,13 @@ unsigned char *flatten(const Image *img, const unsigned char bg[3]) {
 // ---------------------------------------------------------------------------
 // Encoding
 
-int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
-                 Sink *sink, const char *name, char *err) {
-    (void)meta;
+// Encodes img with stb_image_write into sink; returns stb's result (0 only
+// when memory runs out), or -1 when the flattened copy cannot be allocated.
+static int encode_pixels(const Image *img, int format, const Settings *set, Sink *sink) {
     int ok;
     if (format == FORMAT_JPEG || format == FORMAT_BMP) {
         unsigned char *rgb = flatten(img, set->background);
-        if (rgb == NULL) return fail(err, "out of memory");
+        if (rgb == NULL) return -1;
         if (format == FORMAT_BMP) {
             ok = stbi_write_bmp_to_func(stb_sink, sink, img->w, img->h, 3, rgb);
         } else {
@@ -275,10 +275,55 @@ int encode_image(const Image *img, int format, const Settings *set, const Metada
     } else {
         ok = stbi_write_png_to_func(stb_sink, sink, img->w, img->h, 4, img->px, 0);
     }
+    return ok;
+}
+
+// PNG and JPEG output that carries a profile or an Exif block is encoded
+// into memory first, then written to the sink with the chunks or segments
+// inserted after its header (photo.cpp).
+static int encode_with_metadata(const Image *img, int format, const Settings *set,
+                                const Metadata *meta, Sink *sink) {
+    Sink mem;
+    memset(&mem, 0, sizeof mem);
+    mem.kind = SINK_MEMORY;
+    int ok = encode_pixels(img, format, set, &mem);
+    if (ok < 0) {
+        free(mem.mem);
+        return ok;
+    }
+    ok = sink_finish(&mem, ok);
+    if (ok && format == FORMAT_PNG) {
+        ok = png_with_metadata(mem.mem, mem.mem_size, meta, sink);
+    } else if (ok) {
+        jpeg_with_metadata(mem.mem, mem.mem_size, meta, sink);
+    }
+    free(mem.mem);
+    return ok;
+}
+
+int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
+                 Sink *sink, const char *name, char *err) {
+    int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
+                  (format == FORMAT_PNG || format == FORMAT_JPEG);
+    int ok = carries ? encode_with_metadata(img, format, set, meta, sink)
+                     : encode_pixels(img, format, set, sink);
+    if (ok < 0) return fail(err, "out of memory");
     if (!ok) {
         // stb_image_write's encoders fail only when memory runs out.
         if (!set->system_reasons) return fail(err, "cannot encode '%s' (check the extension)", name);
         return fail(err, "cannot encode '%s': out of memory", name);
     }
     return ok;
+}
+
+unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len) {
+    *out_len = 0;
+    if (len > (size_t)INT32_MAX) return NULL;
+    int n = 0;
+    // stb's compressor, or libdeflate's through STBIW_ZLIB_COMPRESS; it only
+    // reads the data.
+    unsigned char *z = stbi_zlib_compress((unsigned char *)d, (int)len, &n,
+                                          stbi_write_png_compression_level);
+    if (z != NULL) *out_len = (size_t)n;
+    return z;
 }

@@ -171,6 +171,10 @@ int stb_sizes_valid(int a, int b, int c, int d, int add);
 // stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
 // reason ("unknown error" when it gives none).
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+// Inflates a zlib stream (stb_image's decoder) into a malloc'd block of at
+// most limit bytes and stores its length; NULL when the stream is corrupt,
+// would inflate past limit, or memory runs out.
+unsigned char *zlib_inflate(const unsigned char *d, size_t len, size_t limit, size_t *out_len);
 
 // ---------------------------------------------------------------------------
 // screen.cpp
@@ -213,6 +217,45 @@ int region_decodable(const Input *in);
 Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, char *err);
 
 // ---------------------------------------------------------------------------
+// photo.cpp
+
+// Finds the photo metadata of a JPEG or PNG input; other formats have none.
+// With want_orientation, m->orientation is the EXIF Orientation (1 when
+// absent or malformed); with want_blocks, m->icc and m->exif are copies of
+// the ICC profile and the Exif block (a TIFF structure, without JPEG's
+// "Exif\0\0"), NULL when absent, malformed or when memory runs out. Never
+// fails and never reads outside in's bytes; release with release_metadata.
+void read_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+void release_metadata(Metadata *m);
+// Sets m->orientation to 1 and, when m->exif has an Orientation entry, makes
+// that entry SHORT 1: for output whose pixels were turned upright.
+void set_orientation_one(Metadata *m);
+
+// The upright size of a stored w x h image of the given orientation.
+void upright_size(int orientation, int w, int h, int *uw, int *uh);
+// The rectangle of the stored image that holds rectangle r of the upright
+// image. r must lie inside the upright image.
+Rect stored_rect(Rect r, int orientation, int stored_w, int stored_h);
+// Turns img from stored to upright in place for orientation 2..8 (1 and
+// other values leave it as it is). 2..4 need no extra memory; 5..8 allocate
+// the turned block before the old one is freed, so img's block twice at
+// peak. Fails with "out of memory turning <w>x<h> image", img unchanged.
+int orient_image(Image *img, int orientation, char *err);
+
+// Writes the PNG file png (len bytes, IHDR first, as stb_image_write makes
+// it) to sink with meta's ICC profile (iCCP) and Exif block (eXIf) inserted
+// after IHDR. meta NULL or empty: the file as it is. Returns 0, having
+// written nothing, when memory to deflate the profile runs out.
+int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink);
+// Writes meta's Exif block as an APP1 "Exif" segment (left out when larger
+// than a segment holds) and its ICC profile as APP2 "ICC_PROFILE" segments
+// of at most 65519 profile bytes each, numbered 1..count, to sink.
+void write_jpeg_metadata(const Metadata *meta, Sink *sink);
+// Writes the JPEG file jpg to sink with write_jpeg_metadata's segments
+// inserted after SOI and the JFIF APP0 segment when there is one.
+void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *meta, Sink *sink);
+
+// ---------------------------------------------------------------------------
 // rules.cpp
 
 // The rule's short name ("rect", "aspect", "auto", "edges", "ratio"), or
@@ -250,6 +293,11 @@ int encode_image(const Image *img, int format, const Settings *set, const Metada
 // The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
 // compressor is built in.
 int png_deflate_level(void);
+
+// Deflates d into a malloc'd zlib stream with the PNG encoder's compressor
+// (libdeflate when built with it, else stb_image_write's) and stores its
+// length; NULL when memory runs out.
+unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
 
 // Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
 // nearest; NULL when it cannot be allocated. One row: flatten_row.

@@ -105,3 +105,31 @@ unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, co
     }
     return px;
 }
+
+// ---------------------------------------------------------------------------
+// zlib streams inside files (a PNG's iCCP profile, photo.cpp)
+
+// stb's decoder fills a block of fixed size and fails when the stream needs
+// more, so the block starts at four times the stream (at least 4 KiB) and
+// doubles up to the limit; a stream that fails even at the limit is corrupt
+// or too large. The limit bounds what a small stream can make the library
+// allocate.
+unsigned char *zlib_inflate(const unsigned char *d, size_t len, size_t limit, size_t *out_len) {
+    *out_len = 0;
+    if (len == 0 || len > (size_t)INT32_MAX || limit == 0) return NULL;
+    if (limit > (size_t)INT32_MAX) limit = (size_t)INT32_MAX;
+    size_t cap = len < limit / 4 ? len * 4 : limit;
+    if (cap < 4096) cap = limit < 4096 ? limit : 4096;
+    for (;;) {
+        char *out = (char *)malloc(cap);
+        if (out == NULL) return NULL;
+        int n = stbi_zlib_decode_buffer(out, (int)cap, (const char *)d, (int)len);
+        if (n >= 0) {
+            *out_len = (size_t)n;
+            return (unsigned char *)out;
+        }
+        free(out);
+        if (cap >= limit) return NULL;
+        cap = cap > limit / 2 ? limit : cap * 2;
+    }
+}

@@ -64,14 +64,14 @@ static int read_options(const trimlet_options *o, Settings *set, char *err) {
             return fail(err, "options: orient %d is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF",
                         o->orient);
         }
-        return fail(err, "options: orient is not available in this build");
+        set->orient = TRIMLET_APPLY_EXIF;
     }
     if (HAS(metadata) && o->metadata != TRIMLET_STRIP) {
         if (o->metadata != TRIMLET_KEEP) {
             return fail(err, "options: metadata %d is not TRIMLET_STRIP or TRIMLET_KEEP",
                         o->metadata);
         }
-        return fail(err, "options: metadata is not available in this build");
+        set->metadata = TRIMLET_KEEP;
     }
 #undef HAS
     return 1;
@@ -95,6 +95,16 @@ enum Destination {
     TO_MEMORY
 };
 
+// Turns a cut crop upright; on failure frees it.
+static int turn_crop(Image *crop, int orientation, char *err) {
+    if (orient_image(crop, orientation, err)) return 1;
+    free(crop->px);
+    crop->w = 0;
+    crop->h = 0;
+    crop->px = NULL;
+    return 0;
+}
+
 // Chooses the rectangle for the input and cuts it out into *crop. Where the
 // decoder can decode a region (region_decodable), the size in the header
 // chooses the rectangle and only that region is decoded; otherwise the whole
@@ -103,15 +113,22 @@ enum Destination {
 // that a bad file and bad parameters report the file, as the rules are
 // checked after decoding. The input's bytes are released as soon as they are
 // decoded, so they are never held beside both the image and the crop.
-static int cut(Input *in, const Request *q, Rect *r, int *image_w, int *image_h, Image *crop,
-               char *err) {
+//
+// orientation (1..8, the EXIF tag's; 1 leaves the pixels as stored) turns
+// what the rule sees and what it cuts upright. A rule that looks at the size
+// alone gets the upright size, its rectangle is mapped back to the stored
+// pixels, and only the crop is turned. Auto, which looks at pixels, gets the
+// whole image turned (see orient_image for the memory that takes).
+static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image_w,
+               int *image_h, Image *crop, char *err) {
     crop->w = 0;
     crop->h = 0;
     crop->px = NULL;
     if (!rule_needs_pixels(q->rule) && region_decodable(in)) {
         int w = 0, h = 0;
         if (!screened_size(in, &w, &h, err)) return 0;
-        Image size_only = {w, h, NULL};
+        Image size_only = {0, 0, NULL};
+        upright_size(orientation, w, h, &size_only.w, &size_only.h);
         if (!rule_region(q->rule, q->params, &size_only, r, err)) {
             Image full;
             char why[TRIMLET_ERROR_SIZE];
@@ -122,25 +139,38 @@ static int cut(Input *in, const Request *q, Rect *r, int *image_w, int *image_h,
             free(full.px);
             return 0;  // the rule's message stands
         }
-        *image_w = w;
-        *image_h = h;
-        int ok = decode_region(in, *r, crop, err);
+        *image_w = size_only.w;
+        *image_h = size_only.h;
+        int ok = decode_region(in, stored_rect(*r, orientation, w, h), crop, err);
         release_input(in);
-        return ok;
+        return ok && turn_crop(crop, orientation, err);
     }
     Image full;
     int decoded = decode_image(in, &full, err);
     release_input(in);
     if (!decoded) return 0;
-    if (!rule_region(q->rule, q->params, &full, r, err)) {
+    int left = orientation;  // the turn still to give what is cut
+    if (rule_needs_pixels(q->rule)) {
+        if (!orient_image(&full, orientation, err)) {
+            free(full.px);
+            return 0;
+        }
+        left = 1;
+    }
+    // The rule sees the upright size, and the pixels once they are upright.
+    Image upright = {0, 0, left == 1 ? full.px : NULL};
+    upright_size(left, full.w, full.h, &upright.w, &upright.h);
+    if (!rule_region(q->rule, q->params, &upright, r, err)) {
         free(full.px);
         return 0;
     }
-    *image_w = full.w;
-    *image_h = full.h;
-    *crop = sub_image(full.w, full.px, r->x, r->y, r->w, r->h, err);
+    *image_w = upright.w;
+    *image_h = upright.h;
+    Rect s = stored_rect(*r, left, full.w, full.h);
+    *crop = sub_image(full.w, full.px, s.x, s.y, s.w, s.h, err);
     free(full.px);
-    return crop->px != NULL;
+    if (crop->px == NULL) return 0;
+    return turn_crop(crop, left, err);
 }
 
 // Runs the whole pipeline on an input that has been read (and releases it). Writes the box
@@ -148,12 +178,23 @@ static int cut(Input *in, const Request *q, Rect *r, int *image_w, int *image_h,
 // for the file destinations, *out_block / *out_size for memory.
 static int run(Input *in, const Request *q, int dest, const char *out_path, void **out_block,
                size_t *out_size, trimlet_box *box, char *err) {
+    // Metadata is read while the input's bytes are at hand; the blocks only
+    // for output that may carry them.
+    Metadata meta;
+    int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
+    read_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
+    int orientation = meta.orientation;
+    // Upright output carries no turn for a viewer to apply again.
+    if (apply_exif) set_orientation_one(&meta);
     Rect r = {0, 0, 0, 0};
     int image_w = 0, image_h = 0;
     Image crop;
-    int ok = cut(in, q, &r, &image_w, &image_h, &crop, err);
+    int ok = cut(in, q, orientation, &r, &image_w, &image_h, &crop, err);
     release_input(in);
-    if (!ok) return 0;
+    if (!ok) {
+        release_metadata(&meta);
+        return 0;
+    }
     if (box != NULL) {
         box->x = r.x;
         box->y = r.y;
@@ -164,6 +205,7 @@ static int run(Input *in, const Request *q, int dest, const char *out_path, void
     }
     if (dest == TO_NOTHING) {
         free(crop.px);
+        release_metadata(&meta);
         return 1;
     }
     int format = q->set.format;
@@ -175,23 +217,27 @@ static int run(Input *in, const Request *q, int dest, const char *out_path, void
         Replace rep;
         if (!begin_replace(out_path, &rep, &sink, err)) {
             free(crop.px);
+            release_metadata(&meta);
             return 0;
         }
-        ok = encode_image(&crop, format, &q->set, NULL, &sink, out_path, err);
+        ok = encode_image(&crop, format, &q->set, &meta, &sink, out_path, err);
         free(crop.px);
+        release_metadata(&meta);
         return finish_replace(out_path, &rep, &sink, ok, err);
     }
     if (dest == TO_LEGACY_FILE) {
         sink.path = out_path;
-        ok = encode_image(&crop, format, &q->set, NULL, &sink, out_path, err);
+        ok = encode_image(&crop, format, &q->set, &meta, &sink, out_path, err);
         free(crop.px);
+        release_metadata(&meta);
         if (!sink_finish(&sink, ok) && ok) {
             return fail(err, "cannot encode '%s' (check the extension)", out_path);
         }
         return ok;
     }
-    ok = encode_image(&crop, format, &q->set, NULL, &sink, "<memory>", err);
+    ok = encode_image(&crop, format, &q->set, &meta, &sink, "<memory>", err);
     free(crop.px);
+    release_metadata(&meta);
     if (!sink_finish(&sink, ok)) {
         free(sink.mem);
         return ok ? fail(err, "cannot encode '<memory>': out of memory") : 0;

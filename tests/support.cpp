@@ -106,6 +106,41 @@ void write_png(const std::string &path, const Pixels &p) {
     ASSERT_TRUE(png_image_write_to_file(&img, path.c_str(), 0, p.rgba.data(), 0, nullptr))
         << "libpng cannot write " << path << ": " << img.message;
 }
+
+void read_png_metadata(const std::string &path, std::vector<uint8_t> *icc,
+                       std::vector<uint8_t> *exif) {
+    icc->clear();
+    exif->clear();
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        ADD_FAILURE() << "cannot open " << path;
+        return;
+    }
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!png || !info || setjmp(png_jmpbuf(png))) {
+        ADD_FAILURE() << "libpng cannot read " << path;
+        png_destroy_read_struct(&png, &info, nullptr);
+        std::fclose(f);
+        return;
+    }
+    png_init_io(png, f);
+    png_read_info(png, info);
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 profile_len = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &profile_len) == PNG_INFO_iCCP) {
+        icc->assign(profile, profile + profile_len);
+    }
+    png_bytep exif_data = nullptr;
+    png_uint_32 exif_len = 0;
+    if (png_get_eXIf_1(png, info, &exif_len, &exif_data) == PNG_INFO_eXIf) {
+        exif->assign(exif_data, exif_data + exif_len);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(f);
+}
 #endif  // TRIMLET_TEST_NO_LIBPNG
 
 void write_bmp24(const std::string &path, const Pixels &p) {

@@ -59,6 +59,11 @@ Pixels read_png(const std::string &path);   // libpng, expanded to RGBA
 Pixels read_jpeg(const std::string &path);  // libjpeg, alpha 255
 Pixels read_bmp(const std::string &path);   // 24-bit BMP, alpha 255
 Pixels read_tga(const std::string &path);   // 32-bit (RLE or raw) TGA
+// The ICC profile (iCCP, inflated) and Exif block (eXIf) of a PNG file as
+// libpng reads them; each empty when absent. Fails the current test when the
+// file cannot be read.
+void read_png_metadata(const std::string &path, std::vector<uint8_t> *icc,
+                       std::vector<uint8_t> *exif);
 // Reads any of the above, chosen by the file's leading bytes.
 Pixels read_any(const std::string &path);
 

@@ -16,6 +16,7 @@
 
 namespace {
 size_t g_fail_size = 0;  // requests of exactly this many bytes fail; 0: none
+int g_pass_first = 0;    // ... after this many of them have been served
 int g_failures = 0;
 }  // namespace
 
@@ -23,8 +24,12 @@ int g_failures = 0;
 extern "C" void *__libc_malloc(size_t size);
 extern "C" void *malloc(size_t size) {
     if (g_fail_size != 0 && size == g_fail_size) {
-        ++g_failures;
-        return nullptr;
+        if (g_pass_first > 0) {
+            --g_pass_first;
+        } else {
+            ++g_failures;
+            return nullptr;
+        }
     }
     return __libc_malloc(size);
 }
@@ -67,4 +72,49 @@ TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
         EXPECT_FALSE(tt::file_exists(out));
         EXPECT_EQ(tt::read_file(existing), std::vector<uint8_t>({'o', 'l', 'd'}));
     }
+}
+
+// The upright crop of a photo: cutting the stored 7x13 block, turning it into
+// a second block of the same size, whose allocation fails.
+TEST(AllocationFailure, TurningTheCropUprightFailsWithItsMessage) {
+#ifdef TRIMLET_NO_MALLOC_SWAP
+    GTEST_SKIP() << "malloc cannot be replaced under this sanitizer";
+#endif
+    // A PNG with an eXIf chunk saying Orientation 6, after IHDR.
+    std::string path = tt::scratch("turned.png");
+    tt::write_png(path, tt::gradient(50, 40));
+    std::vector<uint8_t> png = tt::read_file(path);
+    std::vector<uint8_t> exif = {0, 0, 0, 26, 'e', 'X', 'I', 'f', 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                                 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0};
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 4; i < exif.size(); ++i) {
+        crc ^= exif[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    crc ^= 0xFFFFFFFFu;
+    for (int k = 3; k >= 0; --k) exif.push_back(uint8_t(crc >> (8 * k)));
+    png.insert(png.begin() + 33, exif.begin(), exif.end());
+
+    trimlet_options o = {};
+    o.size = sizeof o;
+    o.orient = TRIMLET_APPLY_EXIF;
+    int rect[4] = {3, 2, 13, 7};
+    void *out = nullptr;
+    size_t out_size = 0;
+    char err[TRIMLET_ERROR_SIZE];
+    g_failures = 0;
+    g_fail_size = 7 * 13 * 4;
+    g_pass_first = 1;  // the stored crop
+    int result = trimlet_crop_memory(png.data(), png.size(), TRIMLET_RECT, rect, &o, &out, &out_size, err);
+    g_fail_size = 0;
+    g_pass_first = 0;
+    EXPECT_EQ(g_failures, 1);
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(err, "out of memory turning 7x13 image");
+    EXPECT_EQ(out, nullptr);
+
+    ASSERT_EQ(trimlet_crop_memory(png.data(), png.size(), TRIMLET_RECT, rect, &o, &out, &out_size, err), 1);
+    tt::write_file(path, std::vector<uint8_t>((uint8_t *)out, (uint8_t *)out + out_size));
+    trimlet_free(out);
+    EXPECT_EQ(tt::read_png(path).w, 13);
 }
