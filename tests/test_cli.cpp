@@ -188,7 +188,7 @@ TEST(CliCrop, EachRuleWithEachOptionWritesWhatTheLibraryWrites) {
         {"out.bmp", "--background 123456", "bmp", 0, BLACKISH, -1, -1},
         {"out.img", "--format TGA -j 3", "tga", 0, nullptr, -1, -1},
         {"out.png", "--as-stored --strip", "png", 0, nullptr, TRIMLET_AS_STORED, TRIMLET_STRIP},
-        {"out.jpg", "--background #123456 --quality 100 --strip", "jpg", 100, BLACKISH, -1, TRIMLET_STRIP},
+        {"out.jpg", "--background '#123456' --quality 100 --strip", "jpg", 100, BLACKISH, -1, TRIMLET_STRIP},
     };
     for (const RuleArgs &rule : FOUR_RULES) {
         for (const Flags &f : flags) {
@@ -273,14 +273,14 @@ TEST(CliCrop, OutputsNameTheFormatTheyHold) {
     r = run("rect 0 0 8 4 p.ppm q.JPG -d out2 --format JPEG");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::sniff(tt::scratch("out2/p.jpeg")), "jpeg");
-    EXPECT_EQ(tt::sniff(tt::scratch("out2/q.JPG")), "jpeg");  // its own name is already JPEG
+    EXPECT_EQ(tt::sniff(tt::scratch("out2/q.jpeg")), "jpeg");  // --format names the extension
 }
 
 // Every value is checked before anything is read or written: status 2, one
 // line naming the argument, no output file, no -d folder.
 TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
     tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
-    tt::write_gif(tt::scratch("anim.gif"), tt::gradient(20, 10));
+    tt::write_gif(tt::scratch("anim.gif"), tt::solid(20, 10, 1, 2, 3));
     const std::vector<uint8_t> gif = tt::read_file(tt::scratch("anim.gif"));
     const std::string to_dir = " in.png -d dir";
     const std::string ext = ": trimlet writes .png, .jpg, .jpeg, .bmp or .tga; rename the output or add --format";
@@ -309,7 +309,7 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
         {"auto --background 12345g" + to_dir, "auto: --background must be RRGGBB in hexadecimal, like ff8000, not '12345g'"},
         {"auto -j 0" + to_dir, "auto: -j must be 1..256, not '0'"},
         {"auto --format webp" + to_dir, "auto: --format must be png, jpg, jpeg, bmp or tga, not 'webp'"},
-        {"auto --lossless" + to_dir, "auto: --lossless writes JPEG, but dir/in.png would be png"},
+        {"auto --lossless" + to_dir, "auto: --lossless writes JPEG, but in.png would be written as png"},
         {"auto --upright --as-stored" + to_dir, "auto: --as-stored contradicts an earlier option"},
         {"auto in.png -o out.gif", "auto: out.gif" + ext},
         {"auto in.png -o out.webp", "auto: out.webp" + ext},
@@ -464,7 +464,7 @@ TEST(CliBatch, FourThreadsGiveTheSameFilesMessagesAndStatusAsOne) {
     EXPECT_EQ(one.status, 1);
     EXPECT_EQ(four.status, 1);
     EXPECT_EQ(one.err, "trimlet: in4.png: unknown image type\n"
-                       "trimlet: in9.png: No such file or directory\n"
+                       "trimlet: in9.jpg: No such file or directory\n"
                        "10 cropped, 2 failed\n");
     EXPECT_EQ(four.err, one.err);
     EXPECT_EQ(four.out + one.out, "");
@@ -479,7 +479,7 @@ TEST(CliBatch, FourThreadsGiveTheSameFilesMessagesAndStatusAsOne) {
     EXPECT_EQ(plan_four.out, plan_one.out);
     EXPECT_EQ(plan_four.err, plan_one.err);
     EXPECT_EQ(plan_one.err, "trimlet: in4.png: unknown image type\n"
-                            "trimlet: in9.png: No such file or directory\n"
+                            "trimlet: in9.jpg: No such file or directory\n"
                             "10 planned, 2 failed\n");
 }
 
@@ -539,9 +539,9 @@ TEST(CliStreams, StandardInputAndOutputRoundTrip) {
     EXPECT_EQ(r.status, 0) << r.err;
     tt::write_file(tt::scratch("auto.bmp"), std::vector<uint8_t>(r.out.begin(), r.out.end()));
     EXPECT_EQ(tt::max_diff(tt::read_bmp(tt::scratch("auto.bmp")), tt::flatten(tt::crop(in, 7, 5, 12, 9))), 0);
-    r = run("edges 0 0 0 50 - -o half.tga <auto.bmp");
+    r = run("edges 0 0 0 25 - -o cut.tga <auto.bmp");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(tt::max_diff(tt::read_tga(tt::scratch("half.tga")), tt::flatten(tt::crop(in, 13, 5, 6, 9))), 0);
+    EXPECT_EQ(tt::max_diff(tt::read_tga(tt::scratch("cut.tga")), tt::flatten(tt::crop(in, 10, 5, 9, 9))), 0);
     r = run("plan auto - <in.png");
     EXPECT_EQ(r.out, "7 5 12 9 40 30 -\n");
     // failures name standard input, and leave no file behind

@@ -805,6 +805,14 @@ static int set_switch(int *field, int value, const char *opt) {
     return 1;
 }
 
+/* The format written for input i, and the output path's extension under -d. */
+static const char *format_of(const Command *c, int i) {
+    if (c->format) return c->format;
+    if (c->out_file) return writable_format(extension(c->out_file));
+    const char *own = writable_format(extension(c->inputs[i]));
+    return own ? own : "png";
+}
+
 /* Parses argv[first..] for c->rule. Returns -1 when the command should run,
  * or the exit status to return now (help shown, or a usage error printed). */
 static int parse_command(int argc, char **argv, int first, Command *c) {
@@ -956,16 +964,12 @@ static int parse_command(int argc, char **argv, int first, Command *c) {
             return usage_error("%s: %s: cannot crop in place: trimlet writes png, jpg, jpeg, bmp "
                                "and tga, not this file's format; use -o or -d", rule, in);
         }
+        if (c->lossless && !is_jpeg_format(format_of(c, k))) {
+            return usage_error("%s: --lossless writes JPEG, but %s would be written as %s", rule,
+                               is_stream(in) ? STDIN_NAME : in, format_of(c, k));
+        }
     }
     return -1;
-}
-
-/* The format written for input i, and the output path's extension under -d. */
-static const char *format_of(const Command *c, int i) {
-    if (c->format) return c->format;
-    if (c->out_file) return writable_format(extension(c->out_file));
-    const char *own = writable_format(extension(c->inputs[i]));
-    return own ? own : "png";
 }
 
 /* Fills outputs[] (names under -d are malloc'd), then refuses clashes and
@@ -985,10 +989,6 @@ static int prepare_outputs(const Command *c, const char **outputs) {
             }
         } else {
             outputs[i] = c->in_place ? c->inputs[i] : c->out_file;
-        }
-        if (c->lossless && !is_jpeg_format(format_of(c, i))) {
-            return usage_error("%s: --lossless writes JPEG, but %s would be %s", c->rule->name,
-                               outputs[i], format_of(c, i));
         }
     }
     int ok = check_outputs(c->n_inputs, c->inputs, outputs, c->in_place);
