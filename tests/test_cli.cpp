@@ -240,6 +240,7 @@ TEST(CliCrop, PhotoOptionsGoToTheLibraryOrAreRefusedWithItsMessage) {
         o.metadata = c.metadata;
         o.lossless = c.lossless;
         const std::string why = unavailable(o);
+        o.format = "jpg";
         for (const RuleArgs &rule : FOUR_RULES) {
             const std::string args = std::string(rule.args) + " in.jpg -o out.jpg " + c.flag;
             SCOPED_TRACE(args);
