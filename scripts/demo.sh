@@ -35,3 +35,7 @@ crop rect rect 160 40 120 80
 crop aspect aspect 1:1
 crop auto auto
 crop edges edges 10 0 10 40
+
+echo
+echo "The program is $trimlet (build/tools/trimlet --help lists its options);"
+echo "cmake --install build installs it, the library and the Python module under /usr/local."

@@ -12,7 +12,7 @@ if [ "${1:-}" = --no-install-recommends ]; then
 fi
 
 base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev
-      icc-profiles-free)
+      icc-profiles-free python3 python3-pil python3-distributed)
 missing=()
 for pkg in "${base[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")

@@ -1,0 +1,226 @@
+"""The Python module on real bytes and files, outputs read back with Pillow."""
+import concurrent.futures
+import io
+import os
+import pathlib
+import tempfile
+import unittest
+
+from PIL import Image
+
+import trimlet
+
+
+def gradient(w, h):
+    """RGBA where pixel (x, y) is (x, y, 7, 255 - (x + y) % 128): a wrong
+    offset, axis or channel shows as a readable difference."""
+    img = Image.new("RGBA", (w, h))
+    img.putdata([(x, y, 7, 255 - (x + y) % 128) for y in range(h) for x in range(w)])
+    return img
+
+
+def encoded(img, fmt="PNG", **kw):
+    buf = io.BytesIO()
+    img.save(buf, fmt, **kw)
+    return buf.getvalue()
+
+
+def framed(w=60, h=40):
+    """A grey frame around a 20x10 gradient patch at (25, 12)."""
+    img = Image.new("RGBA", (w, h), (200, 200, 200, 255))
+    img.paste(gradient(20, 10), (25, 12))
+    return img
+
+
+def unavailable(**options):
+    """The library's message when this build lacks an option, else None."""
+    try:
+        trimlet.plan(encoded(gradient(4, 4)), "rect", 0, 0, 1, 1, **options)
+    except trimlet.TrimletError as e:
+        if "is not available in this build" in e.message:
+            return e.message
+    return None
+
+
+class Scratch(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="trimlet-py-")
+        self.dir = pathlib.Path(self._dir.name)
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+
+RULES = [  # rule, params, the box on framed()
+    ("rect", (3, 4, 10, 7), (3, 4, 10, 7)),
+    ("aspect", (0,), (10, 0, 40, 40)),
+    ("auto", (), (25, 12, 20, 10)),
+    ("edges", (10, 0, 20, 25), (15, 4, 45, 28)),
+    ("ratio", (3, 4), (15, 0, 30, 40)),
+    (trimlet.RATIO, (21, 9), (0, 7, 60, 26)),
+]
+
+
+class BytesAndPaths(Scratch):
+    def test_each_rule_crops_bytes_to_bytes_and_plans_the_same_box(self):
+        img = framed()
+        data = encoded(img)
+        for rule, params, box in RULES:
+            with self.subTest(rule=rule):
+                self.assertEqual(trimlet.plan(data, rule, *params), trimlet.Box(*box, 60, 40))
+                out = Image.open(io.BytesIO(trimlet.crop(data, rule, *params)))
+                self.assertEqual(out.format, "PNG")
+                x, y, w, h = box
+                self.assertEqual(list(out.convert("RGBA").getdata()),
+                                 list(img.crop((x, y, x + w, y + h)).getdata()))
+
+    def test_paths_as_str_and_pathlike_in_and_out(self):
+        src = self.dir / "in.png"
+        src.write_bytes(encoded(framed()))
+        expected = trimlet.crop(src.read_bytes(), "auto")
+        self.assertEqual(trimlet.crop(str(src), "auto"), expected)
+        self.assertEqual(trimlet.crop(src, "auto"), expected)
+        self.assertIsNone(trimlet.crop(src, "auto", output=self.dir / "a.png"))
+        self.assertIsNone(trimlet.crop(src.read_bytes(), "auto", output=str(self.dir / "b.png")))
+        self.assertEqual((self.dir / "a.png").read_bytes(), expected)
+        self.assertEqual((self.dir / "b.png").read_bytes(), expected)
+        self.assertEqual(trimlet.plan(src, "auto"), trimlet.plan(str(src), "auto"))
+        name = self.dir / "été-北.png"
+        trimlet.crop(src, "rect", 0, 0, 5, 5, output=name)
+        self.assertEqual(Image.open(name).size, (5, 5))
+        self.assertEqual(trimlet.plan(name, "rect", 1, 2, 9, 9), trimlet.Box(1, 2, 4, 3, 5, 5))
+
+    def test_bytearray_and_memoryview_are_image_bytes(self):
+        data = encoded(framed())
+        expected = trimlet.crop(data, "auto")
+        self.assertEqual(trimlet.crop(bytearray(data), "auto"), expected)
+        self.assertEqual(trimlet.crop(memoryview(data), "auto"), expected)
+
+
+class Options(Scratch):
+    def test_format_by_name_or_by_extension(self):
+        data = encoded(framed())
+        for fmt, pil in [("png", "PNG"), ("JPG", "JPEG"), ("jpeg", "JPEG"), ("Bmp", "BMP"),
+                         ("tga", "TGA")]:
+            with self.subTest(fmt=fmt):
+                self.assertEqual(Image.open(io.BytesIO(trimlet.crop(data, "auto", format=fmt))).format, pil)
+                out = self.dir / ("out." + fmt)
+                trimlet.crop(data, "auto", output=out)
+                self.assertEqual(Image.open(out).format, pil)
+
+    def test_quality_sets_the_jpeg_quantisation_tables(self):
+        data = encoded(framed())
+        for q in (50, 95):
+            out = Image.open(io.BytesIO(trimlet.crop(data, "auto", format="jpg", quality=q)))
+            reference = Image.open(io.BytesIO(encoded(Image.new("RGB", (8, 8)), "JPEG", quality=q)))
+            self.assertEqual(out.quantization[0], reference.quantization[0], q)
+
+    def test_background_is_what_transparency_becomes(self):
+        clear = encoded(Image.new("RGBA", (8, 6), (50, 100, 150, 0)))
+        for colour in ((10, 11, 12), b"\x0a\x0b\x0c", "0a0b0c", "#0A0B0C"):
+            out = Image.open(io.BytesIO(trimlet.crop(clear, "rect", 0, 0, 4, 4, format="bmp",
+                                                     background=colour)))
+            self.assertEqual(set(out.convert("RGB").getdata()), {(10, 11, 12)}, colour)
+        white = Image.open(io.BytesIO(trimlet.crop(clear, "rect", 0, 0, 4, 4, format="bmp")))
+        self.assertEqual(set(white.convert("RGB").getdata()), {(255, 255, 255)})
+
+    def test_upright_turns_by_the_exif_orientation(self):
+        why = unavailable(upright=True)
+        if why:
+            self.skipTest(why)
+        exif = Image.Exif()
+        exif[0x0112] = 6  # stored turned: shown rotated 90 degrees clockwise
+        data = encoded(gradient(40, 20).convert("RGB"), "JPEG", exif=exif.tobytes(), quality=95)
+        self.assertEqual(trimlet.plan(data, "auto", 0), trimlet.Box(0, 0, 40, 20, 40, 20))
+        self.assertEqual(trimlet.plan(data, "auto", 0, upright=True), trimlet.Box(0, 0, 20, 40, 20, 40))
+        self.assertEqual(Image.open(io.BytesIO(trimlet.crop(data, "rect", 0, 0, 20, 30, upright=True))).size,
+                         (20, 30))
+
+    def test_keep_metadata_carries_the_colour_profile(self):
+        why = unavailable(keep_metadata=True)
+        if why:
+            self.skipTest(why)
+        from PIL import ImageCms
+        icc = ImageCms.ImageCmsProfile(ImageCms.createProfile("sRGB")).tobytes()
+        data = encoded(framed(), icc_profile=icc)
+        kept = Image.open(io.BytesIO(trimlet.crop(data, "auto", keep_metadata=True)))
+        stripped = Image.open(io.BytesIO(trimlet.crop(data, "auto")))
+        self.assertEqual(kept.info.get("icc_profile"), icc)
+        self.assertIsNone(stripped.info.get("icc_profile"))
+
+    def test_lossless_keeps_the_jpeg_blocks(self):
+        why = unavailable(lossless=True)
+        if why:
+            self.skipTest(why)
+        source = gradient(64, 48).convert("RGB")
+        data = encoded(source, "JPEG", quality=90, subsampling=0)
+        out = trimlet.crop(data, "rect", 16, 8, 32, 32, format="jpg", lossless=True)
+        decoded = Image.open(io.BytesIO(data)).crop((16, 8, 48, 40))
+        self.assertEqual(list(Image.open(io.BytesIO(out)).getdata()), list(decoded.getdata()))
+
+
+class Errors(Scratch):
+    def test_failures_raise_with_the_librarys_message(self):
+        data = encoded(framed())
+        missing = str(self.dir / "missing.png")
+        cases = [
+            (lambda: trimlet.crop(missing, "auto", output=self.dir / "o.png"),
+             "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.crop(missing, "auto"), "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.plan(missing, "auto"), "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.crop(b"not an image", "auto"), "cannot decode '<memory>': unknown image type"),
+            (lambda: trimlet.plan(b"not an image", "auto"), "cannot decode '<memory>': unknown image type"),
+            (lambda: trimlet.crop(data, "rect", 0, 0, 0, 5), "rect: width/height must be > 0 (got 0x5)"),
+            (lambda: trimlet.crop(data, "aspect", 7), "aspect: ratio 7 out of range 0..4"),
+            (lambda: trimlet.crop(data, "ratio", 0, 1), "ratio: parts must be > 0 (got 0:1)"),
+            (lambda: trimlet.crop(data, 9), "crop: unknown rule 9"),
+            (lambda: trimlet.crop(data, "auto", quality=101), "options: quality 101 out of range 1..100"),
+            (lambda: trimlet.crop(data, "auto", format="webp"),
+             "options: unknown format 'webp' (png, jpg, jpeg, bmp or tga)"),
+            (lambda: trimlet.crop(encoded(Image.new("RGB", (9, 9), (1, 2, 3))), "auto"),
+             "auto: image is uniform (nothing to crop to, tolerance 10)"),
+            (lambda: trimlet.crop(data, "auto", output=self.dir / "no" / "dir.png"),
+             "cannot write '%s': No such file or directory" % (self.dir / "no" / "dir.png")),
+        ]
+        for call, message in cases:
+            with self.subTest(message=message):
+                with self.assertRaises(trimlet.TrimletError) as caught:
+                    call()
+                self.assertEqual(caught.exception.message, message)
+                self.assertEqual(str(caught.exception), message)
+        self.assertEqual(sorted(os.listdir(self.dir)), [])
+
+    def test_wrong_arguments_are_python_errors(self):
+        data = encoded(framed())
+        with self.assertRaises(TypeError):
+            trimlet.crop(data, "rect", 1, 2)
+        with self.assertRaises(ValueError):
+            trimlet.crop(data, "trim")
+        with self.assertRaises(ValueError):
+            trimlet.crop(data, "rect", 0, 0, 2**31, 1)
+        with self.assertRaises(ValueError):
+            trimlet.crop(data, "auto", background="12345")
+
+
+class Threads(Scratch):
+    def test_a_pool_of_eight_gives_what_a_loop_gives(self):
+        inputs = [encoded(framed(40 + i, 30 + i % 7)) for i in range(12)] + [b"broken"]
+        calls = [(data, rule, params, fmt) for data in inputs for rule, params, _ in RULES
+                 for fmt in ("png", "jpg")]
+
+        def one(call):
+            data, rule, params, fmt = call
+            try:
+                return trimlet.crop(data, rule, *params, format=fmt), trimlet.plan(data, rule, *params)
+            except trimlet.TrimletError as e:
+                return e.message
+
+        expected = [one(call) for call in calls]
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            for _ in range(2):
+                self.assertEqual(list(pool.map(one, calls)), expected)
+        self.assertEqual(sum(isinstance(r, str) for r in expected), len(RULES) * 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
