@@ -256,6 +256,39 @@ void write_jpeg_metadata(const Metadata *meta, Sink *sink);
 void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *meta, Sink *sink);
 
 // ---------------------------------------------------------------------------
+// jpeg.cpp (libjpeg-turbo; built without it, decode and encode decline every
+// image and the lossless functions fail with "options: lossless is not
+// available in this build")
+
+// Decodes a JPEG input to RGBA: the whole image (region NULL) or only the
+// rectangle *region of it (which must lie inside the image) into an
+// r.w x r.h block, never allocating the whole image's block. The file's
+// entropy-coded data is read to the end either way, so corrupt data outside
+// the region still fails. Returns 0 when this path does not take the file
+// (not JPEG, CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error or
+// warning, out of memory): the caller then decodes with stb_image, whose
+// verdict and message stand. why (may be NULL) gets a short reason for
+// debugging; it is never shown to a host.
+int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
+// Encodes img as a baseline JPEG of the given quality (1..100) into sink,
+// chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
+// bg a row at a time; meta (NULL: none) adds its EXIF block (APP1) and ICC
+// profile (APP2). Returns 0 when out of memory or when the sink failed
+// (left in the sink for sink_finish to report).
+int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
+                Sink *sink);
+// The rectangle a lossless cut of r gives: the top-left corner moved up and
+// left onto the file's iMCU grid (8 or 16 pixels, by the subsampling), the
+// bottom-right corner kept. Fails with "lossless: cannot cut '<name>': <why>"
+// when the file's header cannot be read or its subsampling is unusual.
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err);
+// Cuts the rectangle r (snapped as jpeg_snap does) out of the input's DCT
+// coefficients and writes the resulting JPEG into sink, with the input's
+// other markers (EXIF, ICC, comments) copied when keep_metadata. Corrupt
+// data fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err);
+
+// ---------------------------------------------------------------------------
 // rules.cpp
 
 // The rule's short name ("rect", "aspect", "auto", "edges", "ratio"), or

@@ -1,0 +1,432 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// JPEG through libjpeg-turbo (linked dynamically: Debian's static libraries
+// are not position-independent): decoding the whole image or only the rows
+// and columns a crop keeps, encoding, and cutting a rectangle from the DCT
+// coefficients without re-encoding (libturbojpeg's transform).
+//
+// Decoding here is a fast path, not the only one: jpeg_decode returns 0 for
+// every file it does not take (CMYK, arithmetic coding, 12-bit samples, a
+// warning about corrupt data, any error), and the caller then decodes the
+// file with stb_image exactly as before, so the verdict on a file and its
+// message stay stb_image's.
+//
+// libjpeg reports errors through a handler that must not return; the
+// handlers here jump back with longjmp to the function that started the
+// work. Each such function keeps everything it allocates in a job record
+// owned by its caller, so nothing lives only in a local that the jump would
+// lose, and the caller releases the record whichever way the work ended.
+// Nothing here is static and mutable: every call has its own job.
+//
+// Built without libjpeg-turbo (TRIMLET_USE_LIBJPEG_TURBO undefined), the
+// decoder and encoder decline every image and the lossless cut is refused.
+
+#include "internal.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef TRIMLET_USE_LIBJPEG_TURBO
+
+#include <jpeglib.h>
+#include <setjmp.h>
+#include <turbojpeg.h>
+
+// Huffman tables fitted to each image would make a noisy photo's file about
+// 5 % smaller, but they take a second pass over coefficients held for the
+// whole image (3 bytes a pixel at 4:2:0) and 1.5-2.2x the encoding time
+// (measured on 7 MP crops at quality 90), so the standard tables are used.
+static const boolean OPTIMIZE_HUFFMAN = FALSE;
+
+// ---------------------------------------------------------------------------
+// Errors: jump back, never exit() and never print.
+
+struct ErrorJump {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+};
+
+static void jump_on_error(j_common_ptr cinfo) {
+    longjmp(((ErrorJump *)cinfo->err)->jump, 1);
+}
+
+// A warning means corrupt data that libjpeg would paper over (a premature
+// end of file, bad Huffman codes, extraneous bytes); this path gives such a
+// file up so that the fallback decoder gives its verdict. Trace messages
+// (levels above 0) are ignored.
+static void jump_on_warning(j_common_ptr cinfo, int level) {
+    if (level < 0) longjmp(((ErrorJump *)cinfo->err)->jump, 1);
+}
+
+static void print_nothing(j_common_ptr cinfo) { (void)cinfo; }
+
+static jpeg_error_mgr *init_errors(ErrorJump *e) {
+    jpeg_std_error(&e->pub);
+    e->pub.error_exit = jump_on_error;
+    e->pub.emit_message = jump_on_warning;
+    e->pub.output_message = print_nothing;
+    return &e->pub;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+struct DecodeJob {
+    ErrorJump err;
+    jpeg_decompress_struct cinfo;
+    int created;          // cinfo needs jpeg_destroy_decompress
+    const Input *in;
+    const Rect *region;   // NULL: the whole image
+    unsigned char *px;    // the output block
+    unsigned char *row;   // one decoded row of a region's band
+    int w, h;             // the output's size
+    const char *why;
+};
+
+// Reads every remaining row of the image into dst, rows stride bytes apart.
+static void read_rows(jpeg_decompress_struct *cinfo, unsigned char *dst, size_t stride) {
+    JSAMPROW rows[16];
+    JDIMENSION at = cinfo->output_scanline;
+    while (cinfo->output_scanline < cinfo->output_height) {
+        JDIMENSION n = cinfo->output_height - cinfo->output_scanline;
+        if (n > 16) n = 16;
+        for (JDIMENSION i = 0; i < n; ++i) {
+            rows[i] = dst + (size_t)(cinfo->output_scanline - at + i) * stride;
+        }
+        jpeg_read_scanlines(cinfo, rows, n);
+    }
+}
+
+// The work between the jumps: every libjpeg call of a decode. Returns 1
+// with job->px filled, or 0 (from a jump or a kind of file this path does
+// not take) with job->why set.
+static int decode_body(DecodeJob *job) {
+    jpeg_decompress_struct *cinfo = &job->cinfo;
+    job->why = "refused by libjpeg-turbo";
+    if (setjmp(job->err.jump)) return 0;
+    cinfo->err = init_errors(&job->err);
+    jpeg_create_decompress(cinfo);
+    job->created = 1;
+    jpeg_mem_src(cinfo, job->in->data, (unsigned long)job->in->size);
+    jpeg_read_header(cinfo, TRUE);
+    if (cinfo->arith_code) {
+        job->why = "arithmetic coding";
+        return 0;
+    }
+    if (cinfo->jpeg_color_space != JCS_GRAYSCALE && cinfo->jpeg_color_space != JCS_YCbCr &&
+        cinfo->jpeg_color_space != JCS_RGB) {
+        job->why = "colour space";
+        return 0;
+    }
+    if (cinfo->data_precision != 8) {
+        job->why = "sample precision";
+        return 0;
+    }
+    if (cinfo->image_width > (JDIMENSION)MAX_SIDE || cinfo->image_height > (JDIMENSION)MAX_SIDE) {
+        job->why = "image too large";
+        return 0;
+    }
+    cinfo->out_color_space = JCS_EXT_RGBA;
+    jpeg_start_decompress(cinfo);
+    int img_w = (int)cinfo->output_width, img_h = (int)cinfo->output_height;
+
+    if (job->region == NULL) {
+        job->w = img_w;
+        job->h = img_h;
+        job->px = (unsigned char *)malloc((size_t)img_w * (size_t)img_h * 4);
+        if (job->px == NULL) {
+            job->why = "out of memory";
+            return 0;
+        }
+        read_rows(cinfo, job->px, (size_t)img_w * 4);
+        jpeg_finish_decompress(cinfo);
+        return 1;
+    }
+
+    Rect r = *job->region;
+    if (r.x < 0 || r.y < 0 || r.w < 1 || r.h < 1 || r.x > img_w - r.w || r.y > img_h - r.h) {
+        job->why = "region outside the image";
+        return 0;
+    }
+    // Chroma upsampling reads the samples beside each pixel, and the decoder
+    // upsamples a cropped band as if its edges were the image's: the band
+    // reaches one iMCU past the region on the left and the right, which keeps
+    // the region's pixels exactly those of a whole decode. Rows are read
+    // from one iMCU above the region too; the skip itself keeps the context
+    // rows the upsampler needs, but the margin costs little.
+    int mcu_w = cinfo->max_h_samp_factor * DCTSIZE, mcu_h = cinfo->max_v_samp_factor * DCTSIZE;
+    int x0 = r.x > mcu_w ? r.x - mcu_w : 0;
+    int x1 = r.x + r.w < img_w - mcu_w ? r.x + r.w + mcu_w : img_w;
+    int y0 = r.y > mcu_h ? r.y - mcu_h : 0;
+    JDIMENSION band_x = (JDIMENSION)x0, band_w = (JDIMENSION)(x1 - x0);
+    jpeg_crop_scanline(cinfo, &band_x, &band_w);  // band_x moves left to an iMCU edge
+    job->w = r.w;
+    job->h = r.h;
+    job->px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4);
+    job->row = (unsigned char *)malloc((size_t)band_w * 4);
+    if (job->px == NULL || job->row == NULL) {
+        job->why = "out of memory";
+        return 0;
+    }
+    // Skipped rows are still entropy-decoded (only the inverse DCT, the
+    // upsampling and the colour conversion are left out), so corrupt data
+    // anywhere in the file still fails here.
+    if (y0 > 0) jpeg_skip_scanlines(cinfo, (JDIMENSION)y0);
+    size_t skip_x = (size_t)(r.x - (int)band_x) * 4;
+    JSAMPROW row = job->row;
+    while ((int)cinfo->output_scanline < r.y + r.h) {
+        int y = (int)cinfo->output_scanline;
+        jpeg_read_scanlines(cinfo, &row, 1);
+        if (y >= r.y) {
+            memcpy(job->px + (size_t)(y - r.y) * (size_t)r.w * 4, job->row + skip_x, (size_t)r.w * 4);
+        }
+    }
+    // The rows below the region: skipped up to the last one, which is read,
+    // because skipping to the very end would leave the remaining data unread.
+    int left = img_h - (int)cinfo->output_scanline;
+    if (left > 1) jpeg_skip_scanlines(cinfo, (JDIMENSION)(left - 1));
+    if (left > 0) jpeg_read_scanlines(cinfo, &row, 1);
+    jpeg_finish_decompress(cinfo);
+    return 1;
+}
+
+int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
+    out->w = 0;
+    out->h = 0;
+    out->px = NULL;
+    DecodeJob job;
+    memset(&job, 0, sizeof job);
+    job.in = in;
+    job.region = region;
+    int ok = decode_body(&job);
+    if (job.created) jpeg_destroy_decompress(&job.cinfo);
+    free(job.row);
+    if (!ok) {
+        free(job.px);
+        if (why != NULL) *why = job.why;
+        return 0;
+    }
+    out->w = job.w;
+    out->h = job.h;
+    out->px = job.px;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Encoding
+
+struct EncodeJob {
+    ErrorJump err;
+    jpeg_compress_struct cinfo;
+    int created;
+    jpeg_destination_mgr dest;
+    Sink *sink;
+    unsigned char *rgb;  // one flattened row
+    unsigned char buf[16384];
+};
+
+static void dest_start(j_compress_ptr cinfo) {
+    EncodeJob *job = (EncodeJob *)cinfo->client_data;
+    job->dest.next_output_byte = job->buf;
+    job->dest.free_in_buffer = sizeof job->buf;
+}
+
+// The buffer is full: hand it to the sink. Once the sink has failed (a full
+// disk) there is no point encoding the rest.
+static boolean dest_empty(j_compress_ptr cinfo) {
+    EncodeJob *job = (EncodeJob *)cinfo->client_data;
+    sink_write(job->sink, job->buf, sizeof job->buf);
+    if (job->sink->failed) longjmp(job->err.jump, 1);
+    dest_start(cinfo);
+    return TRUE;
+}
+
+static void dest_term(j_compress_ptr cinfo) {
+    EncodeJob *job = (EncodeJob *)cinfo->client_data;
+    sink_write(job->sink, job->buf, sizeof job->buf - job->dest.free_in_buffer);
+}
+
+// The largest Exif block an APP1 segment holds after its "Exif\0\0" header.
+static const size_t MAX_EXIF = 65533 - 6;
+
+static void write_exif(jpeg_compress_struct *cinfo, const unsigned char *tiff, size_t size) {
+    static const unsigned char HEADER[6] = {'E', 'x', 'i', 'f', 0, 0};
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, (unsigned)(sizeof HEADER + size));
+    for (size_t i = 0; i < sizeof HEADER; ++i) jpeg_write_m_byte(cinfo, HEADER[i]);
+    for (size_t i = 0; i < size; ++i) jpeg_write_m_byte(cinfo, tiff[i]);
+}
+
+static int encode_body(EncodeJob *job, const Image *img, int quality, const unsigned char bg[3],
+                       const Metadata *meta) {
+    jpeg_compress_struct *cinfo = &job->cinfo;
+    if (setjmp(job->err.jump)) return 0;
+    cinfo->err = init_errors(&job->err);
+    jpeg_create_compress(cinfo);
+    job->created = 1;
+    cinfo->client_data = job;
+    job->dest.init_destination = dest_start;
+    job->dest.empty_output_buffer = dest_empty;
+    job->dest.term_destination = dest_term;
+    cinfo->dest = &job->dest;
+    cinfo->image_width = (JDIMENSION)img->w;
+    cinfo->image_height = (JDIMENSION)img->h;
+    cinfo->input_components = 3;
+    cinfo->in_color_space = JCS_RGB;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    // Chroma at half resolution both ways up to quality 90, at full above,
+    // as stb_image_write chose (the defaults are 2x2 for luma).
+    if (quality > 90) {
+        cinfo->comp_info[0].h_samp_factor = 1;
+        cinfo->comp_info[0].v_samp_factor = 1;
+    }
+    cinfo->optimize_coding = OPTIMIZE_HUFFMAN;
+    cinfo->dct_method = JDCT_ISLOW;
+    int exif = meta != NULL && meta->exif != NULL && meta->exif_size > 0 && meta->exif_size <= MAX_EXIF;
+    // An Exif file starts with its APP1 segment, in place of JFIF's APP0.
+    if (exif) cinfo->write_JFIF_header = FALSE;
+    jpeg_start_compress(cinfo, TRUE);
+    if (exif) write_exif(cinfo, meta->exif, meta->exif_size);
+    if (meta != NULL && meta->icc != NULL && meta->icc_size > 0 && meta->icc_size <= UINT32_MAX) {
+        jpeg_write_icc_profile(cinfo, meta->icc, (unsigned)meta->icc_size);
+    }
+    JSAMPROW row = job->rgb;
+    size_t stride = (size_t)img->w * 4;
+    for (int y = 0; y < img->h; ++y) {
+        flatten_row(img->px + (size_t)y * stride, img->w, bg, job->rgb);
+        jpeg_write_scanlines(cinfo, &row, 1);
+    }
+    jpeg_finish_compress(cinfo);
+    return 1;
+}
+
+int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
+                Sink *sink) {
+    EncodeJob *job = (EncodeJob *)calloc(1, sizeof(EncodeJob));
+    if (job == NULL) return 0;
+    job->sink = sink;
+    job->rgb = (unsigned char *)malloc((size_t)img->w * 3);
+    int ok = job->rgb != NULL && encode_body(job, img, quality, bg, meta);
+    if (job->created) jpeg_destroy_compress(&job->cinfo);
+    free(job->rgb);
+    free(job);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Lossless cut
+
+// The iMCU of a JPEG: the block grid a lossless cut must start on. 0 when
+// the file's header cannot be read or its subsampling is one the transform
+// does not take.
+static int mcu_size(tjhandle tj, const Input *in, int *mcu_w, int *mcu_h, int *w, int *h,
+                    const char **why) {
+    int subsamp = -1, colorspace = -1;
+    if (tjDecompressHeader3(tj, in->data, (unsigned long)in->size, w, h, &subsamp, &colorspace) != 0) {
+        *why = tjGetErrorStr2(tj);
+        return 0;
+    }
+    if (subsamp < 0 || subsamp >= TJ_NUMSAMP) {
+        *why = "unsupported chroma subsampling";
+        return 0;
+    }
+    *mcu_w = tjMCUWidth[subsamp];
+    *mcu_h = tjMCUHeight[subsamp];
+    return 1;
+}
+
+static Rect snap(Rect r, int mcu_w, int mcu_h) {
+    Rect s;
+    s.x = r.x - r.x % mcu_w;
+    s.y = r.y - r.y % mcu_h;
+    s.w = r.x + r.w - s.x;
+    s.h = r.y + r.h - s.y;
+    return s;
+}
+
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err) {
+    tjhandle tj = tjInitTransform();
+    if (tj == NULL) return fail(err, "out of memory");
+    int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
+    const char *why = NULL;
+    int ok = mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why);
+    if (!ok) {
+        fail(err, "lossless: cannot cut '%s': %s", in->name, why);
+    } else {
+        *snapped = snap(r, mcu_w, mcu_h);
+    }
+    tjDestroy(tj);
+    return ok;
+}
+
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err) {
+    tjhandle tj = tjInitTransform();
+    if (tj == NULL) return fail(err, "out of memory");
+    int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
+    const char *why = NULL;
+    unsigned char *out = NULL;
+    unsigned long out_size = 0;
+    int ok = mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why);
+    if (ok) {
+        tjtransform xf;
+        memset(&xf, 0, sizeof xf);
+        Rect s = snap(r, mcu_w, mcu_h);
+        xf.r.x = s.x;
+        xf.r.y = s.y;
+        xf.r.w = s.w;
+        xf.r.h = s.h;
+        xf.op = TJXOP_NONE;
+        xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
+        // Corrupt data fails the cut instead of being copied into the output.
+        int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
+        ok = tjTransform(tj, in->data, (unsigned long)in->size, 1, &out, &out_size, &xf, flags) == 0;
+        if (!ok) why = tjGetErrorStr2(tj);
+    }
+    if (ok) {
+        sink_write(sink, out, out_size);
+    } else {
+        fail(err, "lossless: cannot cut '%s': %s", in->name, why);
+    }
+    tjFree(out);
+    tjDestroy(tj);
+    return ok;
+}
+
+#else  // no libjpeg-turbo: stb_image and stb_image_write do all JPEG work
+
+int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
+    (void)in;
+    (void)region;
+    out->w = 0;
+    out->h = 0;
+    out->px = NULL;
+    if (why != NULL) *why = "built without libjpeg-turbo";
+    return 0;
+}
+
+int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
+                Sink *sink) {
+    (void)img;
+    (void)quality;
+    (void)bg;
+    (void)meta;
+    (void)sink;
+    return 0;
+}
+
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err) {
+    (void)in;
+    (void)r;
+    (void)snapped;
+    return fail(err, "options: lossless is not available in this build");
+}
+
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err) {
+    (void)in;
+    (void)r;
+    (void)keep_metadata;
+    (void)sink;
+    return fail(err, "options: lossless is not available in this build");
+}
+
+#endif
