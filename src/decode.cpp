@@ -108,6 +108,9 @@ int decode_image(const Input *in, Image *img, char *err) {
     img->px = NULL;
     int w = 0, h = 0;
     if (!screen(in, &w, &h, err)) return 0;
+    // JPEG goes through libjpeg-turbo where it takes the file, else through
+    // stb_image like every other format (whose verdict then stands).
+    if (jpeg_takes(in) && jpeg_decode(in, NULL, img, NULL)) return 1;
     const char *why = NULL;
     unsigned char *px = decode_rgba(in->data, in->size, &w, &h, &why);
     if (px == NULL) return fail(err, "cannot decode '%s': %s", in->name, why);
@@ -123,18 +126,22 @@ int decode_image(const Input *in, Image *img, char *err) {
 
 int screened_size(const Input *in, int *w, int *h, char *err) { return screen(in, w, h, err); }
 
-// stb_image decodes whole images only; the JPEG decoder (jpeg.cpp) will take
-// regions.
-int region_decodable(const Input *in) {
-    (void)in;
-    return 0;
-}
+// stb_image decodes whole images only; libjpeg-turbo (jpeg.cpp) takes
+// regions of JPEG files.
+int region_decodable(const Input *in) { return jpeg_takes(in); }
 
 int decode_region(const Input *in, Rect r, Image *crop, char *err) {
     Image full;
     crop->w = 0;
     crop->h = 0;
     crop->px = NULL;
+    if (jpeg_takes(in)) {
+        int w = 0, h = 0;
+        if (!screen(in, &w, &h, err)) return 0;
+        if (jpeg_decode(in, &r, crop, NULL)) return 1;
+        // Not a file this path takes: a whole decode by stb_image gives the
+        // verdict and the pixels, as for any other format.
+    }
     if (!decode_image(in, &full, err)) return 0;
     *crop = sub_image(full.w, full.px, r.x, r.y, r.w, r.h, err);
     free(full.px);

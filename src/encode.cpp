@@ -305,11 +305,18 @@ int encode_image(const Image *img, int format, const Settings *set, const Metada
                  Sink *sink, const char *name, char *err) {
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
                   (format == FORMAT_PNG || format == FORMAT_JPEG);
-    int ok = carries ? encode_with_metadata(img, format, set, meta, sink)
+    int ok;
+    if (format == FORMAT_JPEG && JPEG_TURBO) {
+        // libjpeg-turbo writes the segments itself, between the header and
+        // the pixels (jpeg.cpp).
+        ok = jpeg_encode(img, set->quality, set->background, carries ? meta : NULL, sink);
+    } else {
+        ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);
+    }
     if (ok < 0) return fail(err, "out of memory");
     if (!ok) {
-        // stb_image_write's encoders fail only when memory runs out.
+        // The encoders fail only when memory runs out.
         if (!set->system_reasons) return fail(err, "cannot encode '%s' (check the extension)", name);
         return fail(err, "cannot encode '%s': out of memory", name);
     }

@@ -260,6 +260,15 @@ void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *me
 // image and the lossless functions fail with "options: lossless is not
 // available in this build")
 
+#ifdef TRIMLET_USE_LIBJPEG_TURBO
+#define JPEG_TURBO 1
+#else
+#define JPEG_TURBO 0
+#endif
+
+// 1 when the input starts as a JPEG file does (SOI and a marker) and the
+// library is built with libjpeg-turbo: the inputs the functions below take.
+int jpeg_takes(const Input *in);
 // Decodes a JPEG input to RGBA: the whole image (region NULL) or only the
 // rectangle *region of it (which must lie inside the image) into an
 // r.w x r.h block, never allocating the whole image's block. The file's
@@ -273,8 +282,9 @@ int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **wh
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
 // bg a row at a time; meta (NULL: none) adds its EXIF block (APP1) and ICC
-// profile (APP2). Returns 0 when out of memory or when the sink failed
-// (left in the sink for sink_finish to report).
+// profile (APP2). Returns 0 when out of memory or libjpeg fails. A failing
+// sink stops the encoding early and the function returns 1: the failure is
+// the sink's, for sink_finish / finish_replace to report.
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
                 Sink *sink);
 // The rectangle a lossless cut of r gives: the top-left corner moved up and
@@ -284,8 +294,10 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err);
 // Cuts the rectangle r (snapped as jpeg_snap does) out of the input's DCT
 // coefficients and writes the resulting JPEG into sink, with the input's
-// other markers (EXIF, ICC, comments) copied when keep_metadata. Corrupt
-// data fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
+// other markers (EXIF, ICC, comments) copied when keep_metadata. With sink
+// NULL nothing is produced, but the file is read and checked as for a cut.
+// Corrupt data fails the cut: "lossless: cannot cut '<name>': <libjpeg's
+// reason>".
 int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err);
 
 // ---------------------------------------------------------------------------

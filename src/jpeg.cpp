@@ -26,6 +26,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+int jpeg_takes(const Input *in) {
+    const unsigned char *d = in->data;
+    return JPEG_TURBO && in->size >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+}
+
 #ifdef TRIMLET_USE_LIBJPEG_TURBO
 
 #include <jpeglib.h>
@@ -259,7 +264,9 @@ static void write_exif(jpeg_compress_struct *cinfo, const unsigned char *tiff, s
 static int encode_body(EncodeJob *job, const Image *img, int quality, const unsigned char bg[3],
                        const Metadata *meta) {
     jpeg_compress_struct *cinfo = &job->cinfo;
-    if (setjmp(job->err.jump)) return 0;
+    // After a jump: a failed sink is its owner's to report (1); libjpeg's
+    // own errors fail the encoding (0).
+    if (setjmp(job->err.jump)) return job->sink->failed ? 1 : 0;
     cinfo->err = init_errors(&job->err);
     jpeg_create_compress(cinfo);
     job->created = 1;
@@ -377,13 +384,14 @@ int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *
         xf.r.h = s.h;
         xf.op = TJXOP_NONE;
         xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
+        if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
         // Corrupt data fails the cut instead of being copied into the output.
         int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
         ok = tjTransform(tj, in->data, (unsigned long)in->size, 1, &out, &out_size, &xf, flags) == 0;
         if (!ok) why = tjGetErrorStr2(tj);
     }
     if (ok) {
-        sink_write(sink, out, out_size);
+        if (sink != NULL) sink_write(sink, out, out_size);
     } else {
         fail(err, "lossless: cannot cut '%s': %s", in->name, why);
     }

@@ -72,11 +72,30 @@ TEST(HostLoading, SharedObjectNeedsOnlyTheCRuntime) {
     std::vector<std::string> needed;
     for (const std::string &line : lines_of("readelf -d '" TRIMLET_LIBRARY_PATH "'")) {
         size_t at = line.find("(NEEDED)");
-        if (at != std::string::npos) needed.push_back(line.substr(line.find('[', at) + 1));
+        if (at == std::string::npos) continue;
+        size_t from = line.find('[', at) + 1;
+        needed.push_back(line.substr(from, line.find(']', from) - from));
     }
     ASSERT_FALSE(needed.empty());
     if (std::any_of(needed.begin(), needed.end(), from_sanitizer)) GTEST_SKIP() << "instrumented build";
+    // Built with libjpeg-turbo, its two libraries are needed as well, and
+    // both must be there (a lossless cut needs libturbojpeg).
+    std::set<std::string> jpeg;
     for (const std::string &lib : needed) {
-        EXPECT_TRUE(lib.rfind("libc.so.", 0) == 0 || lib.rfind("libm.so.", 0) == 0) << lib;
+        bool runtime = lib.rfind("libc.so.", 0) == 0 || lib.rfind("libm.so.", 0) == 0;
+        bool turbo = TRIMLET_TEST_LIBJPEG_TURBO && (lib == "libjpeg.so.62" || lib == "libturbojpeg.so.0");
+        if (turbo) jpeg.insert(lib);
+        EXPECT_TRUE(runtime || turbo) << lib;
+    }
+    EXPECT_EQ(jpeg.size(), TRIMLET_TEST_LIBJPEG_TURBO ? 2u : 0u);
+}
+
+// libjpeg's default error handler ends the process; the library replaces it
+// and calls exit() nowhere itself.
+TEST(HostLoading, SharedObjectNeverCallsExit) {
+    for (const std::string &line : lines_of("nm -D --undefined-only '" TRIMLET_LIBRARY_PATH "'")) {
+        std::string name = line.substr(line.find_last_of(' ') + 1);
+        name = name.substr(0, name.find('@'));
+        EXPECT_TRUE(name != "exit" && name != "_exit" && name != "_Exit") << name;
     }
 }
