@@ -57,13 +57,16 @@ static int read_options(const trimlet_options *o, Settings *set, char *err) {
     }
     if (HAS(background) && o->background != NULL) memcpy(set->background, o->background, 3);
     if (HAS(lossless) && o->lossless != 0) {
-        return fail(err, "options: lossless is not available in this build");
+        if (!JPEG_TURBO) return fail(err, "options: lossless is not available in this build");
+        set->lossless = 1;
     }
     if (HAS(orient) && o->orient != TRIMLET_AS_STORED) {
         if (o->orient != TRIMLET_APPLY_EXIF) {
             return fail(err, "options: orient %d is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF",
                         o->orient);
         }
+        // Turning the picture would mean decoding and re-encoding it.
+        if (set->lossless) return fail(err, "options: orient cannot be combined with lossless");
         set->orient = TRIMLET_APPLY_EXIF;
     }
     if (HAS(metadata) && o->metadata != TRIMLET_STRIP) {
@@ -173,11 +176,90 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
     return turn_crop(crop, left, err);
 }
 
+static const char *const FORMAT_NAMES[] = {"png", "jpeg", "bmp", "tga"};
+
+// The rectangle of a lossless cut: the rule's, chosen on the header's size
+// (auto: on the decoded pixels), then moved onto the file's block grid. The
+// cut itself needs JPEG in and JPEG out (format -1: not known yet, a plan).
+// A file that the cut would refuse is reported before a rule's refusal, as a
+// lossy crop reports a file that does not decode first.
+static int plan_lossless(const Input *in, const Request *q, int format, Rect *r, int *image_w,
+                         int *image_h, char *err) {
+    if (format >= 0 && format != FORMAT_JPEG) {
+        return fail(err, "lossless: output must be JPEG, not %s", FORMAT_NAMES[format]);
+    }
+    if (!jpeg_takes(in)) return fail(err, "lossless: '%s' is not a JPEG file", in->name);
+    Image img = {0, 0, NULL};
+    if (rule_needs_pixels(q->rule)) {
+        if (!decode_image(in, &img, err)) return 0;
+    } else if (!screened_size(in, &img.w, &img.h, err)) {
+        return 0;
+    }
+    Rect whole = {0, 0, img.w, img.h};
+    int ok = rule_region(q->rule, q->params, &img, r, err);
+    free(img.px);
+    if (!ok) {
+        char why[TRIMLET_ERROR_SIZE];
+        if (!jpeg_lossless(in, whole, 0, NULL, why)) memcpy(err, why, sizeof why);
+        return 0;
+    }
+    *image_w = whole.w;
+    *image_h = whole.h;
+    return jpeg_snap(in, *r, r, err);
+}
+
+// The pipeline of a lossless cut (see run): the input's coefficients are cut
+// into the destination, or, for a plan, read and checked as the cut would.
+static int run_lossless(Input *in, const Request *q, int dest, const char *out_path,
+                        void **out_block, size_t *out_size, trimlet_box *box, char *err) {
+    int format = q->set.format;
+    if (format < 0 && dest == TO_MEMORY) format = FORMAT_PNG;
+    if (format < 0 && dest != TO_NOTHING) format = format_for_path(out_path);
+    Rect r = {0, 0, 0, 0};
+    int image_w = 0, image_h = 0;
+    int keep = q->set.metadata == TRIMLET_KEEP;
+    int ok = plan_lossless(in, q, format, &r, &image_w, &image_h, err);
+    if (ok && box != NULL) {
+        box->x = r.x;
+        box->y = r.y;
+        box->w = r.w;
+        box->h = r.h;
+        box->image_w = image_w;
+        box->image_h = image_h;
+    }
+    Sink sink;
+    memset(&sink, 0, sizeof sink);
+    sink.kind = dest == TO_MEMORY ? SINK_MEMORY : SINK_FILE;
+    if (!ok || dest == TO_NOTHING) {
+        ok = ok && jpeg_lossless(in, r, keep, NULL, err);
+    } else if (dest == TO_FILE) {
+        Replace rep;
+        if (begin_replace(out_path, &rep, &sink, err)) {
+            ok = jpeg_lossless(in, r, keep, &sink, err);
+            ok = finish_replace(out_path, &rep, &sink, ok, err);
+        } else {
+            ok = 0;
+        }
+    } else {
+        ok = jpeg_lossless(in, r, keep, &sink, err);
+        if (!sink_finish(&sink, ok)) {
+            free(sink.mem);
+            ok = ok ? fail(err, "cannot encode '<memory>': out of memory") : 0;
+        } else {
+            *out_block = sink.mem;
+            *out_size = sink.mem_size;
+        }
+    }
+    release_input(in);
+    return ok;
+}
+
 // Runs the whole pipeline on an input that has been read (and releases it). Writes the box
 // to *box (when not NULL) and the encoded crop to the destination: out_path
 // for the file destinations, *out_block / *out_size for memory.
 static int run(Input *in, const Request *q, int dest, const char *out_path, void **out_block,
                size_t *out_size, trimlet_box *box, char *err) {
+    if (q->set.lossless) return run_lossless(in, q, dest, out_path, out_block, out_size, box, err);
     // Metadata is read while the input's bytes are at hand; the blocks only
     // for output that may carry them.
     Metadata meta;
