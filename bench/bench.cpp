@@ -2,6 +2,7 @@
 // stb's decoder plus stb's encoder alone.
 //
 //   trimlet_bench [--runs N] [--scale S] [--quick] [--count] [--image NAME] [--dir D]
+//                 [--inputs-only]
 //
 // It generates its inputs (a 12-megapixel photo-like JPEG, a 2-megapixel
 // screenshot-like PNG and a 24-megapixel JPEG of a photo inside a wide
@@ -263,6 +264,7 @@ struct Options {
     int runs = 3;
     int scale = 1;
     bool count = false;
+    bool inputs_only = false;
     std::string dir;
     std::string only;
     std::string self;
@@ -689,12 +691,14 @@ void measure_memory(const Options &o, std::vector<Input> &inputs) {
 void usage() {
     fprintf(stderr,
             "usage: trimlet_bench [--runs N] [--scale S] [--quick] [--count] [--image NAME] [--dir D]\n"
+            "                     [--inputs-only]\n"
             "  --runs N   timed rounds per case after one warm-up (default 3)\n"
             "  --scale S  divide every image side by S (default 1)\n"
             "  --quick    --scale 8 --runs 1: a smoke run that checks every output\n"
             "  --count    one call and one floor per case under callgrind (see scripts/bench.sh)\n"
             "  --image NAME  only photo, screenshot or bordered\n"
-            "  --dir D    where to write the inputs and outputs (default: a new directory in /tmp)\n");
+            "  --dir D    where to write the inputs and outputs (default: a new directory in /tmp)\n"
+            "  --inputs-only  write the inputs to --dir and stop (scripts/bench_jpeg.sh)\n");
     exit(2);
 }
 
@@ -712,6 +716,7 @@ int main(int argc, char **argv) {
         else if (a == "--count") o.count = true;
         else if (a == "--dir" && i + 1 < argc) o.dir = argv[++i];
         else if (a == "--image" && i + 1 < argc) o.only = argv[++i];
+        else if (a == "--inputs-only") o.inputs_only = true;
         else usage();
     }
     bool own_dir = o.dir.empty();
@@ -752,6 +757,7 @@ int main(int argc, char **argv) {
     }
     int status = 0;
     if (waitpid(gen, &status, 0) != gen || !WIFEXITED(status) || WEXITSTATUS(status) != 0) die("generating inputs failed");
+    if (o.inputs_only) return 0;
 
     if (!o.count) measure_memory(o, inputs);
     for (Input &in : inputs) load_input(in);
