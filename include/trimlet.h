@@ -218,14 +218,19 @@ typedef struct trimlet_options {
     int quality;                     /* JPEG quality 1..100; 0 means 90 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
                                         JPEG and BMP; NULL means white */
-    int lossless;                    /* nonzero: JPEG to JPEG without re-encoding */
+    int lossless;                    /* nonzero: cut a JPEG input's DCT coefficients into a
+                                        JPEG output, without decoding and re-encoding; the
+                                        box's top-left corner moves up and left onto the
+                                        file's 8- or 16-pixel block grid (quality and
+                                        background then do nothing) */
     int orient;                      /* TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF */
     int metadata;                    /* TRIMLET_STRIP or TRIMLET_KEEP */
 } trimlet_options;
 
 /* What a rule cuts, as the plan functions report it. */
 typedef struct trimlet_box {
-    int x, y, w, h;       /* the rectangle the rule cuts */
+    int x, y, w, h;       /* the rectangle the rule cuts (with lossless: moved onto
+                             the block grid, as it is cut) */
     int image_w, image_h; /* the decoded image it was cut from */
 } trimlet_box;
 
@@ -256,6 +261,11 @@ typedef struct trimlet_box {
  *   "options: quality <q> out of range 1..100"
  *   "options: orient <n> is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF"
  *   "options: metadata <n> is not TRIMLET_STRIP or TRIMLET_KEEP"
+ *   "options: orient cannot be combined with lossless"
+ *   "lossless: output must be JPEG, not <format>"
+ *   "lossless: '<path>' is not a JPEG file"
+ *   "lossless: cannot cut '<path>': <reason>"    libjpeg-turbo refused the file
+ *                                               (corrupt or truncated data, ...)
  *   and, while an option is not built yet, "options: <field> is not available
  *   in this build". */
 TRIMLET_API int trimlet_crop_file(const char *input_path, const char *output_path, int rule,

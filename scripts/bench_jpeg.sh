@@ -4,7 +4,9 @@
 # alone (-DTRIMLET_USE_LIBJPEG_TURBO=OFF, the JPEG path before libjpeg-turbo)
 # and libvips's command line (`vips crop`), on the benchmark's 12-megapixel
 # photo and 24-megapixel bordered photo. Prints a Markdown table of median
-# wall times over interleaved rounds and each tool's peak memory.
+# wall times over interleaved rounds, the ratios of the median wall and CPU
+# (user + system) times, and each tool's peak memory. On a busy machine the
+# CPU ratios are the steadier measure.
 #   scripts/bench_jpeg.sh            # 7 rounds (a few minutes)
 #   scripts/bench_jpeg.sh --runs N
 # Needs vips (Debian: libvips-tools) and GNU time (/usr/bin/time).
@@ -30,20 +32,20 @@ trap 'rm -rf "$dir"' EXIT
 echo "generating inputs in $dir ..." >&2
 build-bench/bench/trimlet_bench --inputs-only --dir "$dir" 2>/dev/null
 
-# run NAME CMD...: one timed run; appends "ms KiB" to $dir/NAME.
+# run NAME CMD...: one timed run; appends "wall-us KiB cpu-s" to $dir/NAME.
 run() {
   local name=$1
   shift
   local t0 t1
   t0=$(date +%s%N)
-  /usr/bin/time -f %M -o "$dir/mem" "$@" >/dev/null 2>"$dir/err" || { cat "$dir/err" >&2; exit 1; }
+  /usr/bin/time -f "%M %U %S" -o "$dir/mem" "$@" >/dev/null 2>"$dir/err" || { cat "$dir/err" >&2; exit 1; }
   t1=$(date +%s%N)
-  echo "$(( (t1 - t0) / 1000 )) $(tail -n1 "$dir/mem")" >>"$dir/$name"
+  echo "$(( (t1 - t0) / 1000 )) $(tail -n1 "$dir/mem" | awk '{print $1, $2 + $3}')" >>"$dir/$name"
 }
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
 
-echo "| image | crop | crop size | trimlet ms | lossless ms | stb-only ms | vips ms | stb-only/trimlet | vips/trimlet | trimlet MiB | lossless MiB | stb-only MiB | vips MiB | crop RGBA + file MiB |"
+echo "| image | crop | crop size | trimlet ms | lossless ms | stb-only ms | vips ms | stb-only/trimlet wall, CPU | vips/trimlet wall, CPU | trimlet MiB | lossless MiB | stb-only MiB | vips MiB | crop RGBA + file MiB |"
 echo "|---|---|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|"
 for image in photo:4000:3000 bordered:6000:4000; do
   IFS=: read -r name w h <<<"$image"
@@ -79,16 +81,18 @@ for image in photo:4000:3000 bordered:6000:4000; do
         done
       fi
     done
-    declare -A ms mib
+    declare -A ms mib cpu
     for t in turbo lossless stb vips; do
       ms[$t]=$(awk '{print $1 / 1000}' "$dir/$t" | median)
       mib[$t]=$(awk '{print $2 / 1024}' "$dir/$t" | median)
+      cpu[$t]=$(awk '{print $3}' "$dir/$t" | median)
     done
+    ratio() { awk -v a="$1" -v b="$2" -v c="$3" -v d="$4" 'BEGIN {printf "%.2f, %.2f", a / b, c / d}'; }
     need=$(awk -v w="$bw" -v h="$bh" -v f="$file_kib" 'BEGIN {printf "%.1f", (w * h * 4 / 1024 + f) / 1024}')
-    printf "| %s | %s | %dx%d | %.0f | %.0f | %.0f | %.0f | %.2f | %.2f | %.1f | %.1f | %.1f | %.1f | %s |\n" \
+    printf "| %s | %s | %dx%d | %.0f | %.0f | %.0f | %.0f | %s | %s | %.1f | %.1f | %.1f | %.1f | %s |\n" \
       "$name" "$rule" "$bw" "$bh" "${ms[turbo]}" "${ms[lossless]}" "${ms[stb]}" "${ms[vips]}" \
-      "$(awk -v a="${ms[stb]}" -v b="${ms[turbo]}" 'BEGIN {print a / b}')" \
-      "$(awk -v a="${ms[vips]}" -v b="${ms[turbo]}" 'BEGIN {print a / b}')" \
+      "$(ratio "${ms[stb]}" "${ms[turbo]}" "${cpu[stb]}" "${cpu[turbo]}")" \
+      "$(ratio "${ms[vips]}" "${ms[turbo]}" "${cpu[vips]}" "${cpu[turbo]}")" \
       "${mib[turbo]}" "${mib[lossless]}" "${mib[stb]}" "${mib[vips]}" "$need"
   done
 done
