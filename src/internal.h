@@ -281,8 +281,8 @@ int jpeg_takes(const Input *in);
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
-// bg a row at a time; meta (NULL: none) adds its EXIF block (APP1) and ICC
-// profile (APP2). Returns 0 when out of memory or libjpeg fails. A failing
+// bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
+// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0 when out of memory or libjpeg fails. A failing
 // sink stops the encoding early and the function returns 1: the failure is
 // the sink's, for sink_finish / finish_replace to report.
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,

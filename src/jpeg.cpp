@@ -236,6 +236,13 @@ static void dest_start(j_compress_ptr cinfo) {
     job->dest.free_in_buffer = sizeof job->buf;
 }
 
+// Hands what the buffer holds to the sink and empties it.
+static void dest_flush(EncodeJob *job) {
+    sink_write(job->sink, job->buf, sizeof job->buf - job->dest.free_in_buffer);
+    job->dest.next_output_byte = job->buf;
+    job->dest.free_in_buffer = sizeof job->buf;
+}
+
 // The buffer is full: hand it to the sink. Once the sink has failed (a full
 // disk) there is no point encoding the rest.
 static boolean dest_empty(j_compress_ptr cinfo) {
@@ -246,20 +253,7 @@ static boolean dest_empty(j_compress_ptr cinfo) {
     return TRUE;
 }
 
-static void dest_term(j_compress_ptr cinfo) {
-    EncodeJob *job = (EncodeJob *)cinfo->client_data;
-    sink_write(job->sink, job->buf, sizeof job->buf - job->dest.free_in_buffer);
-}
-
-// The largest Exif block an APP1 segment holds after its "Exif\0\0" header.
-static const size_t MAX_EXIF = 65533 - 6;
-
-static void write_exif(jpeg_compress_struct *cinfo, const unsigned char *tiff, size_t size) {
-    static const unsigned char HEADER[6] = {'E', 'x', 'i', 'f', 0, 0};
-    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, (unsigned)(sizeof HEADER + size));
-    for (size_t i = 0; i < sizeof HEADER; ++i) jpeg_write_m_byte(cinfo, HEADER[i]);
-    for (size_t i = 0; i < size; ++i) jpeg_write_m_byte(cinfo, tiff[i]);
-}
+static void dest_term(j_compress_ptr cinfo) { dest_flush((EncodeJob *)cinfo->client_data); }
 
 static int encode_body(EncodeJob *job, const Image *img, int quality, const unsigned char bg[3],
                        const Metadata *meta) {
@@ -289,13 +283,12 @@ static int encode_body(EncodeJob *job, const Image *img, int quality, const unsi
     }
     cinfo->optimize_coding = OPTIMIZE_HUFFMAN;
     cinfo->dct_method = JDCT_ISLOW;
-    int exif = meta != NULL && meta->exif != NULL && meta->exif_size > 0 && meta->exif_size <= MAX_EXIF;
-    // An Exif file starts with its APP1 segment, in place of JFIF's APP0.
-    if (exif) cinfo->write_JFIF_header = FALSE;
     jpeg_start_compress(cinfo, TRUE);
-    if (exif) write_exif(cinfo, meta->exif, meta->exif_size);
-    if (meta != NULL && meta->icc != NULL && meta->icc_size > 0 && meta->icc_size <= UINT32_MAX) {
-        jpeg_write_icc_profile(cinfo, meta->icc, (unsigned)meta->icc_size);
+    if (meta != NULL) {
+        // SOI and JFIF's APP0 are in the buffer; the Exif and ICC segments
+        // follow them, written as photo.cpp writes them for every JPEG.
+        dest_flush(job);
+        write_jpeg_metadata(meta, job->sink);
     }
     JSAMPROW row = job->rgb;
     size_t stride = (size_t)img->w * 4;
