@@ -504,3 +504,24 @@ TEST(JpegLossless, ImpossibleRequestsFailWithTheirMessage) {
     EXPECT_EQ(std::string(err), TURBO ? "lossless: output must be JPEG, not bmp" : unavailable);
     EXPECT_FALSE(tt::file_exists(out));
 }
+
+// The input's other segments (here an Exif block) are copied into a
+// lossless cut when metadata is kept, and left out otherwise.
+TEST(JpegLossless, CopiesTheInputsSegmentsOnlyWhenMetadataIsKept) {
+    if (!TURBO) GTEST_SKIP() << "built without libjpeg-turbo";
+    Bytes jpeg = encode(texture(64, 48), 90, SAMPLINGS[2]);
+    const Bytes exif = {0xFF, 0xE1, 0x00, 0x12, 'E', 'x', 'i', 'f', 0, 0,
+                        'I',  'I',  42,   0,    8,   0,   0,   0,   0, 0};
+    jpeg.insert(jpeg.begin() + 2, exif.begin(), exif.end());
+    const Bytes tag = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0};
+    for (int keep : {TRIMLET_STRIP, TRIMLET_KEEP}) {
+        SCOPED_TRACE(keep);
+        trimlet_options o = options("jpg", 1);
+        o.metadata = keep;
+        std::string error;
+        Bytes out = crop(jpeg, TRIMLET_RECT, {16, 16, 32, 16}, &o, &error);
+        ASSERT_EQ(error, "");
+        bool carried = std::search(out.begin(), out.end(), tag.begin(), tag.end()) != out.end();
+        EXPECT_EQ(carried, keep == TRIMLET_KEEP);
+    }
+}
