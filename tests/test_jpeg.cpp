@@ -327,6 +327,11 @@ TEST(JpegRegion, DamagedFilesGetTheVerdictOfAWholeDecodeForEveryRegion) {
                 EXPECT_EQ(tt::max_diff(got, tt::crop(whole, x, y, w, h)), 0);
             }
         }
+        // A rectangle the rule refuses: a file that does not decode is
+        // reported first, as when the whole image is decoded before the rule.
+        std::string error;
+        region(file, W, 0, 8, 8, &error);
+        EXPECT_EQ(error, whole_error.empty() ? "rect: 96,0 8x8 does not overlap the 96x80 image" : whole_error);
     }
 }
 
