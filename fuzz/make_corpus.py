@@ -4,7 +4,7 @@ corpus (fuzz/corpus/). Run from the repository root; needs ImageMagick's
 `convert` for the valid JPEG, GIF, PSD, BMP and TGA seeds.
 
 Regression files are named after the stb_image 2.27 defect class they
-exercise (f1_ ... f9_). Every corpus file is an image followed by the fuzz
+exercise (f1_ ... f10_). Every corpus file is an image followed by the fuzz
 target's 6-byte trailer: rule, output format, then four parameter bytes."""
 import os, struct, subprocess, sys, tempfile, zlib
 
@@ -138,6 +138,17 @@ def main():
                                          struct.pack('>IIIH', 0, 0, 0, 0) + bytes(16))
     hostile['f9_pic_32768x16383.pic'] = pic(32768, 16383, bytes([0xff, 1, 2, 3]))
     hostile['f9_pic_40000x100.pic'] = pic(40000, 100, bytes([0xff, 1, 2, 3]))
+    # F10: found by fuzzing, harmless once screened: a PNM width too long for
+    # an int (a wrap in stb's parser), a PNG whose first IDAT chunk is empty,
+    # a PSD pixel whose white matte, undone in float, falls outside a byte,
+    # and a PNG whose second chunk claims 1.9 GB (the decoder's buffer for it
+    # must not be touched page by page).
+    hostile['f10_pnm_long_number.pgm'] = b'P5\n99999999999 1\n255\nabc'
+    hostile['f10_png_empty_idat.png'] = (lambda p: p[:33] + b'\x00\x00\x00\x00IDAT\x35\xaf\x06\x1e' + p[33:])(
+        png(2, 1, 0, 8, [bytes([1, 2])]))
+    hostile['f10_psd_matte.psd'] = (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
+                                    struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1]))
+    hostile['f10_png_idat_length_2gb.png'] = png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT'
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 
@@ -162,17 +173,6 @@ def main():
         'hdr_flat.hdr': hdr(2, 1, bytes([128, 64, 32, 129, 1, 2, 3, 128])),
         'hdr_rle.hdr': hdr(8, 1, hdr_rle_line(8, (128, 64, 32, 129))),
         'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
-        # F10: a PNM width too long for an int (harmless wrap in stb's parser).
-        'f10_pnm_long_number.pgm': b'P5\n99999999999 1\n255\nabc',
-        # F10: a PNG whose first IDAT chunk is empty, and a PSD pixel whose
-        # white matte, undone in float, falls outside a byte.
-        'f10_png_empty_idat.png': (lambda p: p[:33] + b'\x00\x00\x00\x00IDAT\x35\xaf\x06\x1e' + p[33:])(
-            png(2, 1, 0, 8, [bytes([1, 2])])),
-        'f10_psd_matte.psd': (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
-                              struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1])),
-        # A PNG whose second chunk claims 1.9 GB: the decoder's buffer for it
-        # must not be touched page by page (found by fuzzing).
-        'png_idat_length_2gb.png': png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT',
     }
     seeds.update(('hostile_' + k, v) for k, v in hostile.items())
     for i, (name, data) in enumerate(sorted(seeds.items())):

@@ -1,5 +1,5 @@
 // Files made to break stb_image 2.27, one or more per class of defect (f1_ to
-// f9_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
+// f10_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
 // back promptly (CTest's timeout guards the hangs), without a crash, either
 // refused with a message or decoded to pixels that come from the file alone.
 #include <gtest/gtest.h>
@@ -20,38 +20,58 @@ std::string hostile(const std::string &name) {
     return std::string(TRIMLET_HOSTILE_DIR) + "/" + name;
 }
 
+// What one rule makes of a file that decodes: an output of w x h pixels, or
+// the rule's own refusal (tiny or flat images leave the aspect, auto or edge
+// rule nothing to cut).
+struct RuleOutcome {
+    int w, h;
+    const char *message;
+};
+
 // What a file must give: the decoder's reason for refusing it, a message
-// of its own ("image too large: ..."), or NULL when it decodes.
+// of its own ("image too large: ..."), or, when it decodes, what each of the
+// four rules in run_rule makes of it.
 struct HostileCase {
     const char *file;
     const char *reason;
     const char *message;
+    RuleOutcome rules[4];
 };
 
+const char UNIFORM[] = "auto: image is uniform (nothing to crop to, tolerance 0)";
+
 const HostileCase CASES[] = {
-    {"f1_pgm16.pgm", nullptr, nullptr},
-    {"f1_ppm16.ppm", nullptr, nullptr},
-    {"f2_dht_counts_over_256.jpg", "bad DHT header", nullptr},
-    {"f2_dht_after_scan.jpg", "bad DHT header", nullptr},
-    {"f3_tga_raw_truncated.tga", "truncated", nullptr},
-    {"f3_tga_raw_short_pixels.tga", nullptr, nullptr},
-    {"f3_tga_rle_truncated.tga", nullptr, nullptr},
-    {"f4_ppm_truncated.ppm", "truncated", nullptr},
-    {"f5_png_palette_index.png", nullptr, nullptr},
-    {"f6_hdr_flat_truncated.hdr", "truncated", nullptr},
-    {"f6_hdr_rle_truncated.hdr", "corrupt", nullptr},
-    {"f7_jpeg_undefined_table.jpg", nullptr, nullptr},
-    {"f8_hdr_zero_run.hdr", "corrupt", nullptr},
-    {"f9_gif_65535x65535.gif", nullptr, "image too large: 65535x65535"},
-    {"f9_tga_65535x65535.tga", nullptr, "image too large: 65535x65535"},
-    {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000"},
-    {"f9_tga_32768x32768.tga", "truncated", nullptr},
-    {"f9_ppm_30000x30000.ppm", "truncated", nullptr},
-    {"f9_jpeg_32768x16383.jpg", "truncated", nullptr},
-    {"f9_bmp_23000x23000.bmp", "truncated", nullptr},
-    {"f9_psd_32768x16383.psd", "truncated", nullptr},
-    {"f9_pic_32768x16383.pic", "truncated", nullptr},
-    {"f9_pic_40000x100.pic", nullptr, "image too large: 40000x100"},
+    {"f1_pgm16.pgm", nullptr, nullptr, {{3, 2, nullptr}, {2, 2, nullptr}, {1, 2, nullptr}, {3, 2, nullptr}}},
+    {"f1_ppm16.ppm", nullptr, nullptr, {{2, 2, nullptr}, {2, 2, nullptr}, {0, 0, UNIFORM}, {2, 2, nullptr}}},
+    {"f2_dht_counts_over_256.jpg", "bad DHT header", nullptr, {}},
+    {"f2_dht_after_scan.jpg", "bad DHT header", nullptr, {}},
+    {"f3_tga_raw_truncated.tga", "truncated", nullptr, {}},
+    {"f3_tga_raw_short_pixels.tga", nullptr, nullptr,
+     {{16, 16, nullptr}, {16, 16, nullptr}, {16, 14, nullptr}, {14, 14, nullptr}}},
+    {"f3_tga_rle_truncated.tga", nullptr, nullptr,
+     {{16, 16, nullptr}, {16, 16, nullptr}, {8, 8, nullptr}, {14, 14, nullptr}}},
+    {"f4_ppm_truncated.ppm", "truncated", nullptr, {}},
+    {"f5_png_palette_index.png", nullptr, nullptr, {{4, 1, nullptr}, {1, 1, nullptr}, {1, 1, nullptr}, {4, 1, nullptr}}},
+    {"f6_hdr_flat_truncated.hdr", "truncated", nullptr, {}},
+    {"f6_hdr_rle_truncated.hdr", "corrupt", nullptr, {}},
+    {"f7_jpeg_undefined_table.jpg", nullptr, nullptr, {{8, 6, nullptr}, {6, 6, nullptr}, {0, 0, UNIFORM}, {8, 6, nullptr}}},
+    {"f8_hdr_zero_run.hdr", "corrupt", nullptr, {}},
+    {"f9_gif_65535x65535.gif", nullptr, "image too large: 65535x65535", {}},
+    {"f9_tga_65535x65535.tga", nullptr, "image too large: 65535x65535", {}},
+    {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000", {}},
+    {"f9_tga_32768x32768.tga", "truncated", nullptr, {}},
+    {"f9_ppm_30000x30000.ppm", "truncated", nullptr, {}},
+    {"f9_jpeg_32768x16383.jpg", "truncated", nullptr, {}},
+    {"f9_bmp_23000x23000.bmp", "truncated", nullptr, {}},
+    {"f9_psd_32768x16383.psd", "truncated", nullptr, {}},
+    {"f9_pic_32768x16383.pic", "truncated", nullptr, {}},
+    {"f9_pic_40000x100.pic", nullptr, "image too large: 40000x100", {}},
+    // Found by fuzzing (F10). The PNM width is the decoder's reading of
+    // 99999999999, wrapped to 32 bits.
+    {"f10_pnm_long_number.pgm", nullptr, "image too large: 1215752191x1", {}},
+    {"f10_png_empty_idat.png", nullptr, nullptr, {{2, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {2, 1, nullptr}}},
+    {"f10_psd_matte.psd", nullptr, nullptr, {{1, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {1, 1, nullptr}}},
+    {"f10_png_idat_length_2gb.png", "outofdata", nullptr, {}},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
@@ -81,15 +101,14 @@ TEST(HostileFiles, EveryRuleRefusesWithAMessageOrWritesAnImage) {
             } else if (c.reason != nullptr) {
                 EXPECT_EQ(ok, 0);
                 EXPECT_EQ(msg, "cannot decode '" + in + "': " + c.reason);
-            } else if (ok == 0) {
-                // Tiny or flat images may leave the aspect, auto or edge rule
-                // nothing to cut; the message then comes from the rule.
-                EXPECT_NE(rule, 0);
-                EXPECT_NE(msg.find(": "), std::string::npos) << msg;
-                EXPECT_EQ(msg.rfind("cannot decode", 0), std::string::npos) << msg;
+            } else if (c.rules[rule].message != nullptr) {
+                EXPECT_EQ(ok, 0);
+                EXPECT_EQ(msg, c.rules[rule].message);
             } else {
                 EXPECT_EQ(msg, "");
-                EXPECT_GT(tt::read_png(out).w, 0);
+                tt::Pixels got = tt::read_png(out);
+                EXPECT_EQ(got.w, c.rules[rule].w);
+                EXPECT_EQ(got.h, c.rules[rule].h);
             }
         }
     }
@@ -196,4 +215,20 @@ TEST(HostileFiles, JpegCommentHoldingATableLookalikeStillDecodes) {
     ASSERT_NE(trimlet_rect(jpg.c_str(), plain_out.c_str(), 0, 0, 16, 8), 0);
     ASSERT_NE(trimlet_rect(odd.c_str(), odd_out.c_str(), 0, 0, 16, 8), 0) << trimlet_last_error();
     EXPECT_EQ(tt::max_diff(tt::read_png(odd_out), tt::read_png(plain_out)), 0);
+}
+
+// The decoder refuses a PNG whose decoded rows would pass 1 GiB from its
+// header alone, inside the 32768 limit on each side: the file's message
+// carries its reason.
+TEST(HostileFiles, PngPastTheDecodersSizeLimitIsTooLarge) {
+    struct Case {
+        int w, h, color_type;
+    };
+    for (const Case &c : {Case{32768, 8193, 6}, Case{32768, 10923, 2}, Case{16385, 32768, 4}}) {
+        std::string in = tt::scratch("big.png"), out = tt::scratch("big-out.png");
+        tt::write_png_raw(in, c.w, c.h, c.color_type, 8, {});
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        EXPECT_EQ(tt::outcome(trimlet_rect(in.c_str(), out.c_str(), 0, 0, 1, 1)), "cannot decode '" + in + "': too large");
+        EXPECT_FALSE(tt::file_exists(out));
+    }
 }
