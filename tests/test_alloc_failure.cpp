@@ -9,7 +9,7 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TRIMLET_NO_MALLOC_SWAP 1  // the sanitizer runtime owns malloc
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
 #define TRIMLET_NO_MALLOC_SWAP 1
 #endif
 #endif
