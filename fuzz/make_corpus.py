@@ -4,7 +4,7 @@ corpus (fuzz/corpus/). Run from the repository root; needs ImageMagick's
 `convert` for the valid JPEG, GIF, PSD, BMP and TGA seeds.
 
 Regression files are named after the stb_image 2.27 defect class they
-exercise (f1_ ... f10_). Every corpus file is an image followed by the fuzz
+exercise (f1_ ... f11_). Every corpus file is an image followed by the fuzz
 target's 6-byte trailer: rule, output format, then four parameter bytes."""
 import os, struct, subprocess, sys, tempfile, zlib
 
@@ -149,6 +149,16 @@ def main():
     hostile['f10_psd_matte.psd'] = (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
                                     struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1]))
     hostile['f10_png_idat_length_2gb.png'] = png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT'
+    # F11: BMP files stored top-down (negative height), whose size the
+    # screening once read as negative and so skipped: 70 bytes claiming
+    # 16000x16000 (a 1 GB decode of nothing), 40000 columns, and the most
+    # negative height, whose absolute value the decoder cannot take.
+    def bmp_top_down(w, h):
+        return (b'BM' + struct.pack('<IHHI', 70, 0, 0, 54) +
+                struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, 0, 0, 0, 0, 0) + bytes(16))
+    hostile['f11_bmp_top_down_16000x16000.bmp'] = bmp_top_down(16000, -16000)
+    hostile['f11_bmp_top_down_40000x100.bmp'] = bmp_top_down(40000, -100)
+    hostile['f11_bmp_top_down_int_min.bmp'] = bmp_top_down(10, -2**31)
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 

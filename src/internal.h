@@ -121,9 +121,11 @@ char *legacy_err(void);
 // ---------------------------------------------------------------------------
 // files.cpp
 
-// Reads the file at path whole. On failure: "cannot decode '<path>': <why>",
-// where why is "can't fopen" / "can't fread" (or the system's reason when
-// system_reasons), "outofmem" or "file too large".
+// Reads the file at path whole, after its first bytes show that a decoder
+// takes it. On failure: "cannot decode '<path>': <why>", where why is
+// "can't fopen" / "can't fread" (or the system's reason when
+// system_reasons), "unknown image type", "outofmem" or "file too large"
+// (over 2 GiB: a regular file's size says so before anything is read).
 int read_input_file(const char *path, int system_reasons, Input *in, char *err);
 // Borrows size bytes at data as an input named "<memory>".
 void input_from_memory(const void *data, size_t size, Input *in);
@@ -158,7 +160,13 @@ int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char
 // treats specially, tried in the decoder's order.
 enum StbKind { STB_OTHER, STB_BMP, STB_PSD, STB_PIC, STB_HDR, STB_TGA };
 int stb_kind(const unsigned char *d, size_t len);
-// stbi_info: the size the decoder's header parser reads; 0 when it refuses.
+// Whether any of the decoder's format probes takes the file: 0 is what
+// stbi_load refuses as "unknown image type". The probes read only the first
+// STB_PROBE_BYTES bytes, so that many (or the whole file, if shorter) decide.
+static const size_t STB_PROBE_BYTES = 4096;
+int stb_recognised(const unsigned char *d, size_t len);
+// stbi_info: the size the decoder's header parser reads, as it stores it (a
+// top-down BMP's height is negative); 0 when it refuses.
 int stb_info(const unsigned char *d, size_t len, int *w, int *h);
 // A binary PGM/PPM's header: size, channels, bits per sample and where the
 // samples start; 0 when the decoder would refuse it.

@@ -15,6 +15,7 @@
 
 #include "internal.h"
 
+#include <limits.h>
 #include <string.h>
 
 static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
@@ -171,6 +172,12 @@ const char *screen_structure(const unsigned char *d, size_t len) {
     if (is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
         return "bad DHT header";
     }
+    // A BMP stored top-down has a negative height, which the decoder turns
+    // positive with abs(); for the most negative int that is undefined, and
+    // the result is past any size it accepts, so it is refused as the
+    // decoder refuses sizes past its limit.
+    int w = 0, h = 0;
+    if (stb_kind(d, len) == STB_BMP && stb_info(d, len, &w, &h) && h == INT_MIN) return "too large";
     return NULL;
 }
 
@@ -236,9 +243,16 @@ const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
 
 // The size a file's header gives, as the decoder stb_image picks reads it.
 // stbi_info agrees with the decoders, except that it refuses PIC files of
-// more than 2^28 pixels, which the PIC decoder still allocates and fills.
+// more than 2^28 pixels, which the PIC decoder still allocates and fills,
+// and that it gives a top-down BMP's height as stored, negative, where the
+// decoder uses its absolute value (screen_structure refuses INT_MIN). The
+// other formats' fields are unsigned or refused by the decoder when they do
+// not fit an int, and stbi_info gives them as the decoder reads them.
 int header_size(const unsigned char *d, size_t len, int *w, int *h) {
-    if (stb_info(d, len, w, h)) return 1;
+    if (stb_info(d, len, w, h)) {
+        if (*h < 0 && *h != INT_MIN && stb_kind(d, len) == STB_BMP) *h = -*h;
+        return 1;
+    }
     if (stb_kind(d, len) != STB_PIC || len < 96) return 0;
     *w = (int)be16_at(d, len, 92);
     *h = (int)be16_at(d, len, 94);

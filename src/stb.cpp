@@ -67,6 +67,16 @@ int stb_kind(const unsigned char *d, size_t len) {
     return STB_OTHER;
 }
 
+int stb_recognised(const unsigned char *d, size_t len) {
+    // The probes stbi_load tries, in its order; each looks at a few dozen
+    // bytes at most (PIC's, the furthest, at the first 92).
+    stbi__context s;
+    start(&s, d, len);
+    return stbi__jpeg_test(&s) || stbi__png_test(&s) || stbi__bmp_test(&s) || stbi__gif_test(&s) ||
+           stbi__psd_test(&s) || stbi__pic_test(&s) || stbi__pnm_test(&s) || stbi__hdr_test(&s) ||
+           stbi__tga_test(&s);
+}
+
 int stb_info(const unsigned char *d, size_t len, int *w, int *h) {
     int channels = 0;
     return stbi_info_from_memory(d, (int)len, w, h, &channels);

@@ -1,5 +1,5 @@
 // Files made to break stb_image 2.27, one or more per class of defect (f1_ to
-// f10_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
+// f11_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
 // back promptly (CTest's timeout guards the hangs), without a crash, either
 // refused with a message or decoded to pixels that come from the file alone.
 #include <gtest/gtest.h>
@@ -10,6 +10,14 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "support.h"
 #include "trimlet.h"
@@ -72,6 +80,11 @@ const HostileCase CASES[] = {
     {"f10_png_empty_idat.png", nullptr, nullptr, {{2, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {2, 1, nullptr}}},
     {"f10_psd_matte.psd", nullptr, nullptr, {{1, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {1, 1, nullptr}}},
     {"f10_png_idat_length_2gb.png", "outofdata", nullptr, {}},
+    // Top-down BMP files (negative height): screened by the absolute height,
+    // which the message gives as the image has it.
+    {"f11_bmp_top_down_16000x16000.bmp", "truncated", nullptr, {}},
+    {"f11_bmp_top_down_40000x100.bmp", nullptr, "image too large: 40000x100", {}},
+    {"f11_bmp_top_down_int_min.bmp", "too large", nullptr, {}},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
@@ -232,3 +245,86 @@ TEST(HostileFiles, PngPastTheDecodersSizeLimitIsTooLarge) {
         EXPECT_FALSE(tt::file_exists(out));
     }
 }
+
+#ifndef _WIN32
+namespace {
+
+// Peak resident memory of this process so far, in bytes (Linux counts KiB).
+long long peak_rss() {
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return (long long)ru.ru_maxrss * 1024;
+}
+
+// A sparse file of size bytes whose first bytes are head.
+std::string sparse_file(const std::string &name, const std::vector<uint8_t> &head, uintmax_t size) {
+    std::string path = tt::scratch(name);
+    tt::write_file(path, head);
+    std::filesystem::resize_file(path, size);
+    return path;
+}
+
+// Runs the crop on each input and exits 0 when each gave its message and
+// the process's peak memory grew by less than 64 MiB over all of them;
+// else reports on stderr and exits 1. Run in a fresh process, whose peak is
+// its own start-up.
+void refuse_all_cheaply(const std::vector<std::pair<std::string, std::string>> &cases) {
+    const long long before = peak_rss();
+    int bad = 0;
+    for (const auto &[in, want] : cases) {
+        std::string out = tt::scratch("cheap-out.png");
+        int ok = trimlet_rect(in.c_str(), out.c_str(), 0, 0, 10, 10);
+        std::string got = trimlet_last_error();
+        if (ok != 0 || got != want) {
+            std::fprintf(stderr, "%s: got '%s', want '%s'\n", in.c_str(), got.c_str(), want.c_str());
+            ++bad;
+        }
+    }
+    long long grown = peak_rss() - before;
+    if (grown >= 64ll << 20) {
+        std::fprintf(stderr, "peak memory grew by %lld MiB\n", grown >> 20);
+        ++bad;
+    }
+    std::_Exit(bad == 0 ? 0 : 1);
+}
+
+}  // namespace
+
+// What cannot be an image is refused from its first bytes, and what claims
+// more than it holds from its header, without reading or allocating what it
+// claims: a 70-byte top-down BMP claiming 16000x16000 pixels, /dev/zero (it
+// never ends), 1 GiB that starts with random bytes (sparse, so the test
+// writes only 64 KiB), and a 3 GiB file that starts like a PNG (past the
+// 2 GiB limit, known from its size before anything is read).
+TEST(HostileFiles, NonImagesAndBombsAreRefusedWithoutReadingThemWhole) {
+    std::vector<uint8_t> noise(65536);
+    std::mt19937 rng(16);
+    for (uint8_t &b : noise) b = uint8_t(rng());
+    std::string random = sparse_file("random.bin", noise, 1ull << 30);
+    std::vector<uint8_t> png_head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::string large = sparse_file("large.png", png_head, 3ull << 30);
+    std::string bomb = hostile("f11_bmp_top_down_16000x16000.bmp");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {bomb, "cannot decode '" + bomb + "': truncated"},
+        {"/dev/zero", "cannot decode '/dev/zero': unknown image type"},
+        {random, "cannot decode '" + random + "': unknown image type"},
+        {large, "cannot decode '" + large + "': file too large"},
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(refuse_all_cheaply(cases), ::testing::ExitedWithCode(0), "");
+}
+
+// A pipe is read to its end: the program's standard input may be one.
+TEST(HostileFiles, PipeInputIsReadWhole) {
+    std::string png = tt::scratch("in.png"), out = tt::scratch("out.png");
+    tt::write_png(png, tt::gradient(300, 200));
+    FILE *p = popen(("cat '" + png + "'").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string fd_path = "/dev/fd/" + std::to_string(fileno(p));
+    int ok = trimlet_rect(fd_path.c_str(), out.c_str(), 5, 6, 250, 150);
+    std::string msg = trimlet_last_error();
+    pclose(p);
+    ASSERT_EQ(ok, 1) << msg;
+    EXPECT_EQ(tt::max_diff(tt::read_png(out), tt::crop(tt::gradient(300, 200), 5, 6, 250, 150)), 0);
+}
+#endif
