@@ -4,8 +4,9 @@ corpus (fuzz/corpus/). Run from the repository root; needs ImageMagick's
 `convert` for the valid JPEG, GIF, PSD, BMP and TGA seeds.
 
 Regression files are named after the stb_image 2.27 defect class they
-exercise (f1_ ... f11_). Every corpus file is an image followed by the fuzz
-target's 6-byte trailer: rule, output format, then four parameter bytes."""
+exercise (f1_ ... f12_). Every corpus file is an image followed by the fuzz
+target's 9-byte trailer: rule, format option, four parameter bytes, JPEG
+quality, background and option flags (see fuzz/fuzz_crop.cpp)."""
 import os, struct, subprocess, sys, tempfile, zlib
 
 HOSTILE = 'tests/data/hostile'
@@ -159,6 +160,15 @@ def main():
     hostile['f11_bmp_top_down_16000x16000.bmp'] = bmp_top_down(16000, -16000)
     hostile['f11_bmp_top_down_40000x100.bmp'] = bmp_top_down(40000, -100)
     hostile['f11_bmp_top_down_int_min.bmp'] = bmp_top_down(10, -2**31)
+    # F12: PNG files that made stb_image name an unknown critical chunk in
+    # its one static buffer, shared by every thread: a chunk typed 'P5\n9'
+    # (a two-line message), and a file that ends after its IDAT, whose next
+    # chunk the decoder reads as zeros (an empty reason).
+    def chunk(t, d):
+        return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+    small = png(2, 2, 2, 8, [bytes(6), bytes(6)])
+    hostile['f12_png_chunk_newline.png'] = small[:33] + chunk(b'P5\n9', b'abc') + small[33:]
+    hostile['f12_png_no_iend.png'] = small[:-12]
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 
@@ -185,11 +195,21 @@ def main():
         'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
     }
     seeds.update(('hostile_' + k, v) for k, v in hostile.items())
+    # Each seed once more as a JPEG to crop losslessly and with its metadata
+    # kept, where it is one.
+    for name in [n for n in seeds if n.startswith('jpeg_')]:
+        seeds[name.replace('jpeg_', 'jpeg_lossless_')] = seeds[name]
+    params = {0: (0, 0, 2, 1), 1: (2, 0, 0, 0), 2: (10, 0, 0, 0), 3: (10, 5, 0, 5), 4: (3, 4, 0, 0)}
     for i, (name, data) in enumerate(sorted(seeds.items())):
-        # Cycle through the four rules and output formats; parameters chosen
-        # so that most runs reach the encoder.
-        trailer = bytes([i % 4, (i // 4) % 4, 0, 0, 2, 1]) if i % 4 == 0 else \
-                  bytes([i % 4, (i // 4) % 4, i % 5, 10, 5, 0])
+        # Cycle through the five rules, the output formats (4: none given,
+        # PNG), qualities, backgrounds and options; parameters chosen so that
+        # most runs reach the encoder.
+        rule, fmt = i % 5, (i // 5) % 5
+        flags = 0
+        if 'lossless' in name:
+            rule, fmt, flags = 0, 1, 1 | 4
+        trailer = bytes([rule, fmt]) + bytes(params[rule]) + \
+            bytes([(0, 50, 100)[i % 3], 0x80 if i % 2 else 0x20, flags])
         open(os.path.join(CORPUS, os.path.splitext(name)[0]), 'wb').write(data + trailer)
 
 

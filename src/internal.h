@@ -177,7 +177,7 @@ int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *d
 // Whether a*b*c*d + add fits the decoder's int arithmetic (stbi__mad4sizes_valid).
 int stb_sizes_valid(int a, int b, int c, int d, int add);
 // stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
-// reason ("unknown error" when it gives none).
+// reason ("unknown error" when it gives none or an empty one).
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 
 // ---------------------------------------------------------------------------
@@ -186,6 +186,11 @@ unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, co
 // Reasons to refuse a file before decoding, found in its structure alone; NULL
 // when there is none.
 const char *screen_structure(const unsigned char *d, size_t len);
+// A PNG's chunks walked as the decoder walks them: unknown (filled with the
+// type, printable) when it holds an unknown critical chunk before IEND,
+// "outofdata" when a chunk header lies past the end, else NULL. Run before
+// any stb_image parser sees the file (see screen.cpp for why).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]);
 // The size the file's header gives, as the decoder stb_image picks reads it;
 // 0 when it gives none. h is the absolute height (a top-down BMP's is
 // negative in the header).

@@ -16,6 +16,7 @@
 #include "internal.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <string.h>
 
 static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
@@ -238,6 +239,58 @@ const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
     case STB_HDR: return hdr_reason(d, n);
     case STB_TGA: return tga_too_short(d, n) ? "truncated" : NULL;
     default: return NULL;
+    }
+}
+
+static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
+    return (uint32_t)be16_at(d, len, i) << 16 | be16_at(d, len, i + 2);
+}
+
+// Walks a PNG's chunks as stb_image does, up to IEND. stb_image names an
+// unknown critical chunk in its reason by writing the chunk's four type
+// bytes, whatever they are (a newline, a NUL), into one static buffer: two
+// calls on two threads write it at once, and a message can carry another
+// call's bytes or more than one line. Such a file is refused here, before
+// any of stb_image's parsers sees it, with the type bytes copied into
+// unknown (printable ASCII kept, anything else as '?'), and the return value
+// is unknown. A chunk header that does not lie wholly inside the data gives
+// "outofdata": the decoder would read it as zeros, an unknown chunk of type
+// 0, and no file that ends before its IEND decodes. Returns NULL when
+// neither applies (not a PNG, first chunk not IHDR, IEND reached, or the
+// decoder stops on a chunk's data first).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]) {
+    static const unsigned char SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (len < 8 || memcmp(d, SIGNATURE, 8) != 0) return NULL;
+    size_t p = 8;
+    for (int first = 1;; first = 0) {
+        if (len < 8 || p > len - 8) return "outofdata";
+        uint32_t length = be32_at(d, len, p), type = be32_at(d, len, p + 4);
+        int ihdr = type == 0x49484452u;
+        if (first != ihdr) return NULL;  // the decoder refuses it
+        switch (type) {
+        case 0x49454E44u: return NULL;  // IEND
+        case 0x49444154u:               // IDAT: its data must be there
+            if (length > len - p - 8) return NULL;
+            break;
+        case 0x43674249u:  // CgBI
+        case 0x49484452u:  // IHDR
+        case 0x504C5445u:  // PLTE
+        case 0x74524E53u:  // tRNS
+            break;
+        default:
+            if ((type & (1u << 29)) == 0) {
+                for (int i = 0; i < 4; ++i) {
+                    unsigned c = d[p + 4 + (size_t)i];
+                    unknown[i] = c >= 0x20 && c < 0x7F ? (char)c : '?';
+                }
+                unknown[4] = '\0';
+                return unknown;
+            }
+        }
+        // Length and type, then data and CRC; the decoder skips past the end
+        // freely, and reads zeros there.
+        size_t room = len - p - 8;
+        p = length > room || room - length < 4 ? len : p + 12 + (size_t)length;
     }
 }
 

@@ -110,8 +110,10 @@ unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, co
     int channels = 0;
     unsigned char *px = stbi_load_from_memory(d, (int)len, w, h, &channels, 4);
     if (px == NULL) {
+        // GIF's header parser clears the reason to "" and a later failure may
+        // leave it so.
         *why = stbi_failure_reason();
-        if (*why == NULL) *why = "unknown error";
+        if (*why == NULL || **why == '\0') *why = "unknown error";
     }
     return px;
 }

@@ -1,5 +1,5 @@
 // Files made to break stb_image 2.27, one or more per class of defect (f1_ to
-// f11_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
+// f12_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
 // back promptly (CTest's timeout guards the hangs), without a crash, either
 // refused with a message or decoded to pixels that come from the file alone.
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 #endif
 #ifndef _WIN32
 #include <sys/resource.h>
+
+#include <thread>  // not in MinGW's win32 thread model
 #endif
 
 #include <cstdlib>
@@ -85,6 +87,11 @@ const HostileCase CASES[] = {
     {"f11_bmp_top_down_16000x16000.bmp", "truncated", nullptr, {}},
     {"f11_bmp_top_down_40000x100.bmp", nullptr, "image too large: 40000x100", {}},
     {"f11_bmp_top_down_int_min.bmp", "too large", nullptr, {}},
+    // An unknown critical PNG chunk, named printably in one line, and a PNG
+    // that ends after its IDAT (refused before the decoder names the zeros
+    // past the end as a chunk).
+    {"f12_png_chunk_newline.png", "P5?9 PNG chunk not known", nullptr, {}},
+    {"f12_png_no_iend.png", "outofdata", nullptr, {}},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
@@ -247,6 +254,34 @@ TEST(HostileFiles, PngPastTheDecodersSizeLimitIsTooLarge) {
 }
 
 #ifndef _WIN32
+// stb_image names an unknown critical PNG chunk in one static buffer that
+// every thread shares. Eight threads planning PNGs that each hold their own
+// such chunk must each get their own chunk's name (ThreadSanitizer, in CI,
+// also sees whether anything wrote that buffer).
+TEST(HostileFiles, UnknownPngChunksOnManyThreadsGetTheirOwnMessages) {
+    std::vector<uint8_t> base = tt::read_file(hostile("f12_png_chunk_newline.png"));
+    const size_t type_at = 33 + 4;  // the inserted chunk's type, after IHDR
+    std::vector<std::thread> threads;
+    int wrong[8] = {0};
+    for (int k = 0; k < 8; ++k) {
+        threads.emplace_back([&, k] {
+            std::vector<uint8_t> png = base;
+            const char type[5] = {'Q', 'Q', 'Q', char('0' + k), 0};
+            std::copy(type, type + 4, png.begin() + type_at);
+            std::string want = std::string("cannot decode '<memory>': ") + type + " PNG chunk not known";
+            const int params[4] = {0, 0, 1, 1};
+            for (int i = 0; i < 200; ++i) {
+                char error[TRIMLET_ERROR_SIZE];
+                trimlet_box box;
+                int ok = trimlet_plan_memory(png.data(), png.size(), TRIMLET_RECT, params, nullptr, &box, error);
+                if (ok != 0 || want != error) ++wrong[k];
+            }
+        });
+    }
+    for (std::thread &t : threads) t.join();
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(wrong[k], 0) << "thread " << k;
+}
+
 namespace {
 
 // Peak resident memory of this process so far, in bytes (Linux counts KiB).
