@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -82,6 +81,8 @@ TEST(HostLoading, SharedObjectNeedsOnlyTheCRuntime) {
     if (std::any_of(needed.begin(), needed.end(), from_sanitizer)) GTEST_SKIP() << "instrumented build";
     // The C runtime, and the dependencies this build linked as shared
     // libraries (the same list the install check uses).
-    const std::regex allowed(TRIMLET_ALLOWED_NEEDED);
-    for (const std::string &lib : needed) EXPECT_TRUE(std::regex_match(lib, allowed)) << lib << " not in " << TRIMLET_ALLOWED_NEEDED;
+    const std::string allowed = "," TRIMLET_ALLOWED_NEEDED ",";
+    for (const std::string &lib : needed) {
+        EXPECT_NE(allowed.find("," + lib + ","), std::string::npos) << lib << " not in " << TRIMLET_ALLOWED_NEEDED;
+    }
 }
