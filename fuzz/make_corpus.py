@@ -4,8 +4,9 @@ corpus (fuzz/corpus/). Run from the repository root; needs ImageMagick's
 `convert` for the valid JPEG, GIF, PSD, BMP and TGA seeds.
 
 Regression files are named after the stb_image 2.27 defect class they
-exercise (f1_ ... f9_). Every corpus file is an image followed by the fuzz
-target's 6-byte trailer: rule, output format, then four parameter bytes."""
+exercise (f1_ ... f12_). Every corpus file is an image followed by the fuzz
+target's 9-byte trailer: rule, format option, four parameter bytes, JPEG
+quality, background and option flags (see fuzz/fuzz_crop.cpp)."""
 import os, struct, subprocess, sys, tempfile, zlib
 
 HOSTILE = 'tests/data/hostile'
@@ -138,6 +139,36 @@ def main():
                                          struct.pack('>IIIH', 0, 0, 0, 0) + bytes(16))
     hostile['f9_pic_32768x16383.pic'] = pic(32768, 16383, bytes([0xff, 1, 2, 3]))
     hostile['f9_pic_40000x100.pic'] = pic(40000, 100, bytes([0xff, 1, 2, 3]))
+    # F10: found by fuzzing, harmless once screened: a PNM width too long for
+    # an int (a wrap in stb's parser), a PNG whose first IDAT chunk is empty,
+    # a PSD pixel whose white matte, undone in float, falls outside a byte,
+    # and a PNG whose second chunk claims 1.9 GB (the decoder's buffer for it
+    # must not be touched page by page).
+    hostile['f10_pnm_long_number.pgm'] = b'P5\n99999999999 1\n255\nabc'
+    hostile['f10_png_empty_idat.png'] = (lambda p: p[:33] + b'\x00\x00\x00\x00IDAT\x35\xaf\x06\x1e' + p[33:])(
+        png(2, 1, 0, 8, [bytes([1, 2])]))
+    hostile['f10_psd_matte.psd'] = (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
+                                    struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1]))
+    hostile['f10_png_idat_length_2gb.png'] = png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT'
+    # F11: BMP files stored top-down (negative height), whose size the
+    # screening once read as negative and so skipped: 70 bytes claiming
+    # 16000x16000 (a 1 GB decode of nothing), 40000 columns, and the most
+    # negative height, whose absolute value the decoder cannot take.
+    def bmp_top_down(w, h):
+        return (b'BM' + struct.pack('<IHHI', 70, 0, 0, 54) +
+                struct.pack('<IiiHHIIiiII', 40, w, h, 1, 24, 0, 0, 0, 0, 0, 0) + bytes(16))
+    hostile['f11_bmp_top_down_16000x16000.bmp'] = bmp_top_down(16000, -16000)
+    hostile['f11_bmp_top_down_40000x100.bmp'] = bmp_top_down(40000, -100)
+    hostile['f11_bmp_top_down_int_min.bmp'] = bmp_top_down(10, -2**31)
+    # F12: PNG files that made stb_image name an unknown critical chunk in
+    # its one static buffer, shared by every thread: a chunk typed 'P5\n9'
+    # (a two-line message), and a file that ends after its IDAT, whose next
+    # chunk the decoder reads as zeros (an empty reason).
+    def chunk(t, d):
+        return struct.pack('>I', len(d)) + t + d + struct.pack('>I', zlib.crc32(t + d) & 0xffffffff)
+    small = png(2, 2, 2, 8, [bytes(6), bytes(6)])
+    hostile['f12_png_chunk_newline.png'] = small[:33] + chunk(b'P5\n9', b'abc') + small[33:]
+    hostile['f12_png_no_iend.png'] = small[:-12]
     for name, data in hostile.items():
         open(os.path.join(HOSTILE, name), 'wb').write(data)
 
@@ -162,21 +193,10 @@ def main():
         'hdr_flat.hdr': hdr(2, 1, bytes([128, 64, 32, 129, 1, 2, 3, 128])),
         'hdr_rle.hdr': hdr(8, 1, hdr_rle_line(8, (128, 64, 32, 129))),
         'pic.pic': pic(2, 1, bytes([255, 0, 0, 0, 255, 0])),
-        # F10: a PNM width too long for an int (harmless wrap in stb's parser).
-        'f10_pnm_long_number.pgm': b'P5\n99999999999 1\n255\nabc',
-        # F10: a PNG whose first IDAT chunk is empty, and a PSD pixel whose
-        # white matte, undone in float, falls outside a byte.
-        'f10_png_empty_idat.png': (lambda p: p[:33] + b'\x00\x00\x00\x00IDAT\x35\xaf\x06\x1e' + p[33:])(
-            png(2, 1, 0, 8, [bytes([1, 2])])),
-        'f10_psd_matte.psd': (b'8BPS' + struct.pack('>H', 1) + bytes(6) + struct.pack('>HIIHH', 4, 1, 1, 8, 3) +
-                              struct.pack('>IIIH', 0, 0, 0, 0) + bytes([0, 0, 0, 1])),
-        # A PNG whose second chunk claims 1.9 GB: the decoder's buffer for it
-        # must not be touched page by page (found by fuzzing).
-        'png_idat_length_2gb.png': png(2, 2, 2, 8, [bytes(6), bytes(6)])[:33] + b'\x73\x00\x00\x13IDAT',
     }
-    # Photo seeds reach the Exif and ICC readers (the fuzz target crops JPEG
-    # and PNG inputs with the orientation applied and metadata kept). Their
-    # trailers are fixed so that the cycle below stays as it was.
+    # Photo seeds reach the Exif and ICC readers: their trailers apply the
+    # orientation and keep metadata (flags 2 | 4), and are fixed so that the
+    # cycle below stays as it was.
     def ifd(big, entries, nxt):
         o = '>' if big else '<'
         b = struct.pack(o + 'H', len(entries))
@@ -217,14 +237,24 @@ def main():
                                          bytes([3, 0, 10, 0, 20, 5])),
     }
     for name, (data, trailer) in photo.items():
-        open(os.path.join(CORPUS, name), 'wb').write(data + trailer)
+        open(os.path.join(CORPUS, name), 'wb').write(data + trailer + bytes([0, 0x80, 2 | 4]))
 
     seeds.update(('hostile_' + k, v) for k, v in hostile.items())
+    # Each seed once more as a JPEG to crop losslessly and with its metadata
+    # kept, where it is one.
+    for name in [n for n in seeds if n.startswith('jpeg_')]:
+        seeds[name.replace('jpeg_', 'jpeg_lossless_')] = seeds[name]
+    params = {0: (0, 0, 2, 1), 1: (2, 0, 0, 0), 2: (10, 0, 0, 0), 3: (10, 5, 0, 5), 4: (3, 4, 0, 0)}
     for i, (name, data) in enumerate(sorted(seeds.items())):
-        # Cycle through the four rules and output formats; parameters chosen
-        # so that most runs reach the encoder.
-        trailer = bytes([i % 4, (i // 4) % 4, 0, 0, 2, 1]) if i % 4 == 0 else \
-                  bytes([i % 4, (i // 4) % 4, i % 5, 10, 5, 0])
+        # Cycle through the five rules, the output formats (4: none given,
+        # PNG), qualities, backgrounds and options; parameters chosen so that
+        # most runs reach the encoder.
+        rule, fmt = i % 5, (i // 5) % 5
+        flags = 0
+        if 'lossless' in name:
+            rule, fmt, flags = 0, 1, 1 | 4
+        trailer = bytes([rule, fmt]) + bytes(params[rule]) + \
+            bytes([(0, 50, 100)[i % 3], 0x80 if i % 2 else 0x20, flags])
         open(os.path.join(CORPUS, os.path.splitext(name)[0]), 'wb').write(data + trailer)
 
 

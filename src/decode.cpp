@@ -92,7 +92,10 @@ static int screen(const Input *in, int *w, int *h, char *err) {
     if (in->size > (size_t)INT32_MAX) {
         return fail(err, "cannot decode '%s': file too large", in->name);
     }
+    char chunk[5];
     const char *why = screen_structure(in->data, in->size);
+    if (why == NULL) why = screen_png_chunks(in->data, in->size, chunk);
+    if (why == chunk) return fail(err, "cannot decode '%s': %s PNG chunk not known", in->name, chunk);
     if (why == NULL && header_size(in->data, in->size, w, h)) {
         // Refused on the header's word, before any pixel is allocated.
         if (*w > MAX_SIDE || *h > MAX_SIDE) return fail(err, "image too large: %dx%d", *w, *h);

@@ -62,40 +62,85 @@ FILE *open_utf8(const char *path, const char *mode) { return fopen(path, mode); 
 // ---------------------------------------------------------------------------
 // Reading input files
 //
-// The input is read whole into memory, screened, and decoded from there: the
+// The input is read into memory, screened, and decoded from there: the
 // screening needs the bytes before the decoder sees them, and the file is
-// closed before anything is decoded.
+// closed before anything is decoded. Only what could be an image is read
+// whole: a regular file's size is checked before any byte is read, and the
+// first bytes must be taken by one of the decoder's format probes before the
+// rest is read. Anything else that opens (a pipe, a terminal, a device) is
+// read the same way, in growing blocks up to the size limit, so a pipe
+// works as input and a device that never ends but is no image (/dev/zero)
+// costs one small read.
 
-// Reads f until its end into a fresh block. Returns NULL with *why set to
-// "outofmem", "file too large" or "can't fread" (*error_no to the system's
-// reason for the last).
+// The largest input accepted: the decoder works with int sizes.
+static const size_t INPUT_LIMIT = (size_t)INT32_MAX;
+
+// The size of f when it is a regular file, else -1.
+static long long regular_file_size(FILE *f) {
+#ifdef _WIN32
+    struct _stati64 st;
+    if (_fstati64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return -1;
+#else
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+#endif
+    return (long long)st.st_size;
+}
+
+// Reads up to want bytes at data + *n, advancing *n; 0 on a read error.
+static int read_some(FILE *f, unsigned char *data, size_t *n, size_t want) {
+    *n += fread(data + *n, 1, want, f);
+    return !ferror(f);
+}
+
+// Reads f until its end into a fresh block, after checking its first bytes.
+// Returns NULL with *why set to "unknown image type", "outofmem", "file too
+// large" or "can't fread" (*error_no to the system's reason for the last).
 static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *error_no) {
-    // The size is only a hint for the first block: the loop reads until end of
-    // file, so a file that is not seekable or changes size still reads whole.
-    size_t cap = 65536;
-    if (fseek(f, 0, SEEK_END) == 0) {
-        long end = ftell(f);
-        if (end >= 0 && (unsigned long)end < (unsigned long)INT_MAX) cap = (size_t)end + 1;
-    }
-    rewind(f);
-    unsigned char *data = (unsigned char *)malloc(cap);
-    size_t n = 0;
     *why = NULL;
-    while (data != NULL) {
-        n += fread(data + n, 1, cap - n, f);
-        if (n < cap) break;
-        if (cap > (size_t)INT_MAX) {
-            *why = "file too large";
-            break;
-        }
-        unsigned char *bigger = (unsigned char *)realloc(data, cap * 2);
-        if (bigger == NULL) break;
-        data = bigger;
-        cap *= 2;
+    long long known = regular_file_size(f);
+    if (known > (long long)INPUT_LIMIT) {
+        *why = "file too large";
+        return NULL;
     }
-    if (data == NULL || (*why == NULL && n == cap)) {
+    // A regular file is read in one block of its size and one byte more, to
+    // see the end (or that it grew); anything else in blocks that double.
+    size_t cap = known >= 0 ? (size_t)known + 1 : 65536;
+    if (cap < STB_PROBE_BYTES) cap = STB_PROBE_BYTES;
+    unsigned char *data = (unsigned char *)malloc(cap);
+    if (data == NULL) {
         *why = "outofmem";
-    } else if (*why == NULL && ferror(f)) {
+        return NULL;
+    }
+    size_t n = 0;
+    int ok = read_some(f, data, &n, STB_PROBE_BYTES);
+    if (ok && !stb_recognised(data, n)) {
+        free(data);
+        *why = "unknown image type";
+        return NULL;
+    }
+    // Then the rest, until a read comes back short: the end (or an error).
+    int more = ok && n == STB_PROBE_BYTES;
+    while (more) {
+        if (n == cap) {
+            if (cap > INPUT_LIMIT) {
+                *why = "file too large";
+                break;
+            }
+            size_t grown = cap > INPUT_LIMIT / 2 ? INPUT_LIMIT + 1 : cap * 2;
+            unsigned char *bigger = (unsigned char *)realloc(data, grown);
+            if (bigger == NULL) {
+                *why = "outofmem";
+                break;
+            }
+            data = bigger;
+            cap = grown;
+        }
+        size_t want = cap - n;
+        ok = read_some(f, data, &n, want);
+        more = ok && n == cap;
+    }
+    if (*why == NULL && !ok) {
         *error_no = errno;
         *why = "can't fread";
     }

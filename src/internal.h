@@ -121,9 +121,11 @@ char *legacy_err(void);
 // ---------------------------------------------------------------------------
 // files.cpp
 
-// Reads the file at path whole. On failure: "cannot decode '<path>': <why>",
-// where why is "can't fopen" / "can't fread" (or the system's reason when
-// system_reasons), "outofmem" or "file too large".
+// Reads the file at path whole, after its first bytes show that a decoder
+// takes it. On failure: "cannot decode '<path>': <why>", where why is
+// "can't fopen" / "can't fread" (or the system's reason when
+// system_reasons), "unknown image type", "outofmem" or "file too large"
+// (over 2 GiB: a regular file's size says so before anything is read).
 int read_input_file(const char *path, int system_reasons, Input *in, char *err);
 // Borrows size bytes at data as an input named "<memory>".
 void input_from_memory(const void *data, size_t size, Input *in);
@@ -158,7 +160,13 @@ int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char
 // treats specially, tried in the decoder's order.
 enum StbKind { STB_OTHER, STB_BMP, STB_PSD, STB_PIC, STB_HDR, STB_TGA };
 int stb_kind(const unsigned char *d, size_t len);
-// stbi_info: the size the decoder's header parser reads; 0 when it refuses.
+// Whether any of the decoder's format probes takes the file: 0 is what
+// stbi_load refuses as "unknown image type". The probes read only the first
+// STB_PROBE_BYTES bytes, so that many (or the whole file, if shorter) decide.
+static const size_t STB_PROBE_BYTES = 4096;
+int stb_recognised(const unsigned char *d, size_t len);
+// stbi_info: the size the decoder's header parser reads, as it stores it (a
+// top-down BMP's height is negative); 0 when it refuses.
 int stb_info(const unsigned char *d, size_t len, int *w, int *h);
 // A binary PGM/PPM's header: size, channels, bits per sample and where the
 // samples start; 0 when the decoder would refuse it.
@@ -169,7 +177,7 @@ int stb_hdr_header(const unsigned char *d, size_t len, int *w, int *h, size_t *d
 // Whether a*b*c*d + add fits the decoder's int arithmetic (stbi__mad4sizes_valid).
 int stb_sizes_valid(int a, int b, int c, int d, int add);
 // stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
-// reason ("unknown error" when it gives none).
+// reason ("unknown error" when it gives none or an empty one).
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 // Inflates a zlib stream (stb_image's decoder) into a malloc'd block of at
 // most limit bytes and stores its length; NULL when the stream is corrupt,
@@ -182,6 +190,11 @@ unsigned char *zlib_inflate(const unsigned char *d, size_t len, size_t limit, si
 // Reasons to refuse a file before decoding, found in its structure alone; NULL
 // when there is none.
 const char *screen_structure(const unsigned char *d, size_t len);
+// A PNG's chunks walked as the decoder walks them: unknown (filled with the
+// type, printable) when it holds an unknown critical chunk before IEND,
+// "outofdata" when a chunk header lies past the end, else NULL. Run before
+// any stb_image parser sees the file (see screen.cpp for why).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]);
 // The size the file's header gives, as the decoder stb_image picks reads it;
 // 0 when it gives none. h is the absolute height (a top-down BMP's is
 // negative in the header).

@@ -15,6 +15,8 @@
 
 #include "internal.h"
 
+#include <limits.h>
+#include <stdint.h>
 #include <string.h>
 
 static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
@@ -171,6 +173,12 @@ const char *screen_structure(const unsigned char *d, size_t len) {
     if (is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
         return "bad DHT header";
     }
+    // A BMP stored top-down has a negative height, which the decoder turns
+    // positive with abs(); for the most negative int that is undefined, and
+    // the result is past any size it accepts, so it is refused as the
+    // decoder refuses sizes past its limit.
+    int w = 0, h = 0;
+    if (stb_kind(d, len) == STB_BMP && stb_info(d, len, &w, &h) && h == INT_MIN) return "too large";
     return NULL;
 }
 
@@ -234,11 +242,70 @@ const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
     }
 }
 
+static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
+    return (uint32_t)be16_at(d, len, i) << 16 | be16_at(d, len, i + 2);
+}
+
+// Walks a PNG's chunks as stb_image does, up to IEND. stb_image names an
+// unknown critical chunk in its reason by writing the chunk's four type
+// bytes, whatever they are (a newline, a NUL), into one static buffer: two
+// calls on two threads write it at once, and a message can carry another
+// call's bytes or more than one line. Such a file is refused here, before
+// any of stb_image's parsers sees it, with the type bytes copied into
+// unknown (printable ASCII kept, anything else as '?'), and the return value
+// is unknown. A chunk header that does not lie wholly inside the data gives
+// "outofdata": the decoder would read it as zeros, an unknown chunk of type
+// 0, and no file that ends before its IEND decodes. Returns NULL when
+// neither applies (not a PNG, first chunk not IHDR, IEND reached, or the
+// decoder stops on a chunk's data first).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]) {
+    static const unsigned char SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (len < 8 || memcmp(d, SIGNATURE, 8) != 0) return NULL;
+    size_t p = 8;
+    for (int first = 1;; first = 0) {
+        if (len < 8 || p > len - 8) return "outofdata";
+        uint32_t length = be32_at(d, len, p), type = be32_at(d, len, p + 4);
+        int ihdr = type == 0x49484452u;
+        if (first != ihdr) return NULL;  // the decoder refuses it
+        switch (type) {
+        case 0x49454E44u: return NULL;  // IEND
+        case 0x49444154u:               // IDAT: its data must be there
+            if (length > len - p - 8) return NULL;
+            break;
+        case 0x43674249u:  // CgBI
+        case 0x49484452u:  // IHDR
+        case 0x504C5445u:  // PLTE
+        case 0x74524E53u:  // tRNS
+            break;
+        default:
+            if ((type & (1u << 29)) == 0) {
+                for (int i = 0; i < 4; ++i) {
+                    unsigned c = d[p + 4 + (size_t)i];
+                    unknown[i] = c >= 0x20 && c < 0x7F ? (char)c : '?';
+                }
+                unknown[4] = '\0';
+                return unknown;
+            }
+        }
+        // Length and type, then data and CRC; the decoder skips past the end
+        // freely, and reads zeros there.
+        size_t room = len - p - 8;
+        p = length > room || room - length < 4 ? len : p + 12 + (size_t)length;
+    }
+}
+
 // The size a file's header gives, as the decoder stb_image picks reads it.
 // stbi_info agrees with the decoders, except that it refuses PIC files of
-// more than 2^28 pixels, which the PIC decoder still allocates and fills.
+// more than 2^28 pixels, which the PIC decoder still allocates and fills,
+// and that it gives a top-down BMP's height as stored, negative, where the
+// decoder uses its absolute value (screen_structure refuses INT_MIN). The
+// other formats' fields are unsigned or refused by the decoder when they do
+// not fit an int, and stbi_info gives them as the decoder reads them.
 int header_size(const unsigned char *d, size_t len, int *w, int *h) {
-    if (stb_info(d, len, w, h)) return 1;
+    if (stb_info(d, len, w, h)) {
+        if (*h < 0 && *h != INT_MIN && stb_kind(d, len) == STB_BMP) *h = -*h;
+        return 1;
+    }
     if (stb_kind(d, len) != STB_PIC || len < 96) return 0;
     *w = (int)be16_at(d, len, 92);
     *h = (int)be16_at(d, len, 94);

@@ -67,6 +67,16 @@ int stb_kind(const unsigned char *d, size_t len) {
     return STB_OTHER;
 }
 
+int stb_recognised(const unsigned char *d, size_t len) {
+    // The probes stbi_load tries, in its order; each looks at a few dozen
+    // bytes at most (PIC's, the furthest, at the first 92).
+    stbi__context s;
+    start(&s, d, len);
+    return stbi__jpeg_test(&s) || stbi__png_test(&s) || stbi__bmp_test(&s) || stbi__gif_test(&s) ||
+           stbi__psd_test(&s) || stbi__pic_test(&s) || stbi__pnm_test(&s) || stbi__hdr_test(&s) ||
+           stbi__tga_test(&s);
+}
+
 int stb_info(const unsigned char *d, size_t len, int *w, int *h) {
     int channels = 0;
     return stbi_info_from_memory(d, (int)len, w, h, &channels);
@@ -100,8 +110,10 @@ unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, co
     int channels = 0;
     unsigned char *px = stbi_load_from_memory(d, (int)len, w, h, &channels, 4);
     if (px == NULL) {
+        // GIF's header parser clears the reason to "" and a later failure may
+        // leave it so.
         *why = stbi_failure_reason();
-        if (*why == NULL) *why = "unknown error";
+        if (*why == NULL || **why == '\0') *why = "unknown error";
     }
     return px;
 }

@@ -9,14 +9,15 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define TRIMLET_NO_MALLOC_SWAP 1  // the sanitizer runtime owns malloc
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
 #define TRIMLET_NO_MALLOC_SWAP 1
 #endif
 #endif
 
 namespace {
-size_t g_fail_size = 0;  // requests of exactly this many bytes fail; 0: none
-int g_pass_first = 0;    // ... after this many of them have been served
+size_t g_fail_size = 0;         // malloc requests of exactly this many bytes fail; 0: none
+int g_pass_first = 0;           // ... after this many of them have been served
+size_t g_fail_calloc_size = 0;  // the same for calloc, which serves the decoder
 int g_failures = 0;
 }  // namespace
 
@@ -32,6 +33,14 @@ extern "C" void *malloc(size_t size) {
         }
     }
     return __libc_malloc(size);
+}
+extern "C" void *__libc_calloc(size_t count, size_t size);
+extern "C" void *calloc(size_t count, size_t size) {
+    if (g_fail_calloc_size != 0 && count * size == g_fail_calloc_size) {
+        ++g_failures;
+        return nullptr;
+    }
+    return __libc_calloc(count, size);
 }
 #endif
 
@@ -117,4 +126,21 @@ TEST(AllocationFailure, TurningTheCropUprightFailsWithItsMessage) {
     tt::write_file(path, std::vector<uint8_t>((uint8_t *)out, (uint8_t *)out + out_size));
     trimlet_free(out);
     EXPECT_EQ(tt::read_png(path).w, 13);
+}
+
+// The decoder's own allocation for the pixels of a 50x40 RGBA picture fails:
+// the message carries the decoder's reason, and nothing is written.
+TEST(AllocationFailure, DecoderOutOfMemoryIsReportedWithItsReason) {
+#ifdef TRIMLET_NO_MALLOC_SWAP
+    GTEST_SKIP() << "malloc cannot be replaced under this sanitizer";
+#endif
+    std::string in = tt::scratch("in.png"), out = tt::scratch("decode.png");
+    tt::write_png(in, tt::gradient(50, 40));
+    g_failures = 0;
+    g_fail_calloc_size = 50 * 40 * 4;
+    int result = trimlet_rect(in.c_str(), out.c_str(), 3, 2, 13, 7);
+    g_fail_calloc_size = 0;
+    EXPECT_EQ(g_failures, 1);
+    EXPECT_EQ(tt::outcome(result), "cannot decode '" + in + "': outofmem");
+    EXPECT_FALSE(tt::file_exists(out));
 }

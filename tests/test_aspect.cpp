@@ -23,8 +23,6 @@ void expect_block(int w, int h, int index, int x, int y, int cw, int ch) {
         << "x" << ch << " at " << x << "," << y;
 }
 
-}  // namespace
-
 TEST(AspectCrop, CutsTheCentredBlockOfEachWorkedExample) {
     struct Case { int w, h, index, x, y, cw, ch; };
     const Case cases[] = {
@@ -37,17 +35,32 @@ TEST(AspectCrop, CutsTheCentredBlockOfEachWorkedExample) {
     for (const Case &c : cases) expect_block(c.w, c.h, c.index, c.x, c.y, c.cw, c.ch);
 }
 
-// Several hundred sizes up to 40x40 against the rule written out in 64 bits:
-// the cut side rounded half up, the leftover split with the odd pixel last.
-TEST(AspectCrop, EverySmallSizeAndRatioGivesTheRoundedCentredBlock) {
+// The rule written out in 64 bits: the cut side rounded half up, the
+// leftover split with the odd pixel last.
+void expect_rounded_block(int w, int h, int k) {
     static const int64_t NUM[5] = {1, 4, 16, 3, 9}, DEN[5] = {1, 3, 9, 2, 16};
+    int64_t n = NUM[k], d = DEN[k], cw = w, ch = h;
+    if (w * d > h * n) cw = (2 * h * n + d) / (2 * d);
+    else ch = (2 * w * d + n) / (2 * n);
+    expect_block(w, h, k, int(w - cw) / 2, int(h - ch) / 2, int(cw), int(ch));
+}
+
+}  // namespace
+
+// Several hundred sizes up to 40x40 against the rule written out.
+TEST(AspectCrop, EverySmallSizeAndRatioGivesTheRoundedCentredBlock) {
     std::mt19937 rng(20261209);
     for (int i = 0; i < 300 && !testing::Test::HasFailure(); ++i) {
-        int w = 1 + int(rng() % 40), h = 1 + int(rng() % 40), k = i % 5;
-        int64_t n = NUM[k], d = DEN[k], cw = w, ch = h;
-        if (w * d > h * n) cw = (2 * h * n + d) / (2 * d);
-        else ch = (2 * w * d + n) / (2 * n);
-        expect_block(w, h, k, int(w - cw) / 2, int(h - ch) / 2, int(cw), int(ch));
+        expect_rounded_block(1 + int(rng() % 40), 1 + int(rng() % 40), i % 5);
+    }
+}
+
+// Large pictures and very flat ones, where a side times a ratio's terms
+// leaves 32 bits and a cut side rounds to one or two pixels.
+TEST(AspectCrop, LargeAndVeryFlatImagesGiveTheRoundedCentredBlock) {
+    const std::pair<int, int> sizes[] = {{1601, 901}, {901, 1601}, {32768, 3}, {3, 32768}, {32767, 2}, {17, 32768}};
+    for (auto [w, h] : sizes) {
+        for (int k = 0; k < 5 && !testing::Test::HasFailure(); ++k) expect_rounded_block(w, h, k);
     }
 }
 

@@ -170,6 +170,27 @@ TEST(AutoCrop, MatchesPlainFullScanOnRandomImages) {
     }
 }
 
+// Large pictures and single rows or columns, where the scan's wide steps
+// meet odd lengths and the quadrant split leaves one side a single pixel.
+TEST(AutoCrop, LargeAndVeryFlatImagesGiveThePlainRuleBox) {
+    struct Case {
+        int w, h, x, y;  // one dark pixel at (x, y) on white
+    };
+    const Case cases[] = {
+        {32768, 1, 20001, 0}, {32768, 1, 0, 0},   {32767, 1, 16383, 0}, {1, 32768, 0, 30000},
+        {1, 32767, 0, 5},     {32768, 2, 77, 1},  {3, 32768, 1, 16384}, {4001, 2999, 4000, 1},
+        {4001, 2999, 1, 2998}, {4001, 2999, 2000, 1500},
+    };
+    for (const Case &c : cases) {
+        tt::Pixels img = with(tt::solid(c.w, c.h, 255, 255, 255), c.x, c.y, 0, 0, 0);
+        expect_auto(img, 0, reference_box(img, 0),
+                    std::to_string(c.w) + "x" + std::to_string(c.h) + " dark at " + std::to_string(c.x) + "," +
+                        std::to_string(c.y));
+    }
+    // A large flat picture has nothing to cut to.
+    expect_auto(tt::solid(32768, 2, 9, 9, 9), 0, UNIFORM, "32768x2 uniform");
+}
+
 TEST(AutoCrop, ImageWithNoPixelsIsUniform) {
     for (int t : {-5, 37, 300}) {
         tt::expect_refusal(tt::empty_image(0, 4), autocrop(t), uniform_message(t));

@@ -355,11 +355,22 @@ TEST(CliBatch, FormatReplacesEachExtensionInTheDirectory) {
     tt::write_png(tt::scratch("a.png"), tt::gradient(20, 10));
     tt::write_bmp24(tt::scratch("b.bmp"), tt::gradient(20, 10));
     tt::write_png(tt::scratch("noext"), tt::gradient(20, 10));
-    Result r = run("aspect 1:1 a.png b.bmp noext -d out/ --format tga");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "3 cropped, 0 failed\n");
-    for (const char *name : {"out/a.tga", "out/b.tga", "out/noext.tga"}) {
-        EXPECT_EQ(tt::read_tga(tt::scratch(name)).w, 10) << name;
+    struct Case {
+        const char *format, *written;
+    };
+    for (const Case &c : {Case{"png", "png"}, Case{"jpg", "jpeg"}, Case{"bmp", "bmp"}, Case{"tga", "tga"}}) {
+        SCOPED_TRACE(c.format);
+        std::string dir = std::string("out-") + c.format;
+        Result r = run("aspect 1:1 a.png b.bmp noext -d " + dir + "/ --format " + c.format);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "3 cropped, 0 failed\n");
+        for (const char *name : {"a", "b", "noext"}) {
+            std::string out = tt::scratch(dir + "/" + name + "." + c.format);
+            EXPECT_EQ(tt::sniff(out), c.written) << out;
+            tt::Pixels got = tt::read_any(out);
+            EXPECT_EQ(got.w, 10) << out;
+            EXPECT_EQ(got.h, 10) << out;
+        }
     }
 }
 
@@ -400,7 +411,7 @@ TEST(CliHelp, HelpAndVersionGoToStdoutWithStatusZero) {
         EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
         EXPECT_EQ(r.err, "");
     };
-    expect_shown("--version", "trimlet " TRIMLET_VERSION_STRING "\n");
+    expect_shown("--version", "trimlet " TRIMLET_PROJECT_VERSION "\n");
     expect_shown("--help", "  edges TOP RIGHT BOTTOM LEFT");
     expect_shown("help", "  trimlet aspect 16:9 photo.png -o wide.png");
     expect_shown("help auto", "usage: trimlet auto [-t PERCENT] INPUT...");
@@ -632,7 +643,10 @@ std::string run_on_terminal(const std::vector<std::string> &args) {
 TEST(CliProgress, TerminalShowsDoneOfTotalAndTheSummaryReplacesIt) {
     tt::write_png(tt::scratch("a.png"), tt::gradient(20, 10));
     tt::write_png(tt::scratch("c.png"), tt::gradient(20, 10));
-    std::string seen = run_on_terminal({"rect", "0", "0", "5", "5", "a.png", "missing.png", "c.png", "-d", "out"});
+    // One thread, so that each file is reported as it finishes: with more,
+    // which progress lines appear depends on the threads' timing.
+    std::string seen =
+        run_on_terminal({"rect", "0", "0", "5", "5", "a.png", "missing.png", "c.png", "-d", "out", "-j", "1"});
     EXPECT_NE(seen.find("\r0/3 a.png"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\r2/3 c.png"), std::string::npos) << seen;
     EXPECT_NE(seen.find("\rtrimlet: missing.png: No such file or directory\r\n"),

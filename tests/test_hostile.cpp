@@ -1,5 +1,5 @@
 // Files made to break stb_image 2.27, one or more per class of defect (f1_ to
-// f9_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
+// f12_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
 // back promptly (CTest's timeout guards the hangs), without a crash, either
 // refused with a message or decoded to pixels that come from the file alone.
 #include <gtest/gtest.h>
@@ -10,6 +10,16 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <thread>  // not in MinGW's win32 thread model
+#endif
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "support.h"
 #include "trimlet.h"
@@ -20,38 +30,68 @@ std::string hostile(const std::string &name) {
     return std::string(TRIMLET_HOSTILE_DIR) + "/" + name;
 }
 
+// What one rule makes of a file that decodes: an output of w x h pixels, or
+// the rule's own refusal (tiny or flat images leave the aspect, auto or edge
+// rule nothing to cut).
+struct RuleOutcome {
+    int w, h;
+    const char *message;
+};
+
 // What a file must give: the decoder's reason for refusing it, a message
-// of its own ("image too large: ..."), or NULL when it decodes.
+// of its own ("image too large: ..."), or, when it decodes, what each of the
+// four rules in run_rule makes of it.
 struct HostileCase {
     const char *file;
     const char *reason;
     const char *message;
+    RuleOutcome rules[4];
 };
 
+const char UNIFORM[] = "auto: image is uniform (nothing to crop to, tolerance 0)";
+
 const HostileCase CASES[] = {
-    {"f1_pgm16.pgm", nullptr, nullptr},
-    {"f1_ppm16.ppm", nullptr, nullptr},
-    {"f2_dht_counts_over_256.jpg", "bad DHT header", nullptr},
-    {"f2_dht_after_scan.jpg", "bad DHT header", nullptr},
-    {"f3_tga_raw_truncated.tga", "truncated", nullptr},
-    {"f3_tga_raw_short_pixels.tga", nullptr, nullptr},
-    {"f3_tga_rle_truncated.tga", nullptr, nullptr},
-    {"f4_ppm_truncated.ppm", "truncated", nullptr},
-    {"f5_png_palette_index.png", nullptr, nullptr},
-    {"f6_hdr_flat_truncated.hdr", "truncated", nullptr},
-    {"f6_hdr_rle_truncated.hdr", "corrupt", nullptr},
-    {"f7_jpeg_undefined_table.jpg", nullptr, nullptr},
-    {"f8_hdr_zero_run.hdr", "corrupt", nullptr},
-    {"f9_gif_65535x65535.gif", nullptr, "image too large: 65535x65535"},
-    {"f9_tga_65535x65535.tga", nullptr, "image too large: 65535x65535"},
-    {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000"},
-    {"f9_tga_32768x32768.tga", "truncated", nullptr},
-    {"f9_ppm_30000x30000.ppm", "truncated", nullptr},
-    {"f9_jpeg_32768x16383.jpg", "truncated", nullptr},
-    {"f9_bmp_23000x23000.bmp", "truncated", nullptr},
-    {"f9_psd_32768x16383.psd", "truncated", nullptr},
-    {"f9_pic_32768x16383.pic", "truncated", nullptr},
-    {"f9_pic_40000x100.pic", nullptr, "image too large: 40000x100"},
+    {"f1_pgm16.pgm", nullptr, nullptr, {{3, 2, nullptr}, {2, 2, nullptr}, {1, 2, nullptr}, {3, 2, nullptr}}},
+    {"f1_ppm16.ppm", nullptr, nullptr, {{2, 2, nullptr}, {2, 2, nullptr}, {0, 0, UNIFORM}, {2, 2, nullptr}}},
+    {"f2_dht_counts_over_256.jpg", "bad DHT header", nullptr, {}},
+    {"f2_dht_after_scan.jpg", "bad DHT header", nullptr, {}},
+    {"f3_tga_raw_truncated.tga", "truncated", nullptr, {}},
+    {"f3_tga_raw_short_pixels.tga", nullptr, nullptr,
+     {{16, 16, nullptr}, {16, 16, nullptr}, {16, 14, nullptr}, {14, 14, nullptr}}},
+    {"f3_tga_rle_truncated.tga", nullptr, nullptr,
+     {{16, 16, nullptr}, {16, 16, nullptr}, {8, 8, nullptr}, {14, 14, nullptr}}},
+    {"f4_ppm_truncated.ppm", "truncated", nullptr, {}},
+    {"f5_png_palette_index.png", nullptr, nullptr, {{4, 1, nullptr}, {1, 1, nullptr}, {1, 1, nullptr}, {4, 1, nullptr}}},
+    {"f6_hdr_flat_truncated.hdr", "truncated", nullptr, {}},
+    {"f6_hdr_rle_truncated.hdr", "corrupt", nullptr, {}},
+    {"f7_jpeg_undefined_table.jpg", nullptr, nullptr, {{8, 6, nullptr}, {6, 6, nullptr}, {0, 0, UNIFORM}, {8, 6, nullptr}}},
+    {"f8_hdr_zero_run.hdr", "corrupt", nullptr, {}},
+    {"f9_gif_65535x65535.gif", nullptr, "image too large: 65535x65535", {}},
+    {"f9_tga_65535x65535.tga", nullptr, "image too large: 65535x65535", {}},
+    {"f9_hdr_100000x100000.hdr", nullptr, "image too large: 100x100000", {}},
+    {"f9_tga_32768x32768.tga", "truncated", nullptr, {}},
+    {"f9_ppm_30000x30000.ppm", "truncated", nullptr, {}},
+    {"f9_jpeg_32768x16383.jpg", "truncated", nullptr, {}},
+    {"f9_bmp_23000x23000.bmp", "truncated", nullptr, {}},
+    {"f9_psd_32768x16383.psd", "truncated", nullptr, {}},
+    {"f9_pic_32768x16383.pic", "truncated", nullptr, {}},
+    {"f9_pic_40000x100.pic", nullptr, "image too large: 40000x100", {}},
+    // Found by fuzzing (F10). The PNM width is the decoder's reading of
+    // 99999999999, wrapped to 32 bits.
+    {"f10_pnm_long_number.pgm", nullptr, "image too large: 1215752191x1", {}},
+    {"f10_png_empty_idat.png", nullptr, nullptr, {{2, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {2, 1, nullptr}}},
+    {"f10_psd_matte.psd", nullptr, nullptr, {{1, 1, nullptr}, {1, 1, nullptr}, {0, 0, UNIFORM}, {1, 1, nullptr}}},
+    {"f10_png_idat_length_2gb.png", "outofdata", nullptr, {}},
+    // Top-down BMP files (negative height): screened by the absolute height,
+    // which the message gives as the image has it.
+    {"f11_bmp_top_down_16000x16000.bmp", "truncated", nullptr, {}},
+    {"f11_bmp_top_down_40000x100.bmp", nullptr, "image too large: 40000x100", {}},
+    {"f11_bmp_top_down_int_min.bmp", "too large", nullptr, {}},
+    // An unknown critical PNG chunk, named printably in one line, and a PNG
+    // that ends after its IDAT (refused before the decoder names the zeros
+    // past the end as a chunk).
+    {"f12_png_chunk_newline.png", "P5?9 PNG chunk not known", nullptr, {}},
+    {"f12_png_no_iend.png", "outofdata", nullptr, {}},
 };
 
 // Runs one rule on in, writing out; -1 means the rule reports the image as
@@ -81,15 +121,14 @@ TEST(HostileFiles, EveryRuleRefusesWithAMessageOrWritesAnImage) {
             } else if (c.reason != nullptr) {
                 EXPECT_EQ(ok, 0);
                 EXPECT_EQ(msg, "cannot decode '" + in + "': " + c.reason);
-            } else if (ok == 0) {
-                // Tiny or flat images may leave the aspect, auto or edge rule
-                // nothing to cut; the message then comes from the rule.
-                EXPECT_NE(rule, 0);
-                EXPECT_NE(msg.find(": "), std::string::npos) << msg;
-                EXPECT_EQ(msg.rfind("cannot decode", 0), std::string::npos) << msg;
+            } else if (c.rules[rule].message != nullptr) {
+                EXPECT_EQ(ok, 0);
+                EXPECT_EQ(msg, c.rules[rule].message);
             } else {
                 EXPECT_EQ(msg, "");
-                EXPECT_GT(tt::read_png(out).w, 0);
+                tt::Pixels got = tt::read_png(out);
+                EXPECT_EQ(got.w, c.rules[rule].w);
+                EXPECT_EQ(got.h, c.rules[rule].h);
             }
         }
     }
@@ -197,3 +236,130 @@ TEST(HostileFiles, JpegCommentHoldingATableLookalikeStillDecodes) {
     ASSERT_NE(trimlet_rect(odd.c_str(), odd_out.c_str(), 0, 0, 16, 8), 0) << trimlet_last_error();
     EXPECT_EQ(tt::max_diff(tt::read_png(odd_out), tt::read_png(plain_out)), 0);
 }
+
+// The decoder refuses a PNG whose decoded rows would pass 1 GiB from its
+// header alone, inside the 32768 limit on each side: the file's message
+// carries its reason.
+TEST(HostileFiles, PngPastTheDecodersSizeLimitIsTooLarge) {
+    struct Case {
+        int w, h, color_type;
+    };
+    for (const Case &c : {Case{32768, 8193, 6}, Case{32768, 10923, 2}, Case{16385, 32768, 4}}) {
+        std::string in = tt::scratch("big.png"), out = tt::scratch("big-out.png");
+        tt::write_png_raw(in, c.w, c.h, c.color_type, 8, {});
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        EXPECT_EQ(tt::outcome(trimlet_rect(in.c_str(), out.c_str(), 0, 0, 1, 1)), "cannot decode '" + in + "': too large");
+        EXPECT_FALSE(tt::file_exists(out));
+    }
+}
+
+#ifndef _WIN32
+// stb_image names an unknown critical PNG chunk in one static buffer that
+// every thread shares. Eight threads planning PNGs that each hold their own
+// such chunk must each get their own chunk's name (ThreadSanitizer, in CI,
+// also sees whether anything wrote that buffer).
+TEST(HostileFiles, UnknownPngChunksOnManyThreadsGetTheirOwnMessages) {
+    std::vector<uint8_t> base = tt::read_file(hostile("f12_png_chunk_newline.png"));
+    const size_t type_at = 33 + 4;  // the inserted chunk's type, after IHDR
+    std::vector<std::thread> threads;
+    int wrong[8] = {0};
+    for (int k = 0; k < 8; ++k) {
+        threads.emplace_back([&, k] {
+            std::vector<uint8_t> png = base;
+            const char type[5] = {'Q', 'Q', 'Q', char('0' + k), 0};
+            std::copy(type, type + 4, png.begin() + type_at);
+            std::string want = std::string("cannot decode '<memory>': ") + type + " PNG chunk not known";
+            const int params[4] = {0, 0, 1, 1};
+            for (int i = 0; i < 200; ++i) {
+                char error[TRIMLET_ERROR_SIZE];
+                trimlet_box box;
+                int ok = trimlet_plan_memory(png.data(), png.size(), TRIMLET_RECT, params, nullptr, &box, error);
+                if (ok != 0 || want != error) ++wrong[k];
+            }
+        });
+    }
+    for (std::thread &t : threads) t.join();
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(wrong[k], 0) << "thread " << k;
+}
+
+namespace {
+
+// Peak resident memory of this process so far, in bytes (Linux counts KiB).
+long long peak_rss() {
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return (long long)ru.ru_maxrss * 1024;
+}
+
+// A sparse file of size bytes whose first bytes are head.
+std::string sparse_file(const std::string &name, const std::vector<uint8_t> &head, uintmax_t size) {
+    std::string path = tt::scratch(name);
+    tt::write_file(path, head);
+    std::filesystem::resize_file(path, size);
+    return path;
+}
+
+// Runs the crop on each input and exits 0 when each gave its message and
+// the process's peak memory grew by less than 64 MiB over all of them;
+// else reports on stderr and exits 1. Run in a fresh process, whose peak is
+// its own start-up.
+void refuse_all_cheaply(const std::vector<std::pair<std::string, std::string>> &cases) {
+    const long long before = peak_rss();
+    int bad = 0;
+    for (const auto &[in, want] : cases) {
+        std::string out = tt::scratch("cheap-out.png");
+        int ok = trimlet_rect(in.c_str(), out.c_str(), 0, 0, 10, 10);
+        std::string got = trimlet_last_error();
+        if (ok != 0 || got != want) {
+            std::fprintf(stderr, "%s: got '%s', want '%s'\n", in.c_str(), got.c_str(), want.c_str());
+            ++bad;
+        }
+    }
+    long long grown = peak_rss() - before;
+    if (grown >= 64ll << 20) {
+        std::fprintf(stderr, "peak memory grew by %lld MiB\n", grown >> 20);
+        ++bad;
+    }
+    std::_Exit(bad == 0 ? 0 : 1);
+}
+
+}  // namespace
+
+// What cannot be an image is refused from its first bytes, and what claims
+// more than it holds from its header, without reading or allocating what it
+// claims: a 70-byte top-down BMP claiming 16000x16000 pixels, /dev/zero (it
+// never ends), 1 GiB that starts with random bytes (sparse, so the test
+// writes only 64 KiB), and a 3 GiB file that starts like a PNG (past the
+// 2 GiB limit, known from its size before anything is read).
+TEST(HostileFiles, NonImagesAndBombsAreRefusedWithoutReadingThemWhole) {
+    std::vector<uint8_t> noise(65536);
+    std::mt19937 rng(16);
+    for (uint8_t &b : noise) b = uint8_t(rng());
+    std::string random = sparse_file("random.bin", noise, 1ull << 30);
+    std::vector<uint8_t> png_head = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::string large = sparse_file("large.png", png_head, 3ull << 30);
+    std::string bomb = hostile("f11_bmp_top_down_16000x16000.bmp");
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {bomb, "cannot decode '" + bomb + "': truncated"},
+        {"/dev/zero", "cannot decode '/dev/zero': unknown image type"},
+        {random, "cannot decode '" + random + "': unknown image type"},
+        {large, "cannot decode '" + large + "': file too large"},
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(refuse_all_cheaply(cases), ::testing::ExitedWithCode(0), "");
+}
+
+// A pipe is read to its end: the program's standard input may be one.
+TEST(HostileFiles, PipeInputIsReadWhole) {
+    std::string png = tt::scratch("in.png"), out = tt::scratch("out.png");
+    tt::write_png(png, tt::gradient(300, 200));
+    FILE *p = popen(("cat '" + png + "'").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string fd_path = "/dev/fd/" + std::to_string(fileno(p));
+    int ok = trimlet_rect(fd_path.c_str(), out.c_str(), 5, 6, 250, 150);
+    std::string msg = trimlet_last_error();
+    pclose(p);
+    ASSERT_EQ(ok, 1) << msg;
+    EXPECT_EQ(tt::max_diff(tt::read_png(out), tt::crop(tt::gradient(300, 200), 5, 6, 250, 150)), 0);
+}
+#endif

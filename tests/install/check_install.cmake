@@ -87,6 +87,22 @@ elseif(STEP STREQUAL "find_package")
   must_run("consumer build" "${CMAKE_COMMAND}" --build "${work}/build")
   run_example("${work}/build/readme_example" "${work}/run")
 
+elseif(STEP STREQUAL "subdirectory")
+  # Configured only: the compile lines it would run are enough to see that
+  # trimlet's own sources are built without -Werror in someone else's project.
+  must_run("host configure" "${CMAKE_COMMAND}" -S "${HOST}" -B "${work}/build" -G "${GENERATOR}"
+           "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DTRIMLET_SOURCE=${SOURCE}"
+           -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+  file(READ "${work}/build/compile_commands.json" commands)
+  string(FIND "${commands}" "${SOURCE}/src/" library_source)
+  if(library_source LESS 0)
+    message(FATAL_ERROR "the host's build compiles no trimlet source:\n${commands}")
+  endif()
+  string(FIND "${commands}" "-Werror" werror)
+  if(NOT werror LESS 0)
+    message(FATAL_ERROR "a host's build of trimlet treats warnings as errors:\n${commands}")
+  endif()
+
 elseif(STEP STREQUAL "pkg_config")
   extract_example("${work}")
   build_with_pkg_config("${work}/readme_example")
