@@ -103,6 +103,15 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
         *why = "file too large";
         return NULL;
     }
+    // The first bytes are checked before anything is allocated for the
+    // rest: what no decoder takes costs one small read.
+    unsigned char head[STB_PROBE_BYTES];
+    size_t n = 0;
+    int ok = read_some(f, head, &n, STB_PROBE_BYTES);
+    if (ok && !stb_recognised(head, n)) {
+        *why = "unknown image type";
+        return NULL;
+    }
     // A regular file is read in one block of its size and one byte more, to
     // see the end (or that it grew); anything else in blocks that double.
     size_t cap = known >= 0 ? (size_t)known + 1 : 65536;
@@ -112,13 +121,7 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
         *why = "outofmem";
         return NULL;
     }
-    size_t n = 0;
-    int ok = read_some(f, data, &n, STB_PROBE_BYTES);
-    if (ok && !stb_recognised(data, n)) {
-        free(data);
-        *why = "unknown image type";
-        return NULL;
-    }
+    memcpy(data, head, n);
     // Then the rest, until a read comes back short: the end (or an error).
     int more = ok && n == STB_PROBE_BYTES;
     while (more) {

@@ -464,8 +464,12 @@ static int ensure_dir(const char *dir) {
         fprintf(stderr, "trimlet: %s: not a directory\n", dir);
         return 0;
     }
+    /* Another process of the same batch (xargs -P) may create it between
+     * the look and the mkdir: a directory that exists by then will do. */
     if (!make_dir(dir)) {
-        fprintf(stderr, "trimlet: %s: cannot create directory: %s\n", dir, strerror(errno));
+        int why = errno;
+        if (why == EEXIST && path_kind(dir) == 1) return 1;
+        fprintf(stderr, "trimlet: %s: cannot create directory: %s\n", dir, strerror(why));
         return 0;
     }
     return 1;
