@@ -21,13 +21,15 @@ export MSAN_OPTIONS="halt_on_error=1"
 # Every corpus input, the hostile files among them.
 build-msan/fuzz/fuzz_crop fuzz/corpus
 
-# The program on each corpus input with each rule, the output format
+# The program on each named corpus input with each rule, the output format
 # turning with the input: exit 0 or 1 (refused), never a crash.
 work=build-msan/cli && rm -rf "$work" && mkdir -p "$work"
 cli=build-msan/tools/trimlet
 outs=(o.png o.jpg o.bmp o.tga)
 n=0
 for f in fuzz/corpus/*; do
+  # The campaign's many inputs are covered by the replay above.
+  case $(basename "$f") in campaign_*) continue ;; esac
   out=${outs[$((n / 4 % 4))]}
   for rule in "rect 1 1 5 4" "aspect 1:1" "auto" "edges 1 0 1 0"; do
     # shellcheck disable=SC2086
