@@ -518,8 +518,17 @@ void decode_table(const Options &o, const std::vector<Input> &inputs) {
             BenchImage img;
             if (!stage_decode(in.path.c_str(), &img)) die(stage_error());
             double t1 = now_ms();
-            if (img.w != in.w || img.h != in.h ||
-                memcmp(img.px, in.decoded.data(), in.decoded.size()) != 0) {
+            bool jpeg = in.path.size() > 4 && in.path.compare(in.path.size() - 4, 4, ".jpg") == 0;
+            bool same = img.w == in.w && img.h == in.h;
+            if (same && OWN_JPEG && jpeg) {
+                // libjpeg-turbo against stb: the decoders' rounding only.
+                double err = 0;
+                for (size_t k = 0; k < in.decoded.size(); ++k) err += abs((int)img.px[k] - (int)in.decoded[k]);
+                same = err / (double)in.decoded.size() <= 0.5;
+            } else if (same) {
+                same = memcmp(img.px, in.decoded.data(), in.decoded.size()) == 0;
+            }
+            if (!same) {
                 die(std::string(in.name) + ": load_image decodes different pixels");
             }
             free(img.px);
