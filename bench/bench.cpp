@@ -42,25 +42,13 @@
 #endif
 
 #include "stages.h"
+#include "util.h"
 #include "trimlet.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
 // Clock, statistics, small utilities
-
-double now_ms() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 [[noreturn]] void die(const std::string &what) {
     fprintf(stderr, "trimlet_bench: %s\n", what.c_str());
@@ -70,17 +58,6 @@ double median(std::vector<double> v) {
 long file_size(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? (long)st.st_size : -1;
-}
-
-std::vector<unsigned char> read_all(const std::string &path) {
-    std::vector<unsigned char> b;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL) return b;
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    fclose(f);
-    return b;
 }
 
 double mib(double bytes) { return bytes / (1024.0 * 1024.0); }

@@ -21,35 +21,13 @@
 #include <vector>
 
 #include "trimlet.h"
+#include "util.h"
 
 namespace {
-
-double now_ms() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 [[noreturn]] void die(const std::string &what) {
     fprintf(stderr, "trimlet_bench_reentrant: %s\n", what.c_str());
     exit(1);
-}
-
-std::vector<unsigned char> read_all(const std::string &path) {
-    std::vector<unsigned char> b;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL) die("cannot read " + path);
-    unsigned char buf[1 << 16];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    fclose(f);
-    return b;
 }
 
 // A photo-like picture (smooth gradients with some noise), written through
@@ -162,6 +140,7 @@ int main(int argc, char **argv) {
     for (const char *ext : {"png", "jpg"}) {
         std::string in = make_input(dir, w, h, ext);
         std::vector<unsigned char> bytes = read_all(in);
+        if (bytes.empty()) die("cannot read " + in);
         for (const Case &c : cases) {
             std::string out = std::string(dir) + "/out." + c.format;
             size_t size = 0;
@@ -181,6 +160,7 @@ int main(int argc, char **argv) {
     for (const char *ext : {"png", "jpg"}) {
         std::string in = make_input(dir, w, h, ext);
         std::vector<unsigned char> bytes = read_all(in);
+        if (bytes.empty()) die("cannot read " + in);
         const Case &c = cases[0];
         throughput(bytes, c, 1, 2);  // warm-up
         std::vector<double> one, two;
