@@ -6,24 +6,16 @@
 #include "internal.h"
 #include "stages.h"
 
-static char s_bench_err[TRIMLET_ERROR_SIZE];
+static Failure s_bench_err;
 
 static Image as_image(const BenchImage *b) { return Image{b->w, b->h, b->px}; }
 
-static void library_settings(Settings *set) {
-    set->format = -1;
-    set->quality = 90;
-    memset(set->background, 255, 3);
-    set->lossless = 0;
-    set->orient = TRIMLET_AS_STORED;
-    set->metadata = TRIMLET_STRIP;
-    set->system_reasons = 0;
-}
+static void library_settings(Settings *set) { default_settings(set, 0); }
 
 int stage_decode(const char *path, BenchImage *img) {
     Input in;
     Image im = {0, 0, NULL};
-    int ok = read_input_file(path, 0, &in, s_bench_err) && decode_image(&in, &im, s_bench_err);
+    int ok = read_input_file(path, 0, 0, &in, &s_bench_err) && decode_image(&in, &im, &s_bench_err);
     if (in.owned != NULL) release_input(&in);
     img->w = im.w;
     img->h = im.h;
@@ -40,7 +32,7 @@ int stage_region(BenchRule rule, const int *p, const BenchImage *img, int rect[4
                 : rule == RULE_ASPECT ? TRIMLET_ASPECT
                 : rule == RULE_AUTO   ? TRIMLET_AUTO
                                       : TRIMLET_EDGES;
-    int ok = rule_region(which, params, &im, &r, s_bench_err);
+    int ok = rule_region(which, params, &im, &r, &s_bench_err);
     rect[0] = r.x;
     rect[1] = r.y;
     rect[2] = r.w;
@@ -49,7 +41,7 @@ int stage_region(BenchRule rule, const int *p, const BenchImage *img, int rect[4
 }
 
 int stage_copy(const BenchImage *src, const int rect[4], BenchImage *out) {
-    Image c = sub_image(src->w, src->px, rect[0], rect[1], rect[2], rect[3], s_bench_err);
+    Image c = sub_image(src->w, src->px, rect[0], rect[1], rect[2], rect[3], &s_bench_err);
     out->w = c.w;
     out->h = c.h;
     out->px = c.px;
@@ -70,11 +62,11 @@ int stage_save(const char *path, const BenchImage *img) {
     memset(&sink, 0, sizeof sink);
     sink.kind = SINK_FILE;
     sink.path = path;
-    int ok = encode_image(&im, format_for_path(path), &set, NULL, &sink, path, s_bench_err);
+    int ok = encode_image(&im, format_for_path(path), &set, NULL, &sink, path, &s_bench_err);
     return sink_finish(&sink, ok);
 }
 
-const char *stage_error(void) { return s_bench_err; }
+const char *stage_error(void) { return s_bench_err.text; }
 
 int stage_png_level(void) { return png_deflate_level(); }
 
@@ -85,7 +77,7 @@ unsigned char *png_library(const unsigned char *rgba, int w, int h, int *len) {
     Sink sink;
     memset(&sink, 0, sizeof sink);
     sink.kind = SINK_MEMORY;
-    int ok = encode_image(&im, FORMAT_PNG, &set, NULL, &sink, "<memory>", s_bench_err);
+    int ok = encode_image(&im, FORMAT_PNG, &set, NULL, &sink, "<memory>", &s_bench_err);
     if (!sink_finish(&sink, ok)) {
         free(sink.mem);
         return NULL;

@@ -119,10 +119,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // early and stay in.
     {
         Input in;
-        input_from_memory(data, size, &in);
+        input_from_memory(data, size, 0, &in);
         int cw = 0, ch = 0;
-        char err[TRIMLET_ERROR_SIZE];
-        if (screened_size(&in, &cw, &ch, err) && cw <= MAX_SIDE && ch <= MAX_SIDE &&
+        Failure err;
+        if (screened_size(&in, &cw, &ch, &err) && cw <= MAX_SIDE && ch <= MAX_SIDE &&
             (int64_t)cw * ch > MAX_FUZZ_PIXELS) {
             return 0;
         }

@@ -53,9 +53,9 @@
 #endif
 
 #define TRIMLET_VERSION_MAJOR 1
-#define TRIMLET_VERSION_MINOR 1
+#define TRIMLET_VERSION_MINOR 2
 #define TRIMLET_VERSION_PATCH 0
-#define TRIMLET_VERSION_STRING "1.1.0"
+#define TRIMLET_VERSION_STRING "1.2.0"
 
 #ifdef __cplusplus
 extern "C" {
@@ -204,6 +204,29 @@ enum trimlet_rule {
 #define TRIMLET_STRIP 0 /* write no ICC profile and no EXIF (default) */
 #define TRIMLET_KEEP 1  /* carry the input's ICC profile and EXIF into PNG and JPEG */
 
+/* Values of trimlet_options.position: where TRIMLET_ASPECT and TRIMLET_RATIO
+ * place their box. The box's size is always the rule's; only x and y move.
+ * The compass gravities are exact: north puts y at 0 and x where the centre
+ * box has it, east puts x at image_w - w, and so on. TRIMLET_ENTROPY and
+ * TRIMLET_ATTENTION slide the box along the one axis it is shorter than the
+ * image, judging a reduced copy of the picture (see the README). Other rules
+ * refuse any position but TRIMLET_CENTRE. */
+#define TRIMLET_CENTRE 0     /* the centred box (default) */
+#define TRIMLET_NORTH 1
+#define TRIMLET_NORTHEAST 2
+#define TRIMLET_EAST 3
+#define TRIMLET_SOUTHEAST 4
+#define TRIMLET_SOUTH 5
+#define TRIMLET_SOUTHWEST 6
+#define TRIMLET_WEST 7
+#define TRIMLET_NORTHWEST 8
+#define TRIMLET_ENTROPY 9    /* keep the part with the most detail */
+#define TRIMLET_ATTENTION 10 /* keep the part most likely to draw the eye */
+
+/* The default of trimlet_options.max_pixels: 16383 * 16383, the limit sharp
+ * applies by default. */
+#define TRIMLET_DEFAULT_MAX_PIXELS 268402689LL
+
 /* Options of one call. Zero-fill the record (or pass NULL) for the defaults,
  * set `size` to sizeof(trimlet_options), then set what you need. The fields
  * keep this order for good; later versions only append fields. A `size`
@@ -212,9 +235,9 @@ enum trimlet_rule {
  * option asked for is never silently lost. */
 typedef struct trimlet_options {
     size_t size;                     /* sizeof(trimlet_options) as the caller was built */
-    const char *format;              /* NULL: by the output path's extension, as the seven
-                                        choose (PNG for memory output); else "png", "jpg",
-                                        "jpeg", "bmp" or "tga", in any ASCII case */
+    const char *format;              /* NULL: by the output path's extension (PNG for memory
+                                        output); else "png", "jpg", "jpeg", "bmp" or "tga"
+                                        (and "webp", "avif" where built), in any ASCII case */
     int quality;                     /* JPEG quality 1..100; 0 means 90 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
                                         JPEG and BMP; NULL means white */
@@ -225,6 +248,16 @@ typedef struct trimlet_options {
                                         background then do nothing) */
     int orient;                      /* TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF */
     int metadata;                    /* TRIMLET_STRIP or TRIMLET_KEEP */
+    /* 1.2 */
+    long long max_pixels;            /* 0: TRIMLET_DEFAULT_MAX_PIXELS; > 0: refuse inputs of
+                                        more pixels (width * height, from the header, before
+                                        any pixel is decoded) than this; < 0: no limit beyond
+                                        32768 a side, as in 1.1 */
+    int position;                    /* TRIMLET_CENTRE (default) .. TRIMLET_ATTENTION: where
+                                        TRIMLET_ASPECT and TRIMLET_RATIO place their box */
+    int resize_w, resize_h;          /* > 0: scale the crop down to fit within this box,
+                                        keeping its ratio, never enlarging; 0: that side is
+                                        free (both 0: no resize) */
 } trimlet_options;
 
 /* What a rule cuts, as the plan functions report it. */
@@ -300,6 +333,106 @@ TRIMLET_API int trimlet_plan_memory(const void *input, size_t input_size, int ru
 
 /* Releases a block returned by trimlet_crop_memory. NULL does nothing. */
 TRIMLET_API void trimlet_free(void *block);
+
+/* ------------------------------------------------------------------------
+ * One call for every input and output (since 1.2)
+ *
+ * trimlet_run takes its input from a file or from memory and writes the crop
+ * to a file (replaced safely, as trimlet_crop_file does), to memory, or
+ * nowhere (a plan). Every failure of every function has a class: hosts
+ * branch on result->status, people read result->error. The five functions
+ * above are thin wrappers over trimlet_run with the same results and
+ * messages.
+ *
+ * Changed in 1.2 for trimlet_run and the five (the seven keep 1.1's rules):
+ *   - inputs over options->max_pixels (by default 268402689 pixels) are
+ *     refused from their header: "image too large: <w>x<h> is more than <n>
+ *     pixels (max_pixels)";
+ *   - an output path must end in .png, .jpg, .jpeg, .bmp or .tga (or a format
+ *     this build adds) unless options->format names the format:
+ *     "cannot write '<path>': unknown output extension (png, jpg, jpeg, bmp or
+ *     tga; or set options->format)".
+ * ------------------------------------------------------------------------ */
+
+/* The class of a failure. Values are fixed for good. */
+typedef enum trimlet_status {
+    TRIMLET_OK = 0,
+    TRIMLET_ERR_ARGUMENT = 1,    /* a NULL or out-of-range argument, parameter or option (an unknown format name
+                                    included); an unknown rule; a request or result record larger than ours */
+    TRIMLET_ERR_RULE = 2,        /* the rule leaves no rectangle (rect wholly outside, auto finds no content, ...) */
+    TRIMLET_ERR_UNSUPPORTED = 3, /* the input's bytes are no image type this library knows (an empty input
+                                    too); an output extension it does not write; lossless with a non-JPEG */
+    TRIMLET_ERR_CORRUPT = 4,     /* the input is damaged or truncated */
+    TRIMLET_ERR_TOO_LARGE = 5,   /* over a size limit: 32768 a side, a file over 2 GiB, max_pixels, or an
+                                    output format's own limit */
+    TRIMLET_ERR_READ = 6,        /* the input file cannot be opened or read */
+    TRIMLET_ERR_WRITE = 7,       /* the output cannot be written */
+    TRIMLET_ERR_NO_MEMORY = 8,
+    TRIMLET_ERR_UNAVAILABLE = 9  /* an option, or a format the library knows by its first bytes or its name,
+                                    that this build does not have (WebP input without libwebp) */
+} trimlet_status;
+
+/* What to crop, how, and where to. Zero-fill it, set `size`, then the rest.
+ * Fields are only ever appended; a smaller `size` (an older caller) gives
+ * the fields past it their defaults (0 / NULL). */
+typedef struct trimlet_request {
+    size_t size;                    /* sizeof(trimlet_request) as the caller was built */
+    const char *input_path;         /* the input file (UTF-8), or NULL to read `input` */
+    const void *input;              /* the input bytes, when input_path is NULL */
+    size_t input_size;
+    const char *output_path;        /* write the crop here, safely as trimlet_crop_file does; or NULL */
+    int output_to_memory;           /* nonzero: return the encoded crop in result->output */
+    int rule;                       /* enum trimlet_rule */
+    const int *params;
+    const trimlet_options *options; /* NULL: the defaults */
+} trimlet_request;
+/* Neither output_path nor output_to_memory: a plan (the box, nothing encoded).
+   Both: refused (TRIMLET_ERR_ARGUMENT). */
+
+/* What a call did. The caller sets `size`; the library fills the rest. */
+typedef struct trimlet_result {
+    size_t size;                    /* set by the caller: sizeof(trimlet_result) */
+    int status;                     /* TRIMLET_OK or the failure's class */
+    trimlet_box box;                /* the box cut or planned, and the image size; zeros on failure */
+    int output_w, output_h;         /* the size of the picture encoded (or that would be) */
+    void *output;                   /* with output_to_memory: the bytes; release with trimlet_free */
+    size_t output_size;
+    const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif"):
+                                       what was written, a static string; NULL for a plan or a failure */
+    char error[TRIMLET_ERROR_SIZE]; /* "" on success, else one line, the 1.1 functions' texts */
+} trimlet_result;
+
+/* Runs one request: reads the input (input_path, else the input_size bytes at
+ * input), chooses the rule's box, and writes the crop to output_path, into
+ * result->output (output_to_memory), or nowhere (a plan).
+ *
+ * Returns 1 on success, 0 on failure, as every function here. The library
+ * writes only the first result->size bytes of *result (a size that does not
+ * reach past `status` gets nothing written, and 0); a request or result
+ * larger than this library's is refused with TRIMLET_ERR_ARGUMENT; a smaller
+ * request gives the fields past its size their defaults. On failure the box,
+ * sizes and output are zero and NULL, and error holds the message.
+ *
+ * Messages besides those of trimlet_crop_file:
+ *   "run: NULL request"
+ *   "request: size <n> is larger than this library's <m> (built against a newer header)"
+ *   "result: size <n> is larger than this library's <m> (built against a newer header)"
+ *   "result: size <n> cannot hold the output (output_to_memory)"
+ *   "<rule>: NULL input"
+ *   "<rule>: both output_path and output_to_memory are set"
+ *
+ * Thread safety: as the five above, any number of calls at once. */
+TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_result *result);
+
+/* The version of the library actually loaded, e.g. "1.2.0" (compare with
+ * TRIMLET_VERSION_STRING, the header's). A static string. */
+TRIMLET_API const char *trimlet_version(void);
+
+/* 1 when this build has the named feature, else 0 (any unknown name, NULL
+ * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
+ * "lossless" (the lossless option), "libspng", "webp", "avif" (read),
+ * "avif-write", "heic", "tiff", "position", "resize". */
+TRIMLET_API int trimlet_has(const char *feature);
 
 #ifdef __cplusplus
 }

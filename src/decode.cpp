@@ -86,26 +86,29 @@ static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, in
 // size its header gives (refused above MAX_SIDE before anything is allocated)
 // and whether its data can hold that many pixels. Returns 1 with the header's
 // size in *w, *h (0 when the header gives none), or 0 with the message set.
-static int screen(const Input *in, int *w, int *h, char *err) {
+static int screen(const Input *in, int *w, int *h, Failure *err) {
     *w = 0;
     *h = 0;
     if (in->size > (size_t)INT32_MAX) {
-        return fail(err, "cannot decode '%s': file too large", in->name);
+        return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
     }
     char chunk[5];
     const char *why = screen_structure(in->data, in->size);
     if (why == NULL) why = screen_png_chunks(in->data, in->size, chunk);
-    if (why == chunk) return fail(err, "cannot decode '%s': %s PNG chunk not known", in->name, chunk);
+    if (why == chunk) {
+        return fail(err, TRIMLET_ERR_UNSUPPORTED, "cannot decode '%s': %s PNG chunk not known",
+                    in->name, chunk);
+    }
     if (why == NULL && header_size(in->data, in->size, w, h)) {
         // Refused on the header's word, before any pixel is allocated.
-        if (*w > MAX_SIDE || *h > MAX_SIDE) return fail(err, "image too large: %dx%d", *w, *h);
+        if (!within_limits(*w, *h, in->max_pixels, err)) return 0;
         why = screen_pixels(in->data, in->size, *w, *h);
     }
-    if (why != NULL) return fail(err, "cannot decode '%s': %s", in->name, why);
+    if (why != NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
     return 1;
 }
 
-int decode_image(const Input *in, Image *img, char *err) {
+int decode_image(const Input *in, Image *img, Failure *err) {
     img->w = 0;
     img->h = 0;
     img->px = NULL;
@@ -116,10 +119,10 @@ int decode_image(const Input *in, Image *img, char *err) {
     if (jpeg_takes(in) && jpeg_decode(in, NULL, img, NULL)) return 1;
     const char *why = NULL;
     unsigned char *px = decode_rgba(in->data, in->size, &w, &h, &why);
-    if (px == NULL) return fail(err, "cannot decode '%s': %s", in->name, why);
-    if (w > MAX_SIDE || h > MAX_SIDE) {
+    if (px == NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
+    if (!within_limits(w, h, in->max_pixels, err)) {
         free(px);
-        return fail(err, "image too large: %dx%d", w, h);
+        return 0;
     }
     img->w = w;
     img->h = h;
@@ -127,13 +130,13 @@ int decode_image(const Input *in, Image *img, char *err) {
     return 1;
 }
 
-int screened_size(const Input *in, int *w, int *h, char *err) { return screen(in, w, h, err); }
+int screened_size(const Input *in, int *w, int *h, Failure *err) { return screen(in, w, h, err); }
 
 // stb_image decodes whole images only; libjpeg-turbo (jpeg.cpp) takes
 // regions of JPEG files.
 int region_decodable(const Input *in) { return jpeg_takes(in); }
 
-int decode_region(const Input *in, Rect r, Image *crop, char *err) {
+int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     Image full;
     crop->w = 0;
     crop->h = 0;
@@ -151,12 +154,12 @@ int decode_region(const Input *in, Rect r, Image *crop, char *err) {
     return crop->px != NULL;
 }
 
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, char *err) {
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err) {
     Image out = {w, h, NULL};
     size_t row_bytes = (size_t)w * 4;
     out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
     if (out.px == NULL) {
-        fail(err, "out of memory for %dx%d crop", w, h);
+        fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", w, h);
         return out;
     }
     for (int r = 0; r < h; ++r) {

@@ -78,22 +78,37 @@ static int ext_equals(const char *a, const char *b) {
 }
 
 // Chooses the encoder from the text after the last dot of the whole path.
-int format_for_path(const char *path) {
-    const char *dot = strrchr(path, '.');
-    if (dot == NULL) return FORMAT_PNG;
-    const char *ext = dot + 1;
-    if (ext_equals(ext, "jpg") || ext_equals(ext, "jpeg")) return FORMAT_JPEG;
-    if (ext_equals(ext, "bmp")) return FORMAT_BMP;
-    if (ext_equals(ext, "tga")) return FORMAT_TGA;
-    return FORMAT_PNG;
-}
+// The names a format goes by, in options->format and as an extension.
+struct FormatName {
+    const char *name;
+    int format;
+};
+static const FormatName FORMAT_NAMES[] = {
+    {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
+    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA},
+};
 
 int format_from_name(const char *name) {
-    if (ext_equals(name, "png")) return FORMAT_PNG;
-    if (ext_equals(name, "jpg") || ext_equals(name, "jpeg")) return FORMAT_JPEG;
-    if (ext_equals(name, "bmp")) return FORMAT_BMP;
-    if (ext_equals(name, "tga")) return FORMAT_TGA;
+    for (const FormatName &f : FORMAT_NAMES) {
+        if (ext_equals(name, f.name)) return f.format;
+    }
     return -1;
+}
+
+int format_for_extension(const char *path) {
+    const char *dot = strrchr(path, '.');
+    return dot == NULL ? -1 : format_from_name(dot + 1);
+}
+
+int format_for_path(const char *path) {
+    int format = format_for_extension(path);
+    return format == FORMAT_JPEG || format == FORMAT_BMP || format == FORMAT_TGA ? format
+                                                                               : (int)FORMAT_PNG;
+}
+
+const char *format_name(int format) {
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga"};
+    return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
 }
 
 // ---------------------------------------------------------------------------
@@ -302,7 +317,7 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
 }
 
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
-                 Sink *sink, const char *name, char *err) {
+                 Sink *sink, const char *name, Failure *err) {
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
                   (format == FORMAT_PNG || format == FORMAT_JPEG);
     int ok;
@@ -314,11 +329,11 @@ int encode_image(const Image *img, int format, const Settings *set, const Metada
         ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);
     }
-    if (ok < 0) return fail(err, "out of memory");
+    if (ok < 0) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     if (!ok) {
         // The encoders fail only when memory runs out.
-        if (!set->system_reasons) return fail(err, "cannot encode '%s' (check the extension)", name);
-        return fail(err, "cannot encode '%s': out of memory", name);
+        if (!set->system_reasons) return fail(err, TRIMLET_ERR_WRITE, "cannot encode '%s' (check the extension)", name);
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
     }
     return ok;
 }

@@ -1,9 +1,9 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// One-line error texts. Every failing stage writes its message with fail()
-// into the buffer its caller gave it; the seven original functions give the
-// process-wide s_err, the reentrant ones a buffer of the caller's or a local
-// one.
+// Failures: a class and a one-line text. Every failing stage writes both
+// with fail() into the record its caller gave it; the exported functions then
+// copy the text into the seven's process-wide s_err, the caller's buffer or
+// trimlet_result.
 
 #include "internal.h"
 
@@ -17,11 +17,11 @@ static char s_err[TRIMLET_ERROR_SIZE];
 char *legacy_err(void) { return s_err; }
 
 // The text is formatted into a local buffer first, because an argument may
-// point into err itself (a host can pass trimlet_last_error() back as a
-// path). The terminating NUL is written here too, so a C runtime whose
+// point into the text itself (a host can pass trimlet_last_error() back
+// as a path). The terminating NUL is written here too, so a C runtime whose
 // vsnprintf does not terminate on truncation still leaves at most 511
 // characters and a NUL.
-int fail(char *err, const char *fmt, ...) {
+int fail(Failure *err, int status, const char *fmt, ...) {
     char buf[TRIMLET_ERROR_SIZE];
     va_list ap;
     va_start(ap, fmt);
@@ -29,6 +29,7 @@ int fail(char *err, const char *fmt, ...) {
     va_end(ap);
     if (n < 0) buf[0] = '\0';
     buf[sizeof buf - 1] = '\0';
-    memcpy(err, buf, sizeof buf);
+    memcpy(err->text, buf, sizeof buf);
+    err->status = status;
     return 0;
 }

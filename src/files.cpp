@@ -93,11 +93,15 @@ static int read_some(FILE *f, unsigned char *data, size_t *n, size_t want) {
     return !ferror(f);
 }
 
-// Reads f until its end into a fresh block, after checking its first bytes.
-// Returns NULL with *why set to "unknown image type", "outofmem", "file too
-// large" or "can't fread" (*error_no to the system's reason for the last).
-static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *error_no) {
+// Reads f until its end into a fresh block, after checking its first bytes
+// (and, with a pixel limit, the size their header gives). Returns NULL with
+// *why set to "unknown image type", "outofmem", "file too large" or "can't
+// fread" (*error_no to the system's reason for the last) and *status to its
+// class, or, for an image over max_pixels, with *why NULL and err set.
+static unsigned char *read_all(FILE *f, long long max_pixels, size_t *len, const char **why,
+                               int *status, int *error_no, Failure *err) {
     *why = NULL;
+    *status = TRIMLET_ERR_TOO_LARGE;
     long long known = regular_file_size(f);
     if (known > (long long)INPUT_LIMIT) {
         *why = "file too large";
@@ -110,6 +114,14 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
     int ok = read_some(f, head, &n, STB_PROBE_BYTES);
     if (ok && !stb_recognised(head, n)) {
         *why = "unknown image type";
+        *status = TRIMLET_ERR_UNSUPPORTED;
+        return NULL;
+    }
+    // An image over the pixel limit is refused on its header's word before
+    // the rest of the file is read.
+    int w = 0, h = 0;
+    if (ok && max_pixels > 0 && header_size(head, n, &w, &h) &&
+        !within_limits(w, h, max_pixels, err)) {
         return NULL;
     }
     // A regular file is read in one block of its size and one byte more, to
@@ -119,6 +131,7 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
     unsigned char *data = (unsigned char *)malloc(cap);
     if (data == NULL) {
         *why = "outofmem";
+        *status = TRIMLET_ERR_NO_MEMORY;
         return NULL;
     }
     memcpy(data, head, n);
@@ -134,6 +147,7 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
             unsigned char *bigger = (unsigned char *)realloc(data, grown);
             if (bigger == NULL) {
                 *why = "outofmem";
+                *status = TRIMLET_ERR_NO_MEMORY;
                 break;
             }
             data = bigger;
@@ -146,6 +160,7 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
     if (*why == NULL && !ok) {
         *error_no = errno;
         *why = "can't fread";
+        *status = TRIMLET_ERR_READ;
     }
     if (*why != NULL) {
         free(data);
@@ -155,27 +170,30 @@ static unsigned char *read_all(FILE *f, size_t *len, const char **why, int *erro
     return data;
 }
 
-int read_input_file(const char *path, int system_reasons, Input *in, char *err) {
+int read_input_file(const char *path, int system_reasons, long long max_pixels, Input *in,
+                    Failure *err) {
     in->data = NULL;
     in->size = 0;
     in->owned = NULL;
     in->name = path;
+    in->max_pixels = max_pixels;
     errno = 0;
     FILE *f = system_reasons ? open_utf8(path, "rb") : fopen(path, "rb");
     if (f == NULL) {
         if (system_reasons && errno != 0) {
-            return fail(err, "cannot decode '%s': %s", path, strerror(errno));
+            return fail(err, TRIMLET_ERR_READ, "cannot decode '%s': %s", path, strerror(errno));
         }
-        return fail(err, "cannot decode '%s': can't fopen", path);
+        return fail(err, TRIMLET_ERR_READ, "cannot decode '%s': can't fopen", path);
     }
     const char *why = NULL;
-    int error_no = 0;
+    int status = TRIMLET_OK, error_no = 0;
     size_t len = 0;
-    unsigned char *data = read_all(f, &len, &why, &error_no);
+    unsigned char *data = read_all(f, max_pixels, &len, &why, &status, &error_no, err);
     fclose(f);
     if (data == NULL) {
+        if (why == NULL) return 0;  // over the pixel limit: err is set
         if (system_reasons && error_no != 0) why = strerror(error_no);
-        return fail(err, "cannot decode '%s': %s", path, why);
+        return fail(err, status, "cannot decode '%s': %s", path, why);
     }
     in->data = data;
     in->size = len;
@@ -183,11 +201,12 @@ int read_input_file(const char *path, int system_reasons, Input *in, char *err) 
     return 1;
 }
 
-void input_from_memory(const void *data, size_t size, Input *in) {
+void input_from_memory(const void *data, size_t size, long long max_pixels, Input *in) {
     in->data = (const unsigned char *)data;
     in->size = size;
     in->owned = NULL;
     in->name = "<memory>";
+    in->max_pixels = max_pixels;
 }
 
 void release_input(Input *in) {
@@ -341,12 +360,12 @@ static int inspect_target(const char *path, char **target, int *direct, int *mod
 }
 #endif
 
-int begin_replace(const char *path, Replace *rep, Sink *sink, char *err) {
+int begin_replace(const char *path, Replace *rep, Sink *sink, Failure *err) {
     rep->target = NULL;
     rep->temp = NULL;
     int direct = 0, mode = -1;
     if (!inspect_target(path, &rep->target, &direct, &mode)) {
-        return fail(err, "cannot write '%s': out of memory", path);
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot write '%s': out of memory", path);
     }
     errno = 0;
     if (direct) {
@@ -367,12 +386,12 @@ int begin_replace(const char *path, Replace *rep, Sink *sink, char *err) {
         free(rep->temp);
         rep->target = NULL;
         rep->temp = NULL;
-        return fail(err, "cannot write '%s': %s", path, e != 0 ? strerror(e) : "out of memory");
+        return fail(err, e != 0 ? TRIMLET_ERR_WRITE : TRIMLET_ERR_NO_MEMORY, "cannot write '%s': %s", path, e != 0 ? strerror(e) : "out of memory");
     }
     return 1;
 }
 
-int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char *err) {
+int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, Failure *err) {
     // sink_finish closes the file and folds every failed write into the result.
     int e = 0, ok = 0, wrote = sink_finish(sink, 1);
     if (!encoded) {
@@ -395,7 +414,7 @@ int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char
     rep->temp = NULL;
     if (!ok) {
         if (!encoded) return 0;
-        return fail(err, "cannot write '%s': %s", path, e != 0 ? strerror(e) : "write failed");
+        return fail(err, TRIMLET_ERR_WRITE, "cannot write '%s': %s", path, e != 0 ? strerror(e) : "write failed");
     }
     return 1;
 }

@@ -13,12 +13,15 @@
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
-//   trimlet.cpp the exported functions and the pipeline that joins the stages
+//   run.cpp     the pipeline that joins the stages
+//   trimlet.cpp the exported functions
 //
 // One failure idiom throughout: a function that can fail returns int, 1 on
-// success and 0 on failure; on failure it has written exactly one message
-// with fail() into the `err` buffer it was given (TRIMLET_ERROR_SIZE bytes)
-// and released everything it held. Lower-level helpers that have no buffer
+// success and 0 on failure; on failure it has written exactly one message and
+// its class (a trimlet_status) with fail() into the Failure record it was
+// given, and released everything it held. The class is set where the failure
+// happens, by the stage that knows what went wrong; nobody above reads the
+// text to learn it. Lower-level helpers that have no buffer
 // report a short reason through a `const char **why` out-parameter instead,
 // and the stage that calls them turns it into the message.
 #ifndef TRIMLET_INTERNAL_H
@@ -66,6 +69,9 @@ struct Settings {
     int lossless;                  // JPEG coefficients cut, no re-encode
     int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
     int metadata;                  // TRIMLET_STRIP / TRIMLET_KEEP
+    long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
+    int position;                  // TRIMLET_CENTRE .. TRIMLET_ATTENTION
+    int resize_w, resize_h;        // fit the crop within these (0: that side free)
     // 1 for the reentrant interface: messages about files that cannot be
     // opened, read or written name the system's reason (strerror). 0 for the
     // seven, which keep their original texts ("can't fopen", "(check the
@@ -79,6 +85,7 @@ struct Input {
     size_t size;
     unsigned char *owned;  // the block to free, NULL when borrowed
     const char *name;      // the path for messages, or "<memory>"
+    long long max_pixels;  // refuse images of more pixels than this; 0: no such limit
 };
 
 // Photo metadata found in an input (photo.cpp). Blocks are malloc'd and owned
@@ -111,10 +118,17 @@ struct Sink {
 // ---------------------------------------------------------------------------
 // error.cpp
 
-// Formats a one-line message into err (TRIMLET_ERROR_SIZE bytes, always
-// NUL-terminated, truncated at 511 characters) and returns 0, so a failure
-// reads `return fail(err, "...", ...);`. An argument may point into err.
-int fail(char *err, const char *fmt, ...) TRIMLET_PRINTF(2, 3);
+// A failure: its class and its one line of text.
+struct Failure {
+    int status;                    // a trimlet_status; TRIMLET_OK until something fails
+    char text[TRIMLET_ERROR_SIZE];
+};
+
+// Sets err's class and formats its one-line message (always NUL-terminated,
+// truncated at 511 characters) and returns 0, so a failure reads
+// `return fail(err, TRIMLET_ERR_..., "...", ...);`. An argument may point
+// into err->text.
+int fail(Failure *err, int status, const char *fmt, ...) TRIMLET_PRINTF(3, 4);
 // The seven's process-wide buffer.
 char *legacy_err(void);
 
@@ -126,9 +140,12 @@ char *legacy_err(void);
 // "can't fopen" / "can't fread" (or the system's reason when
 // system_reasons), "unknown image type", "outofmem" or "file too large"
 // (over 2 GiB: a regular file's size says so before anything is read).
-int read_input_file(const char *path, int system_reasons, Input *in, char *err);
+// With max_pixels > 0, an image whose header (in the first bytes) gives more
+// pixels is refused before the rest is read, as within_limits says.
+int read_input_file(const char *path, int system_reasons, long long max_pixels, Input *in,
+                    Failure *err);
 // Borrows size bytes at data as an input named "<memory>".
-void input_from_memory(const void *data, size_t size, Input *in);
+void input_from_memory(const void *data, size_t size, long long max_pixels, Input *in);
 void release_input(Input *in);
 
 // Opens path for reading or writing as fopen does, with path taken as UTF-8
@@ -145,8 +162,8 @@ struct Replace {
     char *target;  // the file to replace (path, or a link's target), malloc'd
     char *temp;    // the temporary file, malloc'd; NULL when writing directly
 };
-int begin_replace(const char *path, Replace *rep, Sink *sink, char *err);
-int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, char *err);
+int begin_replace(const char *path, Replace *rep, Sink *sink, Failure *err);
+int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, Failure *err);
 
 // ---------------------------------------------------------------------------
 // stb.cpp: stb_image, and its own view of a file
@@ -179,6 +196,12 @@ int stb_sizes_valid(int a, int b, int c, int d, int add);
 // stbi_load_from_memory to 4 channels; NULL with *why set to the decoder's
 // reason ("unknown error" when it gives none or an empty one).
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+// The class of a decoder's short reason (stb_image's texts, and the
+// screening's and readers' reasons, which use the same words): unknown types
+// and unsupported variants TRIMLET_ERR_UNSUPPORTED, "too large"
+// TRIMLET_ERR_TOO_LARGE, "outofmem" TRIMLET_ERR_NO_MEMORY, anything else
+// TRIMLET_ERR_CORRUPT.
+int reason_status(const char *why);
 // Inflates a zlib stream (stb_image's decoder) into a malloc'd block of at
 // most limit bytes and stores its length; NULL when the stream is corrupt,
 // would inflate past limit, or memory runs out.
@@ -199,6 +222,11 @@ const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5
 // 0 when it gives none. h is the absolute height (a top-down BMP's is
 // negative in the header).
 int header_size(const unsigned char *d, size_t len, int *w, int *h);
+// 1 when a w x h image is within the size limits: MAX_SIDE a side and, when
+// max_pixels > 0, at most max_pixels pixels; else 0 with TRIMLET_ERR_TOO_LARGE
+// and "image too large: <w>x<h>" or "image too large: <w>x<h> is more than
+// <n> pixels (max_pixels)".
+int within_limits(int w, int h, long long max_pixels, Failure *err);
 // Reasons to refuse a file of w x h pixels (its header's word) before
 // decoding: data that cannot hold its pixels, a Radiance run that never ends.
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
@@ -209,16 +237,16 @@ const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
 // Screens and decodes the whole input into *img (RGBA). On failure *img is
 // {0, 0, NULL} and the message is "cannot decode '<name>': <why>" or
 // "image too large: <w>x<h>".
-int decode_image(const Input *in, Image *img, char *err);
+int decode_image(const Input *in, Image *img, Failure *err);
 // Screens the input and decodes only the rectangle r of it into *crop (r.w x
 // r.h), where the decoder can (JPEG through libjpeg-turbo); elsewhere decodes
 // the whole and copies r out. The verdict on the file is that of a whole
 // decode: a file corrupt outside r still fails.
-int decode_region(const Input *in, Rect r, Image *crop, char *err);
+int decode_region(const Input *in, Rect r, Image *crop, Failure *err);
 // The image size the header gives (0x0 when it gives none), after the same
 // screening decode_image does; 0 with the same message as decode_image when
 // the file would be refused before its pixels are decoded.
-int screened_size(const Input *in, int *w, int *h, char *err);
+int screened_size(const Input *in, int *w, int *h, Failure *err);
 // 1 when decode_region can decode this input's rectangle without decoding
 // the whole image into memory (so the size alone should choose the
 // rectangle); 0 when it would decode the whole image anyway.
@@ -227,7 +255,7 @@ int region_decodable(const Input *in);
 // Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
 // pixels wide. On allocation failure px is NULL and the message is
 // "out of memory for <w>x<h> crop".
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, char *err);
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err);
 
 // ---------------------------------------------------------------------------
 // photo.cpp
@@ -253,7 +281,7 @@ Rect stored_rect(Rect r, int orientation, int stored_w, int stored_h);
 // other values leave it as it is). 2..4 need no extra memory; 5..8 allocate
 // the turned block before the old one is freed, so img's block twice at
 // peak. Fails with "out of memory turning <w>x<h> image", img unchanged.
-int orient_image(Image *img, int orientation, char *err);
+int orient_image(Image *img, int orientation, Failure *err);
 
 // Writes the PNG file png (len bytes, IHDR first, as stb_image_write makes
 // it) to sink with meta's ICC profile (iCCP) and Exif block (eXIf) inserted
@@ -304,14 +332,14 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 // left onto the file's iMCU grid (8 or 16 pixels, by the subsampling), the
 // bottom-right corner kept. Fails with "lossless: cannot cut '<name>': <why>"
 // when the file's header cannot be read or its subsampling is unusual.
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err);
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err);
 // Cuts the rectangle r (snapped as jpeg_snap does) out of the input's DCT
 // coefficients and writes the resulting JPEG into sink, with the input's
 // other markers (EXIF, ICC, comments) copied when keep_metadata. With sink
 // NULL nothing is produced, but the file is read and checked as for a cut.
 // Corrupt data fails the cut: "lossless: cannot cut '<name>': <libjpeg's
 // reason>".
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err);
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err);
 
 // ---------------------------------------------------------------------------
 // rules.cpp
@@ -325,15 +353,22 @@ int rule_param_count(int rule);
 int rule_needs_pixels(int rule);
 // The rule's rectangle in img (img->px is read only by auto). Fails with the
 // rule's own messages.
-int rule_region(int rule, const int *params, const Image *img, Rect *r, char *err);
+int rule_region(int rule, const int *params, const Image *img, Rect *r, Failure *err);
 
 // ---------------------------------------------------------------------------
 // encode.cpp
 
-// The format the text after the last dot of path selects (PNG by default).
+// The format the text after the last dot of path selects as the seven choose
+// it: JPEG, BMP or TGA by their extensions, PNG for any other.
 int format_for_path(const char *path);
+// The format the text after the last dot of path names; -1 for any other
+// extension, or none (the reentrant interface refuses those).
+int format_for_extension(const char *path);
 // Parses "png", "jpg", "jpeg", "bmp", "tga" in any ASCII case; -1 otherwise.
 int format_from_name(const char *name);
+// The format's name as trimlet_result.output_format gives it ("png", "jpeg",
+// ...), a static string; NULL for a number that names no format.
+const char *format_name(int format);
 
 void sink_write(Sink *sink, const void *data, size_t size);
 // Flushes and, for a file the sink opened itself, closes. Returns encoded when
@@ -346,7 +381,7 @@ int sink_finish(Sink *sink, int encoded);
 // for the seven and "cannot encode '<name>': out of memory" otherwise. A
 // failure of the sink itself is left for sink_finish / finish_replace.
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
-                 Sink *sink, const char *name, char *err);
+                 Sink *sink, const char *name, Failure *err);
 
 // The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
 // compressor is built in.
@@ -361,5 +396,49 @@ unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len)
 // nearest; NULL when it cannot be allocated. One row: flatten_row.
 unsigned char *flatten(const Image *img, const unsigned char bg[3]);
 void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
+
+// ---------------------------------------------------------------------------
+// run.cpp: the pipeline
+
+// The settings the seven use (every option's default, no pixel limit);
+// system_reasons as Settings says.
+void default_settings(Settings *set, int system_reasons);
+// Checks a caller's options and fills in the defaults (for the reentrant
+// interface: system reasons, the default pixel limit). A record from an older
+// header (smaller size) lacks the later fields, which keep their defaults.
+int read_options(const trimlet_options *o, Settings *set, Failure *err);
+
+// What one call asks for: a rule with its ints, and the settings.
+struct Request {
+    int rule;
+    int params[4];  // the rule's ints; unused entries 0
+    Settings set;
+};
+
+// Where the crop goes.
+enum Destination {
+    TO_NOTHING,      // a plan
+    TO_FILE,         // replaced safely (the reentrant interface)
+    TO_LEGACY_FILE,  // written straight to the path (the seven)
+    TO_MEMORY
+};
+
+// What a run did: the box, the image it was cut from, the picture encoded
+// (or that would be, for a plan), its format (-1 for a plan) and, for memory
+// output, the block (malloc'd, the caller's).
+struct Outcome {
+    Rect box;
+    int image_w, image_h;
+    int out_w, out_h;
+    int format;
+    void *block;
+    size_t block_size;
+};
+
+// Runs the whole pipeline on an input that has been read, and releases it.
+// out_path names the file destinations' output. On failure *o is zeros
+// (format -1) and err holds the one message.
+int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
+                 Failure *err);
 
 #endif

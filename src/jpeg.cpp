@@ -316,6 +316,8 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 // ---------------------------------------------------------------------------
 // Lossless cut
 
+static const char UNUSUAL_SUBSAMPLING[] = "unsupported chroma subsampling";
+
 // The iMCU of a JPEG: the block grid a lossless cut must start on. 0 when
 // the file's header cannot be read or its subsampling is one the transform
 // does not take.
@@ -327,7 +329,7 @@ static int mcu_size(tjhandle tj, const Input *in, int *mcu_w, int *mcu_h, int *w
         return 0;
     }
     if (subsamp < 0 || subsamp >= TJ_NUMSAMP) {
-        *why = "unsupported chroma subsampling";
+        *why = UNUSUAL_SUBSAMPLING;
         return 0;
     }
     *mcu_w = tjMCUWidth[subsamp];
@@ -344,14 +346,15 @@ static Rect snap(Rect r, int mcu_w, int mcu_h) {
     return s;
 }
 
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err) {
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err) {
     tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, "out of memory");
+    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
     const char *why = NULL;
     int ok = mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why);
     if (!ok) {
-        fail(err, "lossless: cannot cut '%s': %s", in->name, why);
+        int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
+        fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
     } else {
         *snapped = snap(r, mcu_w, mcu_h);
     }
@@ -359,9 +362,9 @@ int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err) {
     return ok;
 }
 
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err) {
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err) {
     tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, "out of memory");
+    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
     const char *why = NULL;
     unsigned char *out = NULL;
@@ -386,7 +389,8 @@ int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *
     if (ok) {
         if (sink != NULL) sink_write(sink, out, out_size);
     } else {
-        fail(err, "lossless: cannot cut '%s': %s", in->name, why);
+        int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
+        fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
     }
     tjFree(out);
     tjDestroy(tj);
@@ -415,19 +419,19 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return 0;
 }
 
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, char *err) {
+int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err) {
     (void)in;
     (void)r;
     (void)snapped;
-    return fail(err, "options: lossless is not available in this build");
+    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
 }
 
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, char *err) {
+int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err) {
     (void)in;
     (void)r;
     (void)keep_metadata;
     (void)sink;
-    return fail(err, "options: lossless is not available in this build");
+    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
 }
 
 #endif

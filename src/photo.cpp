@@ -416,7 +416,7 @@ static void orient_transposed(const Image *src, int orientation, unsigned char *
     }
 }
 
-int orient_image(Image *img, int orientation, char *err) {
+int orient_image(Image *img, int orientation, Failure *err) {
     if (orientation < 2 || orientation > 8) return 1;
     if (img->w <= 0 || img->h <= 0) {  // no pixels to move, only the sides
         upright_size(orientation, img->w, img->h, &img->w, &img->h);
@@ -427,7 +427,7 @@ int orient_image(Image *img, int orientation, char *err) {
         return 1;
     }
     unsigned char *out = (unsigned char *)malloc((size_t)img->w * (size_t)img->h * 4);
-    if (out == NULL) return fail(err, "out of memory turning %dx%d image", img->w, img->h);
+    if (out == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory turning %dx%d image", img->w, img->h);
     orient_transposed(img, orientation, out);
     free(img->px);
     int w = img->w;

@@ -13,9 +13,9 @@
 
 // Clips [x, x+w) x [y, y+h) to the image. Sums are formed in 64 bits so no
 // int the host passes can overflow them.
-static int rect_region(const Image *img, int x, int y, int w, int h, Rect *r, char *err) {
+static int rect_region(const Image *img, int x, int y, int w, int h, Rect *r, Failure *err) {
     if (w <= 0 || h <= 0) {
-        return fail(err, "rect: width/height must be > 0 (got %dx%d)", w, h);
+        return fail(err, TRIMLET_ERR_ARGUMENT, "rect: width/height must be > 0 (got %dx%d)", w, h);
     }
     int64_t left = x < 0 ? 0 : x;
     int64_t top = y < 0 ? 0 : y;
@@ -26,7 +26,7 @@ static int rect_region(const Image *img, int x, int y, int w, int h, Rect *r, ch
     if (right > img->w) right = img->w;
     if (bottom > img->h) bottom = img->h;
     if (right <= left || bottom <= top) {
-        return fail(err, "rect: %d,%d %dx%d does not overlap the %dx%d image", x, y, w, h,
+        return fail(err, TRIMLET_ERR_RULE, "rect: %d,%d %dx%d does not overlap the %dx%d image", x, y, w, h,
                     img->w, img->h);
     }
     r->x = (int)left;
@@ -67,20 +67,20 @@ static void centred_ratio(int W, int H, int64_t n, int64_t d, Rect *r) {
     r->h = (int)ch;
 }
 
-static int aspect_region(const Image *img, int index, Rect *r, char *err) {
-    if ((unsigned)index > 4u) return fail(err, "aspect: ratio %d out of range 0..4", index);
+static int aspect_region(const Image *img, int index, Rect *r, Failure *err) {
+    if ((unsigned)index > 4u) return fail(err, TRIMLET_ERR_ARGUMENT, "aspect: ratio %d out of range 0..4", index);
     if (img->w < 1 || img->h < 1) {
-        return fail(err, "aspect: image has no pixels (%dx%d)", img->w, img->h);
+        return fail(err, TRIMLET_ERR_RULE, "aspect: image has no pixels (%dx%d)", img->w, img->h);
     }
     centred_ratio(img->w, img->h, ASPECT_NUM[index], ASPECT_DEN[index], r);
     return 1;
 }
 
 // Any ratio of two positive ints, cut exactly as the fixed ones are.
-static int ratio_region(const Image *img, int n, int d, Rect *r, char *err) {
-    if (n <= 0 || d <= 0) return fail(err, "ratio: parts must be > 0 (got %d:%d)", n, d);
+static int ratio_region(const Image *img, int n, int d, Rect *r, Failure *err) {
+    if (n <= 0 || d <= 0) return fail(err, TRIMLET_ERR_ARGUMENT, "ratio: parts must be > 0 (got %d:%d)", n, d);
     if (img->w < 1 || img->h < 1) {
-        return fail(err, "ratio: image has no pixels (%dx%d)", img->w, img->h);
+        return fail(err, TRIMLET_ERR_RULE, "ratio: image has no pixels (%dx%d)", img->w, img->h);
     }
     centred_ratio(img->w, img->h, n, d, r);
     return 1;
@@ -195,7 +195,7 @@ static int last_content(const unsigned char *row, int from, int to,
 // its first content pixel and from the right for its last one, stopping where
 // the box found so far already reaches: the pixels skipped that way could not
 // change the box, so the result equals that of a full scan.
-static int auto_region(const Image *img, int tolerance, Rect *r, char *err) {
+static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
     int t = tolerance < 0 ? 0 : tolerance > 100 ? 100 : tolerance;
     int T = t * 255 / 100;
     int W = img->w, H = img->h;
@@ -234,7 +234,7 @@ static int auto_region(const Image *img, int tolerance, Rect *r, char *err) {
         }
     }
     if (max_x < 0) {
-        return fail(err, "auto: image is uniform (nothing to crop to, tolerance %d)", t);
+        return fail(err, TRIMLET_ERR_RULE, "auto: image is uniform (nothing to crop to, tolerance %d)", t);
     }
     r->x = min_x;
     r->y = min_y;
@@ -247,13 +247,13 @@ static int auto_region(const Image *img, int tolerance, Rect *r, char *err) {
 // Percentage edges
 
 static int edges_region(const Image *img, int top, int right, int bottom, int left, Rect *r,
-                        char *err) {
+                        Failure *err) {
     if (top < 0 || right < 0 || bottom < 0 || left < 0) {
-        return fail(err, "edges: negative percentage (t=%d r=%d b=%d l=%d)", top, right,
+        return fail(err, TRIMLET_ERR_ARGUMENT, "edges: negative percentage (t=%d r=%d b=%d l=%d)", top, right,
                 bottom, left);
     }
     if (top > 49 || right > 49 || bottom > 49 || left > 49) {
-        return fail(err, "edges: percentage must be 0..49 (t=%d r=%d b=%d l=%d)", top,
+        return fail(err, TRIMLET_ERR_ARGUMENT, "edges: percentage must be 0..49 (t=%d r=%d b=%d l=%d)", top,
                 right, bottom, left);
     }
     int W = img->w, H = img->h;
@@ -261,13 +261,13 @@ static int edges_region(const Image *img, int top, int right, int bottom, int le
     int x0 = left * W / 100;
     int x1 = W - right * W / 100;
     if (x0 >= x1) {
-        return fail(err, "edges: left+right=%d%% leaves no columns (%d px wide)",
+        return fail(err, TRIMLET_ERR_RULE, "edges: left+right=%d%% leaves no columns (%d px wide)",
                 left + right, W);
     }
     int y0 = top * H / 100;
     int y1 = H - bottom * H / 100;
     if (y0 >= y1) {
-        return fail(err, "edges: top+bottom=%d%% leaves no rows (%d px tall)",
+        return fail(err, TRIMLET_ERR_RULE, "edges: top+bottom=%d%% leaves no rows (%d px tall)",
                 top + bottom, H);
     }
     r->x = x0;
@@ -289,13 +289,13 @@ int rule_param_count(int rule) { return (unsigned)rule < 5u ? RULE_PARAMS[rule] 
 
 int rule_needs_pixels(int rule) { return rule == TRIMLET_AUTO; }
 
-int rule_region(int rule, const int *p, const Image *img, Rect *r, char *err) {
+int rule_region(int rule, const int *p, const Image *img, Rect *r, Failure *err) {
     switch (rule) {
     case TRIMLET_RECT: return rect_region(img, p[0], p[1], p[2], p[3], r, err);
     case TRIMLET_ASPECT: return aspect_region(img, p[0], r, err);
     case TRIMLET_AUTO: return auto_region(img, p[0], r, err);
     case TRIMLET_EDGES: return edges_region(img, p[0], p[1], p[2], p[3], r, err);
     case TRIMLET_RATIO: return ratio_region(img, p[0], p[1], r, err);
-    default: return fail(err, "crop: unknown rule %d", rule);
+    default: return fail(err, TRIMLET_ERR_ARGUMENT, "crop: unknown rule %d", rule);
     }
 }

@@ -312,3 +312,12 @@ int header_size(const unsigned char *d, size_t len, int *w, int *h) {
     return 1;
 }
 
+
+int within_limits(int w, int h, long long max_pixels, Failure *err) {
+    if (w > MAX_SIDE || h > MAX_SIDE) return fail(err, TRIMLET_ERR_TOO_LARGE, "image too large: %dx%d", w, h);
+    if (max_pixels > 0 && w > 0 && h > 0 && (long long)w * h > max_pixels) {
+        return fail(err, TRIMLET_ERR_TOO_LARGE, "image too large: %dx%d is more than %lld pixels (max_pixels)",
+                    w, h, max_pixels);
+    }
+    return 1;
+}

@@ -118,6 +118,46 @@ unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, co
     return px;
 }
 
+// The class of each short reason stb_image gives (stb 2.27's texts), and of
+// the screening's and our readers' reasons, which use the same words. Every
+// reason not listed here is about data that does not hold together: damaged
+// or truncated, TRIMLET_ERR_CORRUPT. Update this table with stb.
+struct ReasonClass {
+    const char *why;
+    int status;
+};
+static const ReasonClass REASON_CLASSES[] = {
+    {"unknown image type", TRIMLET_ERR_UNSUPPORTED},
+    {"not BMP", TRIMLET_ERR_UNSUPPORTED},
+    {"not GIF", TRIMLET_ERR_UNSUPPORTED},
+    {"not HDR", TRIMLET_ERR_UNSUPPORTED},
+    {"not PSD", TRIMLET_ERR_UNSUPPORTED},
+    {"unknown BMP", TRIMLET_ERR_UNSUPPORTED},
+    {"BMP JPEG/PNG", TRIMLET_ERR_UNSUPPORTED},
+    {"BMP RLE", TRIMLET_ERR_UNSUPPORTED},
+    {"1/2/4/8/16-bit only", TRIMLET_ERR_UNSUPPORTED},
+    {"only 8-bit", TRIMLET_ERR_UNSUPPORTED},
+    {"unsupported", TRIMLET_ERR_UNSUPPORTED},
+    {"unsupported bit depth", TRIMLET_ERR_UNSUPPORTED},
+    {"unsupported data layout", TRIMLET_ERR_UNSUPPORTED},
+    {"unsupported format", TRIMLET_ERR_UNSUPPORTED},
+    {"wrong version", TRIMLET_ERR_UNSUPPORTED},
+    {"wrong color format", TRIMLET_ERR_UNSUPPORTED},
+    {"max value > 65535", TRIMLET_ERR_UNSUPPORTED},
+    {"too large", TRIMLET_ERR_TOO_LARGE},
+    {"file too large", TRIMLET_ERR_TOO_LARGE},
+    {"outofmem", TRIMLET_ERR_NO_MEMORY},
+    {"can't fopen", TRIMLET_ERR_READ},
+    {"can't fread", TRIMLET_ERR_READ},
+};
+
+int reason_status(const char *why) {
+    for (const ReasonClass &c : REASON_CLASSES) {
+        if (strcmp(why, c.why) == 0) return c.status;
+    }
+    return TRIMLET_ERR_CORRUPT;
+}
+
 // ---------------------------------------------------------------------------
 // zlib streams inside files (a PNG's iCCP profile, photo.cpp)
 

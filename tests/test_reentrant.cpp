@@ -425,7 +425,8 @@ TEST(ReentrantFiles, MissingInputAndUnwritableOutputNameTheSystemsReason) {
     EXPECT_EQ(crop_file(missing, tt::scratch("o.png"), TRIMLET_RECT, {0, 0, 2, 2}),
               "cannot decode '" + missing + "': No such file or directory");
 #ifndef _WIN32
-    EXPECT_EQ(crop_file(in, "/dev/full", TRIMLET_RECT, {0, 0, 2, 2}),
+    trimlet_options png = with_format("png");
+    EXPECT_EQ(crop_file(in, "/dev/full", TRIMLET_RECT, {0, 0, 2, 2}, &png),
               "cannot write '/dev/full': No space left on device");
 #endif
 }

@@ -1,0 +1,305 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// The pipeline every exported function follows: read the options, choose the
+// rectangle by the rule, cut it out (decoding only that region where the
+// decoder can), free the source, encode the crop into a file, a memory block
+// or nowhere (a plan), free the crop.
+
+#include "internal.h"
+
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+// ---------------------------------------------------------------------------
+// Options
+
+static const unsigned char WHITE[3] = {255, 255, 255};
+
+// The settings the seven use, and every option's default.
+void default_settings(Settings *set, int system_reasons) {
+    set->format = -1;
+    set->quality = 90;
+    memcpy(set->background, WHITE, 3);
+    set->lossless = 0;
+    set->orient = TRIMLET_AS_STORED;
+    set->metadata = TRIMLET_STRIP;
+    set->max_pixels = 0;
+    set->position = TRIMLET_CENTRE;
+    set->resize_w = 0;
+    set->resize_h = 0;
+    set->system_reasons = system_reasons;
+}
+
+int read_options(const trimlet_options *o, Settings *set, Failure *err) {
+    default_settings(set, 1);
+    set->max_pixels = TRIMLET_DEFAULT_MAX_PIXELS;
+    if (o == NULL) return 1;
+    size_t size = o->size;
+    if (size > sizeof(trimlet_options)) {
+        return fail(err, TRIMLET_ERR_ARGUMENT, "options: size %lu is larger than this library's %lu (built against a newer header)",
+                    (unsigned long)size, (unsigned long)sizeof(trimlet_options));
+    }
+#define HAS(field) (size >= offsetof(trimlet_options, field) + sizeof o->field)
+    if (HAS(format) && o->format != NULL) {
+        set->format = format_from_name(o->format);
+        if (set->format < 0) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: unknown format '%s' (png, jpg, jpeg, bmp or tga)", o->format);
+        }
+    }
+    if (HAS(quality) && o->quality != 0) {
+        if (o->quality < 1 || o->quality > 100) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: quality %d out of range 1..100", o->quality);
+        }
+        set->quality = o->quality;
+    }
+    if (HAS(background) && o->background != NULL) memcpy(set->background, o->background, 3);
+    if (HAS(lossless) && o->lossless != 0) {
+        if (!JPEG_TURBO) return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
+        set->lossless = 1;
+    }
+    if (HAS(orient) && o->orient != TRIMLET_AS_STORED) {
+        if (o->orient != TRIMLET_APPLY_EXIF) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: orient %d is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF",
+                        o->orient);
+        }
+        // Turning the picture would mean decoding and re-encoding it.
+        if (set->lossless) return fail(err, TRIMLET_ERR_ARGUMENT, "options: orient cannot be combined with lossless");
+        set->orient = TRIMLET_APPLY_EXIF;
+    }
+    if (HAS(metadata) && o->metadata != TRIMLET_STRIP) {
+        if (o->metadata != TRIMLET_KEEP) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: metadata %d is not TRIMLET_STRIP or TRIMLET_KEEP",
+                        o->metadata);
+        }
+        set->metadata = TRIMLET_KEEP;
+    }
+    if (HAS(max_pixels) && o->max_pixels != 0) set->max_pixels = o->max_pixels > 0 ? o->max_pixels : 0;
+    if (HAS(position) && o->position != TRIMLET_CENTRE) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: position is not available in this build");
+    }
+    if ((HAS(resize_w) && o->resize_w != 0) || (HAS(resize_h) && o->resize_h != 0)) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: resize is not available in this build");
+    }
+#undef HAS
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Pipeline
+
+// Turns a cut crop upright; on failure frees it.
+static int turn_crop(Image *crop, int orientation, Failure *err) {
+    if (orient_image(crop, orientation, err)) return 1;
+    free(crop->px);
+    crop->w = 0;
+    crop->h = 0;
+    crop->px = NULL;
+    return 0;
+}
+
+// Chooses the rectangle for the input and cuts it out into *crop. Where the
+// decoder can decode a region (region_decodable), the size in the header
+// chooses the rectangle and only that region is decoded; otherwise the whole
+// image is decoded, the rule runs on it and the rectangle is copied out.
+// Either way a rule's refusal is reported only for a file that decodes, so
+// that a bad file and bad parameters report the file, as the rules are
+// checked after decoding. The input's bytes are released as soon as they are
+// decoded, so they are never held beside both the image and the crop.
+//
+// orientation (1..8, the EXIF tag's; 1 leaves the pixels as stored) turns
+// what the rule sees and what it cuts upright. A rule that looks at the size
+// alone gets the upright size, its rectangle is mapped back to the stored
+// pixels, and only the crop is turned. Auto, which looks at pixels, gets the
+// whole image turned (see orient_image for the memory that takes).
+static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image_w,
+               int *image_h, Image *crop, Failure *err) {
+    crop->w = 0;
+    crop->h = 0;
+    crop->px = NULL;
+    if (!rule_needs_pixels(q->rule) && region_decodable(in)) {
+        int w = 0, h = 0;
+        if (!screened_size(in, &w, &h, err)) return 0;
+        Image size_only = {0, 0, NULL};
+        upright_size(orientation, w, h, &size_only.w, &size_only.h);
+        if (!rule_region(q->rule, q->params, &size_only, r, err)) {
+            Image full;
+            Failure why;
+            if (!decode_image(in, &full, &why)) {
+                *err = why;
+                return 0;
+            }
+            free(full.px);
+            return 0;  // the rule's message stands
+        }
+        *image_w = size_only.w;
+        *image_h = size_only.h;
+        int ok = decode_region(in, stored_rect(*r, orientation, w, h), crop, err);
+        release_input(in);
+        return ok && turn_crop(crop, orientation, err);
+    }
+    Image full;
+    int decoded = decode_image(in, &full, err);
+    release_input(in);
+    if (!decoded) return 0;
+    int left = orientation;  // the turn still to give what is cut
+    if (rule_needs_pixels(q->rule)) {
+        if (!orient_image(&full, orientation, err)) {
+            free(full.px);
+            return 0;
+        }
+        left = 1;
+    }
+    // The rule sees the upright size, and the pixels once they are upright.
+    Image upright = {0, 0, left == 1 ? full.px : NULL};
+    upright_size(left, full.w, full.h, &upright.w, &upright.h);
+    if (!rule_region(q->rule, q->params, &upright, r, err)) {
+        free(full.px);
+        return 0;
+    }
+    *image_w = upright.w;
+    *image_h = upright.h;
+    Rect s = stored_rect(*r, left, full.w, full.h);
+    *crop = sub_image(full.w, full.px, s.x, s.y, s.w, s.h, err);
+    free(full.px);
+    if (crop->px == NULL) return 0;
+    return turn_crop(crop, left, err);
+}
+
+// The rectangle of a lossless cut: the rule's, chosen on the header's size
+// (auto: on the decoded pixels), then moved onto the file's block grid. The
+// cut itself needs JPEG in and JPEG out (format -1: not known yet, a plan).
+// A file that the cut would refuse is reported before a rule's refusal, as a
+// lossy crop reports a file that does not decode first.
+static int plan_lossless(const Input *in, const Request *q, int format, Rect *r, int *image_w,
+                         int *image_h, Failure *err) {
+    if (format >= 0 && format != FORMAT_JPEG) {
+        return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: output must be JPEG, not %s",
+                    format_name(format));
+    }
+    if (!jpeg_takes(in)) {
+        return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: '%s' is not a JPEG file", in->name);
+    }
+    Image img = {0, 0, NULL};
+    if (rule_needs_pixels(q->rule)) {
+        if (!decode_image(in, &img, err)) return 0;
+    } else if (!screened_size(in, &img.w, &img.h, err)) {
+        return 0;
+    }
+    Rect whole = {0, 0, img.w, img.h};
+    int ok = rule_region(q->rule, q->params, &img, r, err);
+    free(img.px);
+    if (!ok) {
+        Failure why;
+        if (!jpeg_lossless(in, whole, 0, NULL, &why)) *err = why;
+        return 0;
+    }
+    *image_w = whole.w;
+    *image_h = whole.h;
+    return jpeg_snap(in, *r, r, err);
+}
+
+// Where the finished crop goes: encoded by encode (or cut losslessly) into
+// the destination's sink. The file destinations open their sink here; memory
+// hands the block to *o.
+static int deliver(const Image *crop, const Input *in, Rect lossless_box, const Request *q,
+                   int dest, const char *out_path, int format, const Metadata *meta,
+                   Outcome *o, Failure *err) {
+    Sink sink;
+    memset(&sink, 0, sizeof sink);
+    sink.kind = dest == TO_MEMORY ? SINK_MEMORY : SINK_FILE;
+    const char *name = dest == TO_MEMORY ? "<memory>" : out_path;
+    int keep = q->set.metadata == TRIMLET_KEEP;
+    Replace rep;
+    if (dest == TO_FILE && !begin_replace(out_path, &rep, &sink, err)) return 0;
+    if (dest == TO_LEGACY_FILE) sink.path = out_path;
+    int ok = crop != NULL ? encode_image(crop, format, &q->set, meta, &sink, name, err)
+                          : jpeg_lossless(in, lossless_box, keep, &sink, err);
+    if (dest == TO_FILE) return finish_replace(out_path, &rep, &sink, ok, err);
+    if (dest == TO_LEGACY_FILE) {
+        if (!sink_finish(&sink, ok) && ok) {
+            return fail(err, TRIMLET_ERR_WRITE, "cannot encode '%s' (check the extension)", out_path);
+        }
+        return ok;
+    }
+    if (!sink_finish(&sink, ok)) {
+        free(sink.mem);
+        return ok ? fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '<memory>': out of memory") : 0;
+    }
+    o->block = sink.mem;
+    o->block_size = sink.mem_size;
+    return 1;
+}
+
+// The format a destination is written in: the option's, else memory's PNG or
+// the output path's (format_for_path: the seven's choice; the reentrant
+// interface has checked the extension before).
+static int output_format(const Request *q, int dest, const char *out_path) {
+    if (q->set.format >= 0) return q->set.format;
+    if (dest == TO_MEMORY) return FORMAT_PNG;
+    if (dest == TO_NOTHING) return -1;
+    return format_for_path(out_path);
+}
+
+// The pipeline of a decoded crop (see run_pipeline).
+static int run_decoded(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
+                       Failure *err) {
+    // Metadata is read while the input's bytes are at hand; the blocks only
+    // for output that may carry them.
+    Metadata meta;
+    int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
+    read_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
+    int orientation = meta.orientation;
+    // Upright output carries no turn for a viewer to apply again.
+    if (apply_exif) set_orientation_one(&meta);
+    Image crop;
+    int ok = cut(in, q, orientation, &o->box, &o->image_w, &o->image_h, &crop, err);
+    release_input(in);
+    if (ok) {
+        o->out_w = crop.w;
+        o->out_h = crop.h;
+        if (dest != TO_NOTHING) {
+            o->format = output_format(q, dest, out_path);
+            ok = deliver(&crop, NULL, o->box, q, dest, out_path, o->format, &meta, o, err);
+        }
+    }
+    free(crop.px);
+    release_metadata(&meta);
+    return ok;
+}
+
+// The pipeline of a lossless cut (see run_pipeline): the input's coefficients
+// are cut into the destination, or, for a plan, read and checked as the cut
+// would.
+static int run_lossless(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
+                        Failure *err) {
+    int format = output_format(q, dest, out_path);
+    Rect r = {0, 0, 0, 0};
+    int ok = plan_lossless(in, q, format, &r, &o->image_w, &o->image_h, err);
+    if (ok) {
+        o->box = r;
+        o->out_w = r.w;
+        o->out_h = r.h;
+        if (dest == TO_NOTHING) {
+            ok = jpeg_lossless(in, r, 0, NULL, err);
+        } else {
+            o->format = format;
+            ok = deliver(NULL, in, r, q, dest, out_path, format, NULL, o, err);
+        }
+    }
+    release_input(in);
+    return ok;
+}
+
+int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
+                 Failure *err) {
+    memset(o, 0, sizeof *o);
+    o->format = -1;
+    int ok = q->set.lossless ? run_lossless(in, q, dest, out_path, o, err)
+                             : run_decoded(in, q, dest, out_path, o, err);
+    if (!ok) {
+        memset(o, 0, sizeof *o);
+        o->format = -1;
+    }
+    return ok;
+}
