@@ -153,18 +153,3 @@ int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     free(full.px);
     return crop->px != NULL;
 }
-
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err) {
-    Image out = {w, h, NULL};
-    size_t row_bytes = (size_t)w * 4;
-    out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
-    if (out.px == NULL) {
-        fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", w, h);
-        return out;
-    }
-    for (int r = 0; r < h; ++r) {
-        size_t from = ((size_t)(y + r) * (size_t)src_w + (size_t)x) * 4;
-        memcpy(out.px + (size_t)r * row_bytes, src + from, row_bytes);
-    }
-    return out;
-}

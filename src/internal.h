@@ -4,7 +4,10 @@
 // exported: the public interface is include/trimlet.h alone.
 //
 // Stages, in pipeline order, one file each:
-//   error.cpp   one-line messages into a caller's buffer (and the seven's one)
+//   error.cpp   failures: a class and a one-line message (and the seven's buffer)
+//   sink.cpp    byte sinks: a file or a growing memory block
+//   pixels.cpp  pixel blocks: copying a rectangle, flattening alpha
+//   zlib.cpp    deflate (libdeflate, or stb_image_write's compressor)
 //   files.cpp   reading input files, replacing output files safely
 //   stb.cpp     stb_image compiled in, and the wrappers of its private parsers
 //   screen.cpp  refusing hostile files from their structure, before decoding
@@ -133,6 +136,59 @@ int fail(Failure *err, int status, const char *fmt, ...) TRIMLET_PRINTF(3, 4);
 char *legacy_err(void);
 
 // ---------------------------------------------------------------------------
+// Signatures: the one place a JPEG or PNG file is recognised by its first
+// bytes (the screening asks stb_image's own probes instead, see stb.cpp).
+
+// A JPEG file: the start-of-image marker and the next marker's 0xFF.
+static inline int is_jpeg_file(const unsigned char *d, size_t n) {
+    return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+}
+static const unsigned char PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+static inline int is_png_file(const unsigned char *d, size_t n) {
+    if (n < sizeof PNG_SIGNATURE) return 0;
+    for (size_t i = 0; i < sizeof PNG_SIGNATURE; ++i) {
+        if (d[i] != PNG_SIGNATURE[i]) return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// sink.cpp
+
+// Sends bytes to the sink (gathered in its buffer).
+void sink_write(Sink *sink, const void *data, size_t size);
+// Flushes and, for a file the sink opened itself, closes. Returns encoded when
+// every write succeeded, else 0.
+int sink_finish(Sink *sink, int encoded);
+
+// ---------------------------------------------------------------------------
+// pixels.cpp
+
+// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
+// pixels wide. On allocation failure px is NULL and the message is
+// "out of memory for <w>x<h> crop".
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err);
+// Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
+// nearest; NULL when it cannot be allocated. One row: flatten_row.
+unsigned char *flatten(const Image *img, const unsigned char bg[3]);
+void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
+
+// ---------------------------------------------------------------------------
+// zlib.cpp
+
+// The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
+// compressor is built in.
+int png_deflate_level(void);
+// Deflates d into a malloc'd zlib stream with the PNG encoder's compressor
+// (libdeflate when built with it, else stb_image_write's) and stores its
+// length; NULL when memory runs out.
+unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
+// stb_image_write's hook for compressing PNG data (STBIW_ZLIB_COMPRESS):
+// libdeflate where built, else stb's own compressor. A malloc'd stream, or
+// NULL when memory runs out.
+unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality);
+
+// ---------------------------------------------------------------------------
 // files.cpp
 
 // Reads the file at path whole, after its first bytes show that a decoder
@@ -177,6 +233,9 @@ int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, Fail
 // treats specially, tried in the decoder's order.
 enum StbKind { STB_OTHER, STB_BMP, STB_PSD, STB_PIC, STB_HDR, STB_TGA };
 int stb_kind(const unsigned char *d, size_t len);
+// Whether stb_image's JPEG probe takes the file (0xFF fill bytes, then the
+// start-of-image marker).
+int stb_is_jpeg(const unsigned char *d, size_t len);
 // Whether any of the decoder's format probes takes the file: 0 is what
 // stbi_load refuses as "unknown image type". The probes read only the first
 // STB_PROBE_BYTES bytes, so that many (or the whole file, if shorter) decide.
@@ -252,10 +311,6 @@ int screened_size(const Input *in, int *w, int *h, Failure *err);
 // rectangle); 0 when it would decode the whole image anyway.
 int region_decodable(const Input *in);
 
-// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
-// pixels wide. On allocation failure px is NULL and the message is
-// "out of memory for <w>x<h> crop".
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err);
 
 // ---------------------------------------------------------------------------
 // photo.cpp
@@ -370,10 +425,6 @@ int format_from_name(const char *name);
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
 
-void sink_write(Sink *sink, const void *data, size_t size);
-// Flushes and, for a file the sink opened itself, closes. Returns encoded when
-// every write succeeded, else 0.
-int sink_finish(Sink *sink, int encoded);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
@@ -383,19 +434,8 @@ int sink_finish(Sink *sink, int encoded);
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err);
 
-// The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
-// compressor is built in.
-int png_deflate_level(void);
 
-// Deflates d into a malloc'd zlib stream with the PNG encoder's compressor
-// (libdeflate when built with it, else stb_image_write's) and stores its
-// length; NULL when memory runs out.
-unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
 
-// Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
-// nearest; NULL when it cannot be allocated. One row: flatten_row.
-unsigned char *flatten(const Image *img, const unsigned char bg[3]);
-void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
 
 // ---------------------------------------------------------------------------
 // run.cpp: the pipeline
