@@ -152,6 +152,38 @@ static inline int is_png_file(const unsigned char *d, size_t n) {
     return 1;
 }
 
+// The formats read by codecs of their own (see Codec), by their first bytes.
+// WebP: a RIFF file of form WEBP.
+static inline int is_webp_file(const unsigned char *d, size_t n) {
+    return n >= 12 && d[0] == 'R' && d[1] == 'I' && d[2] == 'F' && d[3] == 'F' && d[8] == 'W' &&
+           d[9] == 'E' && d[10] == 'B' && d[11] == 'P';
+}
+// HEIF (HEIC, AVIF): an ISO media file whose first box is ftyp with a HEIF
+// or AVIF brand, major or compatible.
+static inline int is_heif_file(const unsigned char *d, size_t n) {
+    if (n < 16 || d[4] != 'f' || d[5] != 't' || d[6] != 'y' || d[7] != 'p') return 0;
+    size_t box = (size_t)d[0] << 24 | (size_t)d[1] << 16 | (size_t)d[2] << 8 | d[3];
+    if (box < 16 || box > n) box = n;
+    static const char BRANDS[][5] = {"heic", "heix", "hevc", "hevx", "heim", "heis",
+                                     "mif1", "msf1", "avif", "avis"};
+    for (size_t p = 8; p + 4 <= box; p += p == 8 ? 8 : 4) {  // major brand, then the compatible ones
+        for (const char *b : BRANDS) {
+            if (d[p] == b[0] && d[p + 1] == b[1] && d[p + 2] == b[2] && d[p + 3] == b[3]) return 1;
+        }
+    }
+    return 0;
+}
+// TIFF: classic or BigTIFF, either byte order.
+static inline int is_tiff_file(const unsigned char *d, size_t n) {
+    if (n < 8) return 0;
+    return (d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0) ||
+           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43));
+}
+// Any of the formats above.
+static inline int is_codec_file(const unsigned char *d, size_t n) {
+    return is_webp_file(d, n) || is_heif_file(d, n) || is_tiff_file(d, n);
+}
+
 // ---------------------------------------------------------------------------
 // sink.cpp
 
@@ -291,6 +323,30 @@ int within_limits(int w, int h, long long max_pixels, Failure *err);
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
 
 // ---------------------------------------------------------------------------
+// Codecs beside stb_image (webp.cpp, heif.cpp, tiff.cpp), one record each,
+// listed in decode.cpp. Built without its library, a codec keeps its name
+// and signature and has NULL functions: its files are refused as
+// TRIMLET_ERR_UNAVAILABLE.
+struct Codec {
+    const char *name;  // "webp", ...: in messages
+    // Whether the first n bytes at d are this codec's format (is_webp_file, ...).
+    int (*sniff)(const unsigned char *d, size_t n);
+    // The image's width and height from its header, before any pixel is
+    // decoded (as a viewer shows it, where the format always turns the image).
+    // 0 with the message set (CORRUPT, UNSUPPORTED, ...) when refused.
+    int (*header)(const Input *in, int *w, int *h, Failure *err);
+    // Decodes the whole image (region NULL) or only *region of it (inside the
+    // image) into a block of its own size. The verdict is that of a whole
+    // decode where the format allows: data damaged outside the region fails.
+    int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
+    // 1 when decode with a region holds less than the whole image.
+    int regions;
+    // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
+    // read_metadata's (none for formats it does not know).
+    void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+};
+
+// ---------------------------------------------------------------------------
 // decode.cpp
 
 // Screens and decodes the whole input into *img (RGBA). On failure *img is
@@ -302,6 +358,8 @@ int decode_image(const Input *in, Image *img, Failure *err);
 // the whole and copies r out. The verdict on the file is that of a whole
 // decode: a file corrupt outside r still fails.
 int decode_region(const Input *in, Rect r, Image *crop, Failure *err);
+// The photo metadata of any input: its codec's reader, or read_metadata.
+void read_input_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 // The image size the header gives (0x0 when it gives none), after the same
 // screening decode_image does; 0 with the same message as decode_image when
 // the file would be refused before its pixels are decoded.
