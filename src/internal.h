@@ -13,6 +13,7 @@
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   png.cpp     PNG through libspng: whole or row-by-row region decode
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
@@ -453,6 +454,30 @@ int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err);
 // Corrupt data fails the cut: "lossless: cannot cut '<name>': <libjpeg's
 // reason>".
 int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err);
+
+// ---------------------------------------------------------------------------
+// png.cpp (libspng; built without it, png_decode declines every file)
+
+#ifdef TRIMLET_USE_LIBSPNG
+#define PNG_SPNG 1
+#else
+#define PNG_SPNG 0
+#endif
+
+// 1 when the input starts with the PNG signature and the library is built
+// with libspng: the inputs png_decode takes.
+int png_takes(const Input *in);
+// Decodes a PNG input to RGBA exactly as stb_image does: the whole image
+// (region NULL) or only the rectangle *region of it (inside the image) into
+// an r.w x r.h block. A non-interlaced image is decoded row by row and its
+// whole block is never allocated; an interlaced one is decoded whole in the
+// file's own format first. The image data is inflated to its end either way,
+// so damage outside the region still fails. Returns 0 when this path does
+// not take the file (chunks stb_image reads its own way, any libspng error,
+// out of memory): the caller then decodes with stb_image, whose verdict and
+// message stand. why (may be NULL) gets a short reason for debugging; it is
+// never shown to a host.
+int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 
 // ---------------------------------------------------------------------------
 // rules.cpp
