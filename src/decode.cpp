@@ -206,8 +206,12 @@ int decode_image(const Input *in, Image *img, Failure *err) {
     // file, else through stb_image like every other format (whose verdict
     // then stands).
     const FastPath *f = fast_path_of(in);
-    if (f != NULL && f->decode(in, NULL, img, NULL)) return 1;
     const char *why = NULL;
+    if (f != NULL && f->decode(in, NULL, img, &why)) return 1;
+    // Memory ran out: stb_image would need as much again.
+    if (f != NULL && strcmp(why, FAST_PATH_NO_MEMORY) == 0) {
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", in->name);
+    }
     unsigned char *px = decode_rgba(in->data, in->size, &w, &h, &why);
     if (px == NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
     if (!within_limits(w, h, in->max_pixels, err)) {
@@ -243,7 +247,12 @@ int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     if (f != NULL) {
         int w = 0, h = 0;
         if (!screen(in, &w, &h, err)) return 0;
-        if (f->decode(in, &r, crop, NULL)) return 1;
+        const char *why = NULL;
+        if (f->decode(in, &r, crop, &why)) return 1;
+        // Memory ran out for the region: a whole decode would need more.
+        if (strcmp(why, FAST_PATH_NO_MEMORY) == 0) {
+            return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
+        }
         // Not a file this path takes: a whole decode by stb_image gives the
         // verdict and the pixels, as for any other format.
     }

@@ -410,6 +410,10 @@ void write_jpeg_metadata(const Metadata *meta, Sink *sink);
 // inserted after SOI and the JFIF APP0 segment when there is one.
 void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *meta, Sink *sink);
 
+// The reason jpeg_decode and png_decode give when memory runs out: the
+// caller then fails instead of trying stb_image, which would need more.
+static const char FAST_PATH_NO_MEMORY[] = "out of memory";
+
 // ---------------------------------------------------------------------------
 // jpeg.cpp (libjpeg-turbo; built without it, decode and encode decline every
 // image and the lossless functions fail with "options: lossless is not
@@ -430,8 +434,8 @@ int jpeg_takes(const Input *in);
 // entropy-coded data is read to the end either way, so corrupt data outside
 // the region still fails. Returns 0 when this path does not take the file
 // (not JPEG, CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error or
-// warning, out of memory): the caller then decodes with stb_image, whose
-// verdict and message stand. why (may be NULL) gets a short reason for
+// warning): the caller then decodes with stb_image, whose verdict and
+// message stand; or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for
 // debugging; it is never shown to a host.
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
@@ -473,9 +477,9 @@ int png_takes(const Input *in);
 // whole block is never allocated; an interlaced one is decoded whole in the
 // file's own format first. The image data is inflated to its end either way,
 // so damage outside the region still fails. Returns 0 when this path does
-// not take the file (chunks stb_image reads its own way, any libspng error,
-// out of memory): the caller then decodes with stb_image, whose verdict and
-// message stand. why (may be NULL) gets a short reason for debugging; it is
+// not take the file (chunks stb_image reads its own way, any libspng error):
+// the caller then decodes with stb_image, whose verdict and message stand;
+// or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for debugging; it is
 // never shown to a host.
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 

@@ -260,7 +260,7 @@ static int decode_interlaced(DecodeJob *job, Rect r) {
         // their bytes, which must start out clear.
         job->raw = (unsigned char *)calloc(1, size);
         if (job->raw == NULL) {
-            job->why = "out of memory";
+            job->why = FAST_PATH_NO_MEMORY;
             return 0;
         }
         ret = spng_decode_image(job->ctx, job->raw, size, SPNG_FMT_PNG, 0);
@@ -288,7 +288,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     }
     job->ctx = spng_ctx_new(0);
     if (job->ctx == NULL) {
-        job->why = "out of memory";
+        job->why = FAST_PATH_NO_MEMORY;
         return 0;
     }
     spng_set_crc_action(job->ctx, SPNG_CRC_USE, SPNG_CRC_USE);
@@ -308,7 +308,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     }
     job->px = (unsigned char *)malloc((size_t)r->w * (size_t)r->h * 4);
     if (job->px == NULL) {
-        job->why = "out of memory";
+        job->why = FAST_PATH_NO_MEMORY;
         return 0;
     }
     if (L->interlace) return decode_interlaced(job, *r);
@@ -316,7 +316,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     size_t row_bytes = ((size_t)L->w * (size_t)comps * (size_t)L->depth + 7) / 8;
     job->raw = (unsigned char *)malloc(row_bytes);
     if (job->raw == NULL) {
-        job->why = "out of memory";
+        job->why = FAST_PATH_NO_MEMORY;
         return 0;
     }
     return decode_rows(job, *r, row_bytes);
