@@ -14,6 +14,7 @@
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
 //   png.cpp     PNG through libspng: whole or row-by-row region decode
+//   pngwrite.cpp PNG output: one filter by trial, deflated in one piece
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
@@ -220,6 +221,12 @@ unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len)
 // libdeflate where built, else stb's own compressor. A malloc'd stream, or
 // NULL when memory runs out.
 unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality);
+
+// The size d deflates to at the compressor's fastest level, for comparing
+// filters; 0 when memory runs out.
+size_t zlib_deflated_size(const unsigned char *d, size_t len);
+// Continues the CRC-32 of PNG chunks (start with crc 0).
+uint32_t png_crc(uint32_t crc, const unsigned char *d, size_t len);
 
 // ---------------------------------------------------------------------------
 // files.cpp
@@ -482,6 +489,15 @@ int png_takes(const Input *in);
 // or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for debugging; it is
 // never shown to a host.
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
+
+// ---------------------------------------------------------------------------
+// pngwrite.cpp
+
+// Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
+// and Exif block (eXIf) after IHDR (meta NULL: none). Returns 0, having
+// written nothing, when memory runs out; a failing sink is left for
+// sink_finish / finish_replace to report.
+int png_write(const Image *img, const Metadata *meta, Sink *sink);
 
 // ---------------------------------------------------------------------------
 // rules.cpp
