@@ -236,15 +236,28 @@ struct DecodeJob {
 // The rows of r, row by row: rows before r and after it are inflated and
 // unfiltered into the one row and dropped, so the data is read to its end.
 static int decode_rows(DecodeJob *job, Rect r, size_t row_bytes) {
-    int ret = spng_decode_image(job->ctx, NULL, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE);
-    for (int y = 0; ret == 0; ++y) {
-        ret = spng_decode_row(job->ctx, job->raw, row_bytes);
-        if (ret != 0 && ret != SPNG_EOI) break;
-        if (y >= r.y && y < r.y + r.h) {
-            convert_row(&job->layout, job->raw, r.x, r.w,
-                        job->px + (size_t)(y - r.y) * (size_t)r.w * 4);
+    const PngLayout *L = &job->layout;
+    // Rows as wide as the image land straight in the output block where
+    // their RGBA needs no conversion here: 8-bit RGBA as the file has it,
+    // and 8-bit RGB without tRNS expanded by libspng (alpha 255, as
+    // stb_image gives). The rest go through the one row and convert_row.
+    int fmt = SPNG_FMT_PNG, direct = 0;
+    if (r.x == 0 && r.w == L->w && L->depth == 8 && (L->color == 6 || (L->color == 2 && !L->has_trans))) {
+        direct = 1;
+        if (L->color == 2) {
+            fmt = SPNG_FMT_RGBA8;
+            row_bytes = (size_t)L->w * 4;
         }
-        if (ret == SPNG_EOI) return y == job->layout.h - 1;
+    }
+    size_t out_row = (size_t)r.w * 4;
+    int ret = spng_decode_image(job->ctx, NULL, 0, fmt, SPNG_DECODE_PROGRESSIVE);
+    for (int y = 0; ret == 0; ++y) {
+        int inside = y >= r.y && y < r.y + r.h;
+        unsigned char *out = inside ? job->px + (size_t)(y - r.y) * out_row : NULL;
+        ret = spng_decode_row(job->ctx, direct && inside ? out : job->raw, row_bytes);
+        if (ret != 0 && ret != SPNG_EOI) break;
+        if (inside && !direct) convert_row(L, job->raw, r.x, r.w, out);
+        if (ret == SPNG_EOI) return y == L->h - 1;
     }
     job->why = spng_strerror(ret);
     return 0;
@@ -314,7 +327,8 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     if (L->interlace) return decode_interlaced(job, *r);
     int comps = L->color == 3 ? 1 : (L->color & 2 ? 3 : 1) + (L->color & 4 ? 1 : 0);
     size_t row_bytes = ((size_t)L->w * (size_t)comps * (size_t)L->depth + 7) / 8;
-    job->raw = (unsigned char *)malloc(row_bytes);
+    // Room for a row of RGBA too (decode_rows may ask libspng for that).
+    job->raw = (unsigned char *)malloc(row_bytes > (size_t)L->w * 4 ? row_bytes : (size_t)L->w * 4);
     if (job->raw == NULL) {
         job->why = FAST_PATH_NO_MEMORY;
         return 0;

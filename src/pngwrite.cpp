@@ -66,7 +66,7 @@ static void filter_row(int type, const unsigned char *cur, const unsigned char *
 // the one whose sample deflates smallest at the fast level wins. A small
 // image is tried whole.
 static const int SAMPLE_ROWS = 4;
-static const size_t SAMPLE_CAP = (size_t)256 << 10;
+static const size_t SAMPLE_CAP = (size_t)1 << 20;
 
 static int choose_filter(const Image *img, unsigned char *scratch, size_t row_bytes) {
     size_t stride = (size_t)img->w * 4;
