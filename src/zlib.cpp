@@ -15,8 +15,8 @@
 // libdeflate is both faster and tighter than stb_image_write's own
 // compressor; the decoded pixels are the same either way. With the PNG
 // writer's one filter per image (pngwrite.cpp), level 4 keeps files within
-// 2.5 % of what stb's per-row filters at level 6 gave on the benchmark's
-// photos and makes screenshots 12-16 % smaller, in half the deflate time;
+// 2.6 % of what stb's per-row filters at level 6 gave on the benchmark's
+// photos and makes screenshots 12-17 % smaller, in half the deflate time;
 // the measurements are in docs/performance-png.md.
 static const int PNG_DEFLATE_LEVEL = 4;
 
