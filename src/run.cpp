@@ -31,7 +31,7 @@ void default_settings(Settings *set, int system_reasons) {
     set->system_reasons = system_reasons;
 }
 
-int read_options(const trimlet_options *o, Settings *set, Failure *err) {
+int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err) {
     default_settings(set, 1);
     set->max_pixels = TRIMLET_DEFAULT_MAX_PIXELS;
     if (o == NULL) return 1;
@@ -76,10 +76,23 @@ int read_options(const trimlet_options *o, Settings *set, Failure *err) {
     }
     if (HAS(max_pixels) && o->max_pixels != 0) set->max_pixels = o->max_pixels > 0 ? o->max_pixels : 0;
     if (HAS(position) && o->position != TRIMLET_CENTRE) {
-        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: position is not available in this build");
+        if (o->position < TRIMLET_CENTRE || o->position > TRIMLET_ATTENTION) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: position %d out of range 0..10", o->position);
+        }
+        // Only the centred rules have a box to move.
+        if (rule != TRIMLET_ASPECT && rule != TRIMLET_RATIO) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: position applies to aspect and ratio only");
+        }
+        set->position = o->position;
     }
-    if ((HAS(resize_w) && o->resize_w != 0) || (HAS(resize_h) && o->resize_h != 0)) {
-        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: resize is not available in this build");
+    if (HAS(resize_w)) set->resize_w = o->resize_w;
+    if (HAS(resize_h)) set->resize_h = o->resize_h;
+    if (set->resize_w < 0 || set->resize_h < 0) {
+        return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize %dx%d must not be negative", set->resize_w,
+                    set->resize_h);
+    }
+    if ((set->resize_w > 0 || set->resize_h > 0) && set->lossless) {
+        return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize cannot be combined with lossless");
     }
 #undef HAS
     return 1;
@@ -98,6 +111,27 @@ static int turn_crop(Image *crop, int orientation, Failure *err) {
     return 0;
 }
 
+// Moves a box by a position that looks at the pixels: whole is the whole
+// picture (at any scale), stored as `left` says (1: upright already); W x H
+// is the upright picture's size, r the rule's box in it.
+static int judge_box(int position, const Image *whole, int left, int W, int H, Rect *r,
+                     Failure *err) {
+    Image small;
+    if (!position_reduce(whole, &small, err)) return 0;
+    int ok = orient_image(&small, left, err) && position_choose(position, &small, W, H, r, err);
+    free(small.px);
+    return ok;
+}
+
+// The DCT scaling a JPEG is decoded at for a position to judge it: the
+// smallest that leaves at least POSITION_SIDE pixels on the long side.
+static int judge_denom(int w, int h) {
+    int long_side = w > h ? w : h;
+    int denom = 8;
+    while (denom > 1 && (long_side + denom - 1) / denom < POSITION_SIDE) denom /= 2;
+    return denom;
+}
+
 // Chooses the rectangle for the input and cuts it out into *crop. Where the
 // decoder can decode a region (region_decodable), the size in the header
 // chooses the rectangle and only that region is decoded; otherwise the whole
@@ -112,11 +146,17 @@ static int turn_crop(Image *crop, int orientation, Failure *err) {
 // alone gets the upright size, its rectangle is mapped back to the stored
 // pixels, and only the crop is turned. Auto, which looks at pixels, gets the
 // whole image turned (see orient_image for the memory that takes).
+//
+// A position moves the rule's box. Entropy and attention judge a reduced
+// copy of the whole picture: on the region path a JPEG decoded at a reduced
+// DCT scale first (its file is then read twice), elsewhere the decoded image.
 static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image_w,
                int *image_h, Image *crop, Failure *err) {
     crop->w = 0;
     crop->h = 0;
     crop->px = NULL;
+    int position = q->set.position;
+    int judge = position_needs_pixels(position);
     if (!rule_needs_pixels(q->rule) && region_decodable(in)) {
         int w = 0, h = 0;
         if (!screened_size(in, &w, &h, err)) return 0;
@@ -132,11 +172,24 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
             free(full.px);
             return 0;  // the rule's message stands
         }
-        *image_w = size_only.w;
-        *image_h = size_only.h;
-        int ok = decode_region(in, stored_rect(*r, orientation, w, h), crop, err);
-        release_input(in);
-        return ok && turn_crop(crop, orientation, err);
+        int denom = judge ? judge_denom(w, h) : 0;
+        Image whole = {0, 0, NULL};
+        // A small picture, or one the scaled decode does not take, is judged
+        // on the whole decode below (which gives the verdict on a bad file).
+        if (!judge || (denom > 1 && jpeg_decode_scaled(in, NULL, denom, &whole, NULL))) {
+            if (judge) {
+                int ok = judge_box(position, &whole, orientation, size_only.w, size_only.h, r, err);
+                free(whole.px);
+                if (!ok) return 0;
+            } else {
+                position_gravity(position, size_only.w, size_only.h, r);
+            }
+            *image_w = size_only.w;
+            *image_h = size_only.h;
+            int ok = decode_region(in, stored_rect(*r, orientation, w, h), crop, err);
+            release_input(in);
+            return ok && turn_crop(crop, orientation, err);
+        }
     }
     Image full;
     int decoded = decode_image(in, &full, err);
@@ -156,6 +209,14 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
     if (!rule_region(q->rule, q->params, &upright, r, err)) {
         free(full.px);
         return 0;
+    }
+    if (judge) {
+        if (!judge_box(position, &full, left, upright.w, upright.h, r, err)) {
+            free(full.px);
+            return 0;
+        }
+    } else {
+        position_gravity(position, upright.w, upright.h, r);
     }
     *image_w = upright.w;
     *image_h = upright.h;
@@ -256,11 +317,13 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
     int ok = cut(in, q, orientation, &o->box, &o->image_w, &o->image_h, &crop, err);
     release_input(in);
     if (ok) {
-        o->out_w = crop.w;
-        o->out_h = crop.h;
+        // Scaled down after the turn, before encoding; a plan only says to
+        // what size.
+        resize_size(crop.w, crop.h, q->set.resize_w, q->set.resize_h, &o->out_w, &o->out_h);
         if (dest != TO_NOTHING) {
             o->format = output_format(q, dest, out_path);
-            ok = deliver(&crop, NULL, o->box, q, dest, out_path, o->format, &meta, o, err);
+            ok = resize_image(&crop, o->out_w, o->out_h, err) &&
+                 deliver(&crop, NULL, o->box, q, dest, out_path, o->format, &meta, o, err);
         }
     }
     free(crop.px);
