@@ -132,6 +132,51 @@ static int judge_denom(int w, int h) {
     return denom;
 }
 
+// How much more than the output's size a reduced decode must leave: the DCT
+// scaling is a coarser filter than Lanczos 3, so the filter finishes from at
+// least SHRINK_MARGIN times the output's size.
+static const int SHRINK_MARGIN = 2;
+
+// JPEG shrink-on-load: when the resize option scales the stored rectangle s
+// (of a w x h JPEG) down to a half or less, the rectangle is decoded at 1/2,
+// 1/4 or 1/8 of the size (the smallest that leaves SHRINK_MARGIN times the
+// output) and the filter makes the output from that, in the stored
+// orientation (the turn then moves only output pixels). Returns 1 with the
+// scaled crop, 0 on failure, or -1 when it does not apply or the reduced
+// decoder declines the file (then decode_region decodes it as usual).
+static int shrink_on_load(const Input *in, const Request *q, Rect s, int orientation, int w,
+                          int h, Image *crop, Failure *err) {
+    int ow = 0, oh = 0;
+    Rect upright = s;
+    upright_size(orientation, s.w, s.h, &upright.w, &upright.h);
+    resize_size(upright.w, upright.h, q->set.resize_w, q->set.resize_h, &ow, &oh);
+    if (ow == upright.w && oh == upright.h) return -1;
+    upright_size(orientation, ow, oh, &ow, &oh);  // turned back to the stored sides
+    int denom = 8;
+    while (denom > 1 && (s.w < (long long)ow * SHRINK_MARGIN * denom ||
+                         s.h < (long long)oh * SHRINK_MARGIN * denom)) {
+        denom /= 2;
+    }
+    if (denom == 1) return -1;
+    // The scaled pixels that cover s: its sides divided by denom, widened to
+    // whole pixels of the scaled image ((w + denom - 1) / denom wide).
+    int sw = (w + denom - 1) / denom, sh = (h + denom - 1) / denom;
+    Rect band;
+    band.x = s.x / denom;
+    band.y = s.y / denom;
+    band.w = (s.x + s.w + denom - 1) / denom - band.x;
+    band.h = (s.y + s.h + denom - 1) / denom - band.y;
+    if (band.x + band.w > sw) band.w = sw - band.x;
+    if (band.y + band.h > sh) band.h = sh - band.y;
+    Image scaled;
+    if (!jpeg_decode_scaled(in, &band, denom, &scaled, NULL)) return -1;
+    double d = denom;
+    int ok = resize_area(&scaled, s.x / d - band.x, s.y / d - band.y, s.w / d, s.h / d, ow, oh, crop,
+                         err);
+    free(scaled.px);
+    return ok;
+}
+
 // Chooses the rectangle for the input and cuts it out into *crop. Where the
 // decoder can decode a region (region_decodable), the size in the header
 // chooses the rectangle and only that region is decoded; otherwise the whole
@@ -186,7 +231,9 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
             }
             *image_w = size_only.w;
             *image_h = size_only.h;
-            int ok = decode_region(in, stored_rect(*r, orientation, w, h), crop, err);
+            Rect s = stored_rect(*r, orientation, w, h);
+            int ok = shrink_on_load(in, q, s, orientation, w, h, crop, err);
+            if (ok < 0) ok = decode_region(in, s, crop, err);
             release_input(in);
             return ok && turn_crop(crop, orientation, err);
         }
@@ -319,7 +366,7 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
     if (ok) {
         // Scaled down after the turn, before encoding; a plan only says to
         // what size.
-        resize_size(crop.w, crop.h, q->set.resize_w, q->set.resize_h, &o->out_w, &o->out_h);
+        resize_size(o->box.w, o->box.h, q->set.resize_w, q->set.resize_h, &o->out_w, &o->out_h);
         if (dest != TO_NOTHING) {
             o->format = output_format(q, dest, out_path);
             ok = resize_image(&crop, o->out_w, o->out_h, err) &&

@@ -377,6 +377,31 @@ TEST(PhotoOrientation, EveryRuleSeesTheUprightImage) {
     }
 }
 
+// A position and a resize (a JPEG scaled down at decode time included) see
+// the upright picture: the box and the pixels are those of the same picture
+// stored upright.
+TEST(PhotoOrientation, PositionAndResizeSeeTheUprightImage) {
+    tt::Pixels stored = ramp(480, 300);
+    for (int y = 40; y < 110; ++y) {  // a saturated block off centre for attention
+        for (int x = 20; x < 90; ++x) std::memcpy(stored.at(x, y), "\xe0\x20\x30\xff", 4);
+    }
+    for (int o = 1; o <= 8; ++o) {
+        Bytes in = photo(JPEG, stored, camera_exif(false, o));
+        Bytes reference = png_file(upright(decode(in), o), {});
+        for (int side : {0, 40}) {
+            SCOPED_TRACE("orientation " + std::to_string(o) + " resize " + std::to_string(side));
+            trimlet_options turn = options(TRIMLET_APPLY_EXIF, TRIMLET_STRIP);
+            trimlet_options as_is = options(TRIMLET_AS_STORED, TRIMLET_STRIP);
+            turn.position = as_is.position = TRIMLET_ATTENTION;
+            turn.resize_w = as_is.resize_w = side;
+            turn.resize_h = as_is.resize_h = side;
+            tt::Pixels a = decode(crop(in, TRIMLET_RATIO, {1, 1}, turn));
+            tt::Pixels b = decode(crop(reference, TRIMLET_RATIO, {1, 1}, as_is));
+            EXPECT_LE(tt::max_diff(a, b), side ? 12 : 3);
+        }
+    }
+}
+
 // Exif blocks that do not hold together, or whose Orientation is not a SHORT
 // 1..8: the picture stays as stored and the crop succeeds. A block whose
 // structure holds is still carried by TRIMLET_KEEP; one that does not is not.

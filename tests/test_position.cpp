@@ -363,3 +363,24 @@ TEST(PositionAndResize, OptionsAreChecked) {
     EXPECT_EQ(trimlet_has("position"), 1);
     EXPECT_EQ(trimlet_has("resize"), 1);
 }
+
+// Shrink-on-load: a JPEG decoded at 1/2, 1/4 or 1/8 of the size before the
+// filter, against the same file decoded whole and filtered to the same size.
+TEST(Resize, ReducedJpegDecodeStaysCloseToTheFullDecode) {
+    if (!trimlet_has("libjpeg-turbo")) GTEST_SKIP() << "built without libjpeg-turbo";
+    std::string jpg = tt::scratch("big.jpg"), full = tt::scratch("big_full.png");
+    tt::write_jpeg(jpg, photo_like(1800, 1200), 92);
+    ASSERT_EQ(run(jpg, full, TRIMLET_RECT, {0, 0, 1800, 1200}, TRIMLET_CENTRE).ok, 1);
+    for (int side : {500, 256, 100, 64}) {  // full size, 1/2, 1/4, 1/8
+        std::string a = tt::scratch("a.png"), b = tt::scratch("b.png");
+        ASSERT_EQ(run(jpg, a, TRIMLET_RATIO, {1, 1}, TRIMLET_CENTRE, side, side).ok, 1);
+        ASSERT_EQ(run(full, b, TRIMLET_RATIO, {1, 1}, TRIMLET_CENTRE, side, side).ok, 1);
+        Pixels reduced = tt::read_png(a), whole = tt::read_png(b);
+        ASSERT_EQ(reduced.w, side);
+        ASSERT_EQ(whole.w, side);
+        double mean = mean_diff(reduced, whole);
+        std::printf("%dx%d from 1200x1200: mean difference %.3f, largest %d\n", side, side, mean,
+                    tt::max_diff(reduced, whole));
+        EXPECT_LE(mean, 1.5);
+    }
+}
