@@ -179,7 +179,9 @@ static void entropy_scores(const Lines *ln, int len, int m, double *scores) {
     }
 }
 
-// Attention summed over each window [p + m, p + len - m).
+// Attention over each window [p + m, p + len - m): the sum of each pixel's
+// attention squared, so that a small, striking subject outweighs a broad
+// stretch of mild texture (a blade of grass beside a ladybird).
 static void attention_scores(const Image *small, const Lines *ln, int len, int m,
                              int *map, double *scores) {
     attention_map(small, ln->luma, map);
@@ -190,7 +192,8 @@ static void attention_scores(const Image *small, const Lines *ln, int len, int m
     for (int line = 0; line < count; ++line) {
         long long s = 0;
         for (int k = 0; k < ln->length(); ++k) {
-            s += ln->across ? map[(size_t)k * small->w + line] : map[(size_t)line * small->w + k];
+            long long v = ln->across ? map[(size_t)k * small->w + line] : map[(size_t)line * small->w + k];
+            s += v * v;
         }
         prefix[line + 1] = prefix[line] + (double)s;
     }
