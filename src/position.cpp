@@ -69,13 +69,21 @@ int position_reduce(const Image *img, Image *small, Failure *err) {
         memset(sums, 0, (size_t)sw * 4 * sizeof(uint32_t));
         for (int y = y0; y < y1; ++y) {
             const unsigned char *p = img->px + (size_t)y * stride;
-            for (int x = 0; x < img->w; ++x, p += 4) {
-                uint32_t *s = sums + (size_t)(x / k) * 4;
-                uint32_t a = p[3];
-                s[0] += (p[0] * a + 127) / 255;
-                s[1] += (p[1] * a + 127) / 255;
-                s[2] += (p[2] * a + 127) / 255;
-                s[3] += a;
+            for (int ox = 0, x = 0; ox < sw; ++ox) {
+                uint32_t *s = sums + (size_t)ox * 4;
+                for (int x1 = x + k < img->w ? x + k : img->w; x < x1; ++x, p += 4) {
+                    uint32_t a = p[3];
+                    if (a == 255) {
+                        s[0] += p[0];
+                        s[1] += p[1];
+                        s[2] += p[2];
+                    } else {
+                        s[0] += (p[0] * a + 127) / 255;
+                        s[1] += (p[1] * a + 127) / 255;
+                        s[2] += (p[2] * a + 127) / 255;
+                    }
+                    s[3] += a;
+                }
             }
         }
         unsigned char *o = small->px + (size_t)oy * (size_t)sw * 4;

@@ -347,6 +347,7 @@ TEST(PositionAndResize, OptionsAreChecked) {
         {TRIMLET_RECT, TRIMLET_CENTRE, 10, 0, 1, "options: resize cannot be combined with lossless"},
     };
     for (const Case &c : cases) {
+        if (c.lossless && !trimlet_has("lossless")) continue;
         trimlet_options o;
         memset(&o, 0, sizeof o);
         o.size = sizeof o;
