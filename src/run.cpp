@@ -137,26 +137,42 @@ static int judge_denom(int w, int h) {
 // least SHRINK_MARGIN times the output's size.
 static const int SHRINK_MARGIN = 2;
 
-// JPEG shrink-on-load: when the resize option scales the stored rectangle s
-// (of a w x h JPEG) down to a half or less, the rectangle is decoded at 1/2,
-// 1/4 or 1/8 of the size (the smallest that leaves SHRINK_MARGIN times the
-// output) and the filter makes the output from that, in the stored
-// orientation (the turn then moves only output pixels). Returns 1 with the
-// scaled crop, 0 on failure, or -1 when it does not apply or the reduced
-// decoder declines the file (then decode_region decodes it as usual).
+// The DCT scaling JPEG shrink-on-load decodes the stored rectangle s at,
+// with the output's size in stored sides in *ow, *oh: when the resize option
+// scales s down to a half or less, 1/2, 1/4 or 1/8 (the smallest scale that
+// leaves SHRINK_MARGIN times the output); else 1.
+static int shrink_denom(const Request *q, Rect s, int orientation, int *ow, int *oh) {
+    int uw = 0, uh = 0;
+    upright_size(orientation, s.w, s.h, &uw, &uh);
+    resize_size(uw, uh, q->set.resize_w, q->set.resize_h, ow, oh);
+    if (*ow == uw && *oh == uh) return 1;
+    upright_size(orientation, *ow, *oh, ow, oh);  // turned back to the stored sides
+    int denom = 8;
+    while (denom > 1 && (s.w < (long long)*ow * SHRINK_MARGIN * denom ||
+                         s.h < (long long)*oh * SHRINK_MARGIN * denom)) {
+        denom /= 2;
+    }
+    return denom;
+}
+
+// The filter's part of shrink-on-load: the stored rectangle s resampled to
+// ow x oh from `scaled`, which holds the picture at 1/denom with its top-left
+// pixel at (bx, by) of the scaled picture.
+static int finish_scaled(const Image *scaled, int bx, int by, Rect s, int denom, int ow, int oh,
+                         Image *crop, Failure *err) {
+    double d = denom;
+    return resize_area(scaled, s.x / d - bx, s.y / d - by, s.w / d, s.h / d, ow, oh, crop, err);
+}
+
+// JPEG shrink-on-load: the stored rectangle s (of a w x h JPEG) decoded at
+// shrink_denom's scale and finished by the filter, in the stored orientation
+// (the turn then moves only output pixels). Returns 1 with the scaled crop,
+// 0 on failure, or -1 when it does not apply or the reduced decoder declines
+// the file (then decode_region decodes it as usual).
 static int shrink_on_load(const Input *in, const Request *q, Rect s, int orientation, int w,
                           int h, Image *crop, Failure *err) {
     int ow = 0, oh = 0;
-    Rect upright = s;
-    upright_size(orientation, s.w, s.h, &upright.w, &upright.h);
-    resize_size(upright.w, upright.h, q->set.resize_w, q->set.resize_h, &ow, &oh);
-    if (ow == upright.w && oh == upright.h) return -1;
-    upright_size(orientation, ow, oh, &ow, &oh);  // turned back to the stored sides
-    int denom = 8;
-    while (denom > 1 && (s.w < (long long)ow * SHRINK_MARGIN * denom ||
-                         s.h < (long long)oh * SHRINK_MARGIN * denom)) {
-        denom /= 2;
-    }
+    int denom = shrink_denom(q, s, orientation, &ow, &oh);
     if (denom == 1) return -1;
     // The scaled pixels that cover s: its sides divided by denom, widened to
     // whole pixels of the scaled image ((w + denom - 1) / denom wide).
@@ -170,12 +186,16 @@ static int shrink_on_load(const Input *in, const Request *q, Rect s, int orienta
     if (band.y + band.h > sh) band.h = sh - band.y;
     Image scaled;
     if (!jpeg_decode_scaled(in, &band, denom, &scaled, NULL)) return -1;
-    double d = denom;
-    int ok = resize_area(&scaled, s.x / d - band.x, s.y / d - band.y, s.w / d, s.h / d, ow, oh, crop,
-                         err);
+    int ok = finish_scaled(&scaled, band.x, band.y, s, denom, ow, oh, crop, err);
     free(scaled.px);
     return ok;
 }
+
+// Entropy and attention with a shrink-on-load resize decode the whole JPEG
+// once, at the resize's scale, for both the judging and the crop, when that
+// takes at most this many bytes; otherwise the judging has its own smaller
+// decode and the box is decoded again.
+static const long long JUDGE_ONCE_BYTES = 8 << 20;
 
 // Chooses the rectangle for the input and cuts it out into *crop. Where the
 // decoder can decode a region (region_decodable), the size in the header
@@ -218,14 +238,31 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
             return 0;  // the rule's message stands
         }
         int denom = judge ? judge_denom(w, h) : 0;
+        int ow = 0, oh = 0;  // the resize's size in stored sides, for a decode done once
+        int once = judge ? shrink_denom(q, stored_rect(*r, orientation, w, h), orientation, &ow, &oh) : 1;
+        if (once > 1 && 4LL * ((w + once - 1) / once) * ((h + once - 1) / once) <= JUDGE_ONCE_BYTES) {
+            denom = once;
+        } else {
+            once = 0;
+        }
         Image whole = {0, 0, NULL};
         // A small picture, or one the scaled decode does not take, is judged
         // on the whole decode below (which gives the verdict on a bad file).
         if (!judge || (denom > 1 && jpeg_decode_scaled(in, NULL, denom, &whole, NULL))) {
             if (judge) {
                 int ok = judge_box(position, &whole, orientation, size_only.w, size_only.h, r, err);
+                if (ok && once) {
+                    ok = finish_scaled(&whole, 0, 0, stored_rect(*r, orientation, w, h), denom, ow, oh,
+                                       crop, err);
+                }
                 free(whole.px);
                 if (!ok) return 0;
+                if (once) {
+                    *image_w = size_only.w;
+                    *image_h = size_only.h;
+                    release_input(in);
+                    return turn_crop(crop, orientation, err);
+                }
             } else {
                 position_gravity(position, size_only.w, size_only.h, r);
             }
@@ -301,6 +338,21 @@ static int plan_lossless(const Input *in, const Request *q, int format, Rect *r,
         Failure why;
         if (!jpeg_lossless(in, whole, 0, NULL, &why)) *err = why;
         return 0;
+    }
+    // The position moves the box before it goes onto the grid; entropy and
+    // attention judge the picture decoded at a reduced scale (whole where
+    // that decoder declines it).
+    if (position_needs_pixels(q->set.position)) {
+        Image seen;
+        if (!jpeg_decode_scaled(in, NULL, judge_denom(whole.w, whole.h), &seen, NULL) &&
+            !decode_image(in, &seen, err)) {
+            return 0;
+        }
+        ok = judge_box(q->set.position, &seen, 1, whole.w, whole.h, r, err);
+        free(seen.px);
+        if (!ok) return 0;
+    } else {
+        position_gravity(q->set.position, whole.w, whole.h, r);
     }
     *image_w = whole.w;
     *image_h = whole.h;

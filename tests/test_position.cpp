@@ -94,6 +94,21 @@ TEST(Position, GravitiesPlaceTheRulesBoxExactlyAndCutIt) {
                 EXPECT_EQ(r.res.box.w, want.w);
                 EXPECT_EQ(r.res.box.h, want.h);
             }
+            if (trimlet_has("lossless")) {  // the same box, its corner moved onto the 8-pixel grid
+                trimlet_options o;
+                memset(&o, 0, sizeof o);
+                o.size = sizeof o;
+                o.position = pos;
+                o.lossless = 1;
+                int params[2] = {c.p0, c.p1};
+                trimlet_box b;
+                char error[TRIMLET_ERROR_SIZE];
+                ASSERT_EQ(trimlet_plan_file(jpg.c_str(), c.rule, params, &o, &b, error), 1) << error;
+                EXPECT_EQ(b.x, want.x - want.x % 8);
+                EXPECT_EQ(b.y, want.y - want.y % 8);
+                EXPECT_EQ(b.x + b.w, want.x + want.w);
+                EXPECT_EQ(b.y + b.h, want.y + want.h);
+            }
             std::string out = tt::scratch("g_out.png");
             ASSERT_EQ(run(png, out, c.rule, {c.p0, c.p1}, pos).ok, 1);
             EXPECT_EQ(tt::max_diff(tt::read_png(out), tt::crop(img, want.x, want.y, want.w, want.h)), 0);
