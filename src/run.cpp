@@ -173,7 +173,7 @@ static int shrink_on_load(const Input *in, const Request *q, Rect s, int orienta
                           int h, Image *crop, Failure *err) {
     int ow = 0, oh = 0;
     int denom = shrink_denom(q, s, orientation, &ow, &oh);
-    if (denom == 1) return -1;
+    if (denom == 1 || !jpeg_takes(in)) return -1;
     // The scaled pixels that cover s: its sides divided by denom, widened to
     // whole pixels of the scaled image ((w + denom - 1) / denom wide).
     int sw = (w + denom - 1) / denom, sh = (h + denom - 1) / denom;
@@ -246,9 +246,11 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
             once = 0;
         }
         Image whole = {0, 0, NULL};
-        // A small picture, or one the scaled decode does not take, is judged
-        // on the whole decode below (which gives the verdict on a bad file).
-        if (!judge || (denom > 1 && jpeg_decode_scaled(in, NULL, denom, &whole, NULL))) {
+        // A small picture, another format's, or one the scaled decode does
+        // not take, is judged on the whole decode below (which gives the
+        // verdict on a bad file).
+        if (!judge ||
+            (denom > 1 && jpeg_takes(in) && jpeg_decode_scaled(in, NULL, denom, &whole, NULL))) {
             if (judge) {
                 int ok = judge_box(position, &whole, orientation, size_only.w, size_only.h, r, err);
                 if (ok && once) {
@@ -408,7 +410,7 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
     // for output that may carry them.
     Metadata meta;
     int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
-    read_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
+    read_input_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
     int orientation = meta.orientation;
     // Upright output carries no turn for a viewer to apply again.
     if (apply_exif) set_orientation_one(&meta);
