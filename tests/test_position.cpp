@@ -22,13 +22,14 @@ struct Outcome {
 
 // trimlet_run on a file, to output (a plan when empty).
 Outcome run(const std::string &in, const std::string &out, int rule, std::vector<int> params,
-        int position, int rw = 0, int rh = 0) {
+            int position, int rw = 0, int rh = 0, int lossless = 0) {
     trimlet_options o;
     memset(&o, 0, sizeof o);
     o.size = sizeof o;
     o.position = position;
     o.resize_w = rw;
     o.resize_h = rh;
+    o.lossless = lossless;
     trimlet_request q;
     memset(&q, 0, sizeof q);
     q.size = sizeof q;
@@ -95,15 +96,9 @@ TEST(Position, GravitiesPlaceTheRulesBoxExactlyAndCutIt) {
                 EXPECT_EQ(r.res.box.h, want.h);
             }
             if (trimlet_has("lossless")) {  // the same box, its corner moved onto the 8-pixel grid
-                trimlet_options o;
-                memset(&o, 0, sizeof o);
-                o.size = sizeof o;
-                o.position = pos;
-                o.lossless = 1;
-                int params[2] = {c.p0, c.p1};
-                trimlet_box b;
-                char error[TRIMLET_ERROR_SIZE];
-                ASSERT_EQ(trimlet_plan_file(jpg.c_str(), c.rule, params, &o, &b, error), 1) << error;
+                Outcome r = run(jpg, "", c.rule, {c.p0, c.p1}, pos, 0, 0, 1);
+                ASSERT_EQ(r.ok, 1) << r.res.error;
+                const trimlet_box &b = r.res.box;
                 EXPECT_EQ(b.x, want.x - want.x % 8);
                 EXPECT_EQ(b.y, want.y - want.y % 8);
                 EXPECT_EQ(b.x + b.w, want.x + want.w);
@@ -363,18 +358,10 @@ TEST(PositionAndResize, OptionsAreChecked) {
     };
     for (const Case &c : cases) {
         if (c.lossless && !trimlet_has("lossless")) continue;
-        trimlet_options o;
-        memset(&o, 0, sizeof o);
-        o.size = sizeof o;
-        o.position = c.position;
-        o.resize_w = c.rw;
-        o.resize_h = c.rh;
-        o.lossless = c.lossless;
-        int params[4] = {1, 1, 5, 5};
-        trimlet_box box;
-        char error[TRIMLET_ERROR_SIZE];
-        EXPECT_EQ(trimlet_plan_file(in.c_str(), c.rule, params, &o, &box, error), 0);
-        EXPECT_STREQ(error, c.message);
+        Outcome r = run(in, "", c.rule, {1, 1, 5, 5}, c.position, c.rw, c.rh, c.lossless);
+        EXPECT_EQ(r.ok, 0);
+        EXPECT_EQ(r.res.status, TRIMLET_ERR_ARGUMENT);
+        EXPECT_STREQ(r.res.error, c.message);
     }
     EXPECT_EQ(trimlet_has("position"), 1);
     EXPECT_EQ(trimlet_has("resize"), 1);
