@@ -151,10 +151,14 @@ int resize_area(const Image *src, double sx, double sy, double sw, double sh, in
     memset(&tx, 0, sizeof tx);
     memset(&ty, 0, sizeof ty);
     size_t mid_row = (size_t)ow * 4;
+    // The block between the passes is the largest; on a 32-bit system its
+    // size may not fit a size_t.
+    uint64_t mid_bytes = (uint64_t)ow * 4 * (uint64_t)src->h * sizeof(float);
+    int fits = mid_bytes <= (uint64_t)SIZE_MAX && (uint64_t)mid_row * (uint64_t)oh <= (uint64_t)SIZE_MAX;
     float *row = (float *)malloc((size_t)src->w * 4 * sizeof(float));
-    float *mid = (float *)malloc(mid_row * (size_t)src->h * sizeof(float));
+    float *mid = fits ? (float *)malloc((size_t)mid_bytes) : NULL;
     float *acc = (float *)malloc(mid_row * sizeof(float));
-    out->px = (unsigned char *)malloc(mid_row * (size_t)oh);
+    out->px = fits ? (unsigned char *)malloc(mid_row * (size_t)oh) : NULL;
     int ok = row != NULL && mid != NULL && acc != NULL && out->px != NULL &&
              make_taps(src->w, sx, sw, ow, &tx) && make_taps(src->h, sy, sh, oh, &ty);
     if (ok) {
