@@ -194,6 +194,7 @@ static void work(void *arg) {
 
 int run_batch(const Command *c, const char **outputs) {
     int n = c->n_inputs;
+    if (n < 1) return EXIT_ALL_CROPPED;
     Bytes stdin_bytes = {NULL, 0};
     for (int i = 0; i < n; ++i) {
         if (is_stream(c->inputs[i]) && !read_stdin(&stdin_bytes)) {
