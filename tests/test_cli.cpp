@@ -654,3 +654,151 @@ TEST(CliProgress, TerminalShowsDoneOfTotalAndTheSummaryReplacesIt) {
     EXPECT_EQ(seen, "");  // a single file shows no progress
 }
 #endif
+
+// Options go anywhere before "--" (before the rule too); after it every
+// argument is an input. Each pair of command lines must do the same.
+TEST(CliArgs, OptionsGoAnywhereBeforeTheEndOfOptions) {
+    tt::write_png(tt::scratch("in.png"), framed_patch());
+    tt::write_png(tt::scratch("-o"), tt::gradient(20, 10));
+    struct Case {
+        const char *a, *b;
+    } cases[] = {
+        {"plan --json aspect 3:2 in.png", "plan aspect 3:2 in.png --json"},
+        {"-j 1 plan --as-stored auto in.png", "plan auto in.png -j 1 --as-stored"},
+        {"--strip rect -o a.png 0 0 5 5 in.png", "rect 0 0 5 5 in.png -o b.png --strip"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.a);
+        Result a = run(c.a), b = run(c.b);
+        EXPECT_EQ(a.status, 0) << a.err;
+        EXPECT_EQ(a.out + a.err, b.out + b.err);
+    }
+    EXPECT_EQ(tt::read_file(tt::scratch("a.png")), tt::read_file(tt::scratch("b.png")));
+    Result r = run("edges 0 0 0 25 -o cut.png -- -o");  // the file named "-o"
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(tt::read_png(tt::scratch("cut.png")).w, 15);
+}
+
+TEST(CliUsage, FolderOutputsRangesAndLosslessConflictsAreRefusedClearly) {
+    tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
+    tt::write_jpeg(tt::scratch("in.jpg"), tt::gradient(20, 10), 90);
+    fs::create_directories(tt::scratch("adir"));
+    const std::string lossless = trimlet_has("lossless") ? "" : "rect: --lossless is not available in this build of the library";
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"rect 0 0 99999999999 10 in.png -o out.png", "rect: W must be 1..2147483647, not '99999999999'"},
+        {"edges 0 0 0 99999999999 in.png -o out.png", "edges: LEFT must be 0..49, not '99999999999'"},
+        {"rect 0 0 5 5 in.png -o adir", "rect: adir is a folder; use -d adir to write into it"},
+        {"rect 0 0 5 5 in.png -o adir --format png", "rect: adir is a folder; use -d adir to write into it"},
+        {"rect 0 0 5 5 in.jpg -o out.jpg --lossless --quality 80",
+         lossless.empty() ? "rect: --quality does not go with --lossless (nothing is re-encoded)" : lossless},
+        {"rect 0 0 5 5 in.jpg -o out.jpg --background 000000 --lossless",
+         lossless.empty() ? "rect: --background does not go with --lossless (nothing is re-encoded)" : lossless},
+        {"plan --json crop in.png", "plan: unknown rule 'crop' (rect, aspect, auto, edges)"},
+        {"rect 0 0 5 5 in.png --json -o out.png", "rect: unknown option '--json'"},
+    };
+    for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.png")));
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.jpg")));
+    EXPECT_TRUE(fs::is_empty(tt::scratch("adir")));
+}
+
+// A failed file's line: the input, the class of its status in words, then
+// the library's message for the same call, whatever its words.
+TEST(CliBatch, FailuresNameTheirClassThenTheLibrarysMessage) {
+    const std::vector<uint8_t> png = [] {
+        tt::write_png(tt::scratch("good.png"), tt::gradient(40, 30));
+        return tt::read_file(tt::scratch("good.png"));
+    }();
+    tt::write_file(tt::scratch("empty.png"), {});
+    tt::write_file(tt::scratch("cut.png"), std::vector<uint8_t>(png.begin(), png.begin() + long(png.size() * 2 / 3)));
+    const std::string huge = "P6\n20000 20000\n255\n";
+    tt::write_file(tt::scratch("huge.ppm"), std::vector<uint8_t>(huge.begin(), huge.end()));
+    tt::write_png(tt::scratch("flat.png"), tt::solid(8, 8, 1, 2, 3));
+    struct Case {
+        const char *name;
+        int status;
+        const char *phrase;
+    } cases[] = {
+        {"empty.png", TRIMLET_ERR_UNSUPPORTED, "not an image: "},
+        {"cut.png", TRIMLET_ERR_CORRUPT, "damaged file: "},
+        {"huge.ppm", TRIMLET_ERR_TOO_LARGE, "too large: "},
+        {"missing.png", TRIMLET_ERR_READ, "cannot read: "},
+        {"flat.png", TRIMLET_ERR_RULE, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tt::scratch(c.name);
+        const int params[1] = {10};
+        trimlet_request q{};
+        q.size = sizeof q;
+        q.input_path = c.name;  // as the program names it, relative to its folder
+        q.rule = TRIMLET_AUTO;
+        q.params = params;
+        trimlet_result res{};
+        res.size = sizeof res;
+        const fs::path here = fs::current_path();
+        fs::current_path(tt::scratch_dir());
+        EXPECT_EQ(trimlet_run(&q, &res), 0);
+        fs::current_path(here);
+        EXPECT_EQ(res.status, c.status);
+        for (const std::string &cmd : {std::string("auto ") + c.name + " -o out.png", std::string("plan auto ") + c.name}) {
+            Result r = run(cmd);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, std::string("trimlet: ") + c.name + ": " + c.phrase + res.error + "\n");
+        }
+    }
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.png")));
+}
+
+// --lossless with the default --upright, on an upright JPEG (no Exif) and
+// on each Exif orientation: the program writes what the library cuts (the
+// picture turned losslessly), or reports the library's refusal where the
+// box reaches the partial blocks a turn would lose.
+TEST(CliCrop, LosslessWithTheDefaultsTurnsEachOrientationOrSaysWhyNot) {
+    if (!trimlet_has("lossless")) GTEST_SKIP() << "this library build has no lossless cut";
+    const std::string jpg = tt::scratch("plain.jpg");
+    tt::write_jpeg(jpg, tt::gradient(61, 45), 90);  // 4:4:4: 5 partial columns and rows
+    const std::vector<uint8_t> plain = tt::read_file(jpg);
+    trimlet_options o{};
+    o.size = sizeof o;
+    o.format = "jpg";
+    o.lossless = 1;
+    o.orient = TRIMLET_APPLY_EXIF;
+    o.metadata = TRIMLET_KEEP;
+    for (int orientation = 0; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        std::vector<uint8_t> bytes = plain;
+        if (orientation > 0) {
+            const std::vector<uint8_t> app1 = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                                               1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation), 0, 0, 0, 0, 0, 0, 0};
+            bytes.insert(bytes.begin() + 2, app1.begin(), app1.end());
+        }
+        tt::write_file(tt::scratch("in.jpg"), bytes);
+        for (const RuleArgs &rule : {RuleArgs{"rect 20 18 30 20", TRIMLET_RECT, {20, 18, 30, 20}},
+                                     RuleArgs{"rect 0 0 10 10", TRIMLET_RECT, {0, 0, 10, 10}}}) {
+            SCOPED_TRACE(rule.args);
+            fs::remove(tt::scratch("out.jpg"));
+            fs::remove(tt::scratch("library.jpg"));
+            char err[TRIMLET_ERROR_SIZE];
+            const int ok = trimlet_crop_file(tt::scratch("in.jpg").c_str(), tt::scratch("library.jpg").c_str(),
+                                             rule.rule, rule.params, &o, err);
+            // Turns that bring the stored right or bottom edge to the left or top.
+            const bool refused = rule.params[0] == 0 && orientation > 1 && orientation != 5;
+            EXPECT_EQ(ok, !refused) << err;
+            Result r = run(std::string(rule.args) + " in.jpg -o out.jpg --lossless");
+            if (ok) {
+                EXPECT_EQ(r.status, 0) << r.err;
+                EXPECT_EQ(tt::read_file(tt::scratch("out.jpg")), tt::read_file(tt::scratch("library.jpg")));
+            } else {
+                EXPECT_EQ(r.status, 1);
+                std::string why = err;  // the library's words, with the path as the program gave it
+                why.replace(why.find(tt::scratch("in.jpg")), tt::scratch("in.jpg").size(), "in.jpg");
+                EXPECT_EQ(why.rfind("lossless: cannot turn 'in.jpg' exactly: ", 0), 0u) << why;
+                EXPECT_EQ(r.err, "trimlet: in.jpg: cannot cut losslessly: " + why + "\n");
+                EXPECT_FALSE(tt::file_exists(tt::scratch("out.jpg")));
+            }
+        }
+    }
+}
