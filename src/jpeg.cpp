@@ -415,7 +415,7 @@ static int snap_input(tjhandle tj, const Input *in, Rect r, int orientation, Gri
 int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    Grid g;
+    Grid g = {1, 1, 0, 0, TJXOP_NONE};
     int ok = snap_input(tj, in, r, orientation, &g, snapped, err);
     tjDestroy(tj);
     return ok;
@@ -427,8 +427,8 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     unsigned char *out = NULL;
     unsigned long out_size = 0;
-    Grid g;
-    Rect s;
+    Grid g = {1, 1, 0, 0, TJXOP_NONE};
+    Rect s = {0, 0, 0, 0};
     int ok = snap_input(tj, in, r, orientation, &g, &s, err);
     if (ok) {
         tjtransform xf;
