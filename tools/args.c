@@ -232,10 +232,6 @@ static int read_values(Command *c) {
             return 0;
         }
     }
-    if (c->lossless && !trimlet_has("lossless")) {
-        usage_error("%s: --lossless is not available in this build of the library", rule);
-        return 0;
-    }
     /* A lossless cut keeps the file's own compressed data: nothing is
      * encoded, so quality and background would silently do nothing. */
     if (c->lossless && (c->quality_text || c->background_text)) {
@@ -339,9 +335,14 @@ int parse_command(int argc, char **argv, Command *c) {
     if (stdin_count > 1) return usage_error("%s: standard input (-) can be read only once", rule);
     if (c->plan) {
         if (crop_only) return usage_error("plan: %s is for crops; plan writes nothing", crop_only);
-        return -1;
+    } else {
+        status = check_output_choices(c);
+        if (status >= 0) return status;
     }
-    return check_output_choices(c);
+    if (c->lossless && !trimlet_has("lossless")) {
+        return usage_error("%s: --lossless is not available in this build of the library", rule);
+    }
+    return -1;
 }
 
 trimlet_options options_for(const Command *c, const char *format) {
