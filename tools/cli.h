@@ -66,9 +66,9 @@ int usage_error(const char *fmt, ...) CLI_PRINTF(1, 2);
 
 /* A command line, parsed and checked. */
 typedef struct Command {
-    const Rule *rule;       /* NULL: help or version */
+    const Rule *rule;
     int plan;               /* `trimlet plan`: print boxes, write nothing */
-    int help, version;
+    int help, version;      /* --help, --version (shown before the rest is read) */
     int json;               /* plan lines as JSON */
     int params[4];          /* the library's params for the rule */
     const char **inputs;    /* room for argc entries */
