@@ -381,8 +381,8 @@ TEST(PhotoOrientation, EveryRuleSeesTheUprightImage) {
 // the upright picture: the box and the pixels are those of the same picture
 // stored upright.
 TEST(PhotoOrientation, PositionAndResizeSeeTheUprightImage) {
-    tt::Pixels stored = ramp(480, 300);
-    for (int y = 40; y < 110; ++y) {  // a saturated block off centre for attention
+    tt::Pixels stored = ramp(480, 288);  // whole blocks, which a lossless turn keeps
+    for (int y = 40; y < 110; ++y) {     // a saturated block off centre for attention
         for (int x = 20; x < 90; ++x) std::memcpy(stored.at(x, y), "\xe0\x20\x30\xff", 4);
     }
     for (int o = 1; o <= 8; ++o) {
@@ -399,6 +399,27 @@ TEST(PhotoOrientation, PositionAndResizeSeeTheUprightImage) {
             tt::Pixels b = decode(crop(reference, TRIMLET_RATIO, {1, 1}, as_is));
             EXPECT_LE(tt::max_diff(a, b), side ? 12 : 3);
         }
+        // A lossless cut takes the same box, grown onto the block grid.
+        trimlet_box lossy;
+        trimlet_options cut = options(TRIMLET_APPLY_EXIF, TRIMLET_STRIP, "jpg");
+        cut.position = TRIMLET_ATTENTION;
+        cut.lossless = 1;
+        trimlet_box box;
+        char err[TRIMLET_ERROR_SIZE];
+        if (!trimlet_has("lossless")) continue;
+        ASSERT_EQ(trimlet_plan_memory(in.data(), in.size(), TRIMLET_RATIO, std::vector<int>{1, 1}.data(), &cut,
+                                      &box, err),
+                  1)
+            << err;
+        cut.lossless = 0;
+        ASSERT_EQ(trimlet_plan_memory(in.data(), in.size(), TRIMLET_RATIO, std::vector<int>{1, 1}.data(), &cut,
+                                      &lossy, err),
+                  1);
+        EXPECT_LE(box.x, lossy.x);
+        EXPECT_LE(box.y, lossy.y);
+        EXPECT_GE(box.x + box.w, lossy.x + lossy.w);
+        EXPECT_GE(box.y + box.h, lossy.y + lossy.h);
+        EXPECT_LT(box.w - lossy.w + box.h - lossy.h, 32);
     }
 }
 
