@@ -184,7 +184,19 @@ enum trimlet_rule {
  * whichever is larger. Auto looks at the pixels and needs the whole picture
  * upright: orientations 2 to 4 turn it in place, 5 to 8 need a second
  * decoded-size block, so its peak is twice the decoded image (w * h * 4
- * bytes each). */
+ * bytes each).
+ *
+ * With lossless, a JPEG whose Orientation is 1 (or absent) is cut as stored;
+ * any other is turned or mirrored losslessly in the same transform, the box
+ * chosen on the upright image and moved onto the turned image's block grid,
+ * and a kept Exif block says Orientation 1. The turn moves whole blocks
+ * only: the stored image's partial blocks (its width and height modulo the
+ * 8- or 16-pixel block) cannot be mirrored, so where a turn brings them to
+ * the upright image's left or top edge, a box reaching into them is refused
+ * (TRIMLET_ERR_UNSUPPORTED, "lossless: cannot turn ... exactly"); use
+ * TRIMLET_AS_STORED to cut such a file as stored. For a turn that swaps the
+ * sides (orientations 5 to 8) of a file with 4:2:2 or 4:4:0 chroma, the grid
+ * is 16 pixels both ways. */
 #define TRIMLET_AS_STORED 0  /* the pixel grid as stored in the file (default) */
 #define TRIMLET_APPLY_EXIF 1 /* turned upright by the EXIF Orientation tag */
 
@@ -207,10 +219,23 @@ enum trimlet_rule {
 /* Values of trimlet_options.position: where TRIMLET_ASPECT and TRIMLET_RATIO
  * place their box. The box's size is always the rule's; only x and y move.
  * The compass gravities are exact: north puts y at 0 and x where the centre
- * box has it, east puts x at image_w - w, and so on. TRIMLET_ENTROPY and
- * TRIMLET_ATTENTION slide the box along the one axis it is shorter than the
- * image, judging a reduced copy of the picture (see the README). Other rules
- * refuse any position but TRIMLET_CENTRE. */
+ * box has it, east puts x at image_w - w, and so on. Other rules refuse any
+ * position but TRIMLET_CENTRE.
+ *
+ * TRIMLET_ENTROPY and TRIMLET_ATTENTION slide the box along the one axis it
+ * is shorter than the image (it spans the other) and keep the window a
+ * measure rates highest, judged on a copy of the upright picture averaged
+ * down to at most 320 pixels on its long side (a JPEG is decoded at 1/2, 1/4
+ * or 1/8 scale for it), less one reduced pixel on each side of the window:
+ *   entropy    the Shannon entropy of the window's luminance histogram;
+ *   attention  the sum over the window of each pixel's score squared (so a
+ *              small striking subject outweighs broad mild texture), the
+ *              score being the luminance gradient where it exceeds 12 levels
+ *              (edges, texture), plus the colour's saturation (max - min of
+ *              R, G, B) above 48, plus 96 for skin tones (a box in YCbCr
+ *              chroma).
+ * Scores within 0.5 % of the best (entropy: 0.005 bits) tie, and a tie goes
+ * to the window nearest the centre: a flat picture keeps the centre box. */
 #define TRIMLET_CENTRE 0     /* the centred box (default) */
 #define TRIMLET_NORTH 1
 #define TRIMLET_NORTHEAST 2
@@ -245,7 +270,9 @@ typedef struct trimlet_options {
                                         JPEG output, without decoding and re-encoding; the
                                         box's top-left corner moves up and left onto the
                                         file's 8- or 16-pixel block grid (quality and
-                                        background then do nothing) */
+                                        background then do nothing). With
+                                        TRIMLET_APPLY_EXIF the coefficients are turned
+                                        upright in the same transform (see below) */
     int orient;                      /* TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF */
     int metadata;                    /* TRIMLET_STRIP or TRIMLET_KEEP */
     /* 1.2 */
@@ -257,7 +284,16 @@ typedef struct trimlet_options {
                                         TRIMLET_ASPECT and TRIMLET_RATIO place their box */
     int resize_w, resize_h;          /* > 0: scale the crop down to fit within this box,
                                         keeping its ratio, never enlarging; 0: that side is
-                                        free (both 0: no resize) */
+                                        free (both 0: no resize). With s = the smaller of
+                                        resize_w / w and resize_h / h (a free side left out),
+                                        the side that sets s is exactly its target, the other
+                                        max(1, round(side * s)), halves up; so RATIO w:h with
+                                        resize w x h gives exactly w x h from any crop at
+                                        least that large. After the crop (and the orient
+                                        turn), before encoding: Lanczos 3 on the sRGB values,
+                                        alpha premultiplied while filtering. A JPEG scaled to
+                                        1/2 or less is decoded at 1/2, 1/4 or 1/8 first (at
+                                        least twice the output's size). Not with lossless. */
 } trimlet_options;
 
 /* What a rule cuts, as the plan functions report it. */
@@ -294,11 +330,17 @@ typedef struct trimlet_box {
  *   "options: quality <q> out of range 1..100"
  *   "options: orient <n> is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF"
  *   "options: metadata <n> is not TRIMLET_STRIP or TRIMLET_KEEP"
- *   "options: orient cannot be combined with lossless"
+ *   "options: position <n> out of range 0..10"
+ *   "options: position applies to aspect and ratio only"
+ *   "options: resize <w>x<h> must not be negative"
+ *   "options: resize cannot be combined with lossless"
  *   "lossless: output must be JPEG, not <format>"
  *   "lossless: '<path>' is not a JPEG file"
  *   "lossless: cannot cut '<path>': <reason>"    libjpeg-turbo refused the file
  *                                               (corrupt or truncated data, ...)
+ *   "lossless: cannot turn '<path>' exactly: the box reaches the partial blocks
+ *    along the upright image's <left|top> edge (<x|y> < <n>), which a lossless
+ *    turn cannot keep"                          (orient with lossless, see above)
  *   and, while an option is not built yet, "options: <field> is not available
  *   in this build". */
 TRIMLET_API int trimlet_crop_file(const char *input_path, const char *output_path, int rule,
@@ -394,7 +436,8 @@ typedef struct trimlet_result {
     size_t size;                    /* set by the caller: sizeof(trimlet_result) */
     int status;                     /* TRIMLET_OK or the failure's class */
     trimlet_box box;                /* the box cut or planned, and the image size; zeros on failure */
-    int output_w, output_h;         /* the size of the picture encoded (or that would be) */
+    int output_w, output_h;         /* the size of the picture encoded (or that would be):
+                                       the box's, or what resize scales it to */
     void *output;                   /* with output_to_memory: the bytes; release with trimlet_free */
     size_t output_size;
     const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif"):

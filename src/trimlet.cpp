@@ -98,7 +98,7 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
     q->rule = r->rule;
     memset(q->params, 0, sizeof q->params);
     memcpy(q->params, r->params, (size_t)rule_param_count(r->rule) * sizeof(int));
-    if (!read_options(r->options, &q->set, err)) return 0;
+    if (!read_options(r->options, r->rule, &q->set, err)) return 0;
     if (r->output_to_memory && result_size < offsetof(trimlet_result, output_size) + sizeof(size_t)) {
         return fail(err, TRIMLET_ERR_ARGUMENT,
                     "result: size %lu cannot hold the output (output_to_memory)",
@@ -119,7 +119,8 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
 }
 
 extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_result *result) {
-    if (result == NULL) return 0;
+    // A record that cannot hold the status cannot tell the caller anything.
+    if (result == NULL || result->size < offsetof(trimlet_result, status) + sizeof result->status) return 0;
     size_t size = result->size;
     trimlet_result out;
     memset(&out, 0, sizeof out);
@@ -162,9 +163,8 @@ extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_r
     out.size = result->size;
     out.status = ok ? TRIMLET_OK : err.status;
     if (!ok) memcpy(out.error, err.text, sizeof out.error);
-    // Only what the caller's record holds is written; nothing at all when it
-    // does not reach past the status.
-    if (size >= offsetof(trimlet_result, status) + sizeof out.status) memcpy(result, &out, size);
+    // Only what the caller's record holds is written.
+    memcpy(result, &out, size);
     return ok;
 }
 
@@ -179,6 +179,8 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
         {"libspng", PNG_SPNG},
+        {"position", 1},
+        {"resize", 1},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;
