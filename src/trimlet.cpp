@@ -114,6 +114,10 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
                         "or set options->format)",
                         r->output_path);
         }
+        if (!format_available(q->set.format)) {
+            return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot write '%s': %s is not available in this build",
+                        r->output_path, format_name(q->set.format));
+        }
     }
     return 1;
 }
@@ -177,7 +181,8 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         int present;
     } FEATURES[] = {
         {"libjpeg-turbo", JPEG_TURBO},
-        {"lossless", JPEG_TURBO},
+        {"lossless", JPEG_TURBO || WEBP_LIB},
+        {"webp", WEBP_LIB},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;
