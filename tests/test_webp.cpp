@@ -310,8 +310,9 @@ TEST(WebpMetadata, ProfileAndExifComeBackByteForByteAndTheOrientationTurns) {
     ASSERT_FALSE(icc.empty());
     Bytes exif = exif_block(6);
     // The EXIF chunk as some writers leave it, with JPEG's "Exif\0\0" first.
-    Bytes prefixed = {'E', 'x', 'i', 'f', 0, 0};
-    prefixed.insert(prefixed.end(), exif.begin(), exif.end());
+    Bytes prefixed(6 + exif.size(), 0);
+    std::memcpy(prefixed.data(), "Exif", 4);
+    std::memcpy(prefixed.data() + 6, exif.data(), exif.size());
     std::string plain = cwebp("plain", photo(40, 24, false), "-q 90");
     std::string icc_path = tt::scratch("p.icc"), exif_path = tt::scratch("e.exif"), tmp = tt::scratch("tmp.webp");
     tt::write_file(icc_path, icc);
