@@ -435,7 +435,8 @@ TRIMLET_API const char *trimlet_version(void);
 
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
- * "lossless" (the lossless option), "libspng", "webp", "avif" (read),
+ * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
+ * "webp"), "libspng", "webp", "avif" (read),
  * "avif-write", "heic", "tiff", "position", "resize". */
 TRIMLET_API int trimlet_has(const char *feature);
 

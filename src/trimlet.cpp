@@ -181,7 +181,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         int present;
     } FEATURES[] = {
         {"libjpeg-turbo", JPEG_TURBO},
-        {"lossless", JPEG_TURBO || WEBP_LIB},
+        {"lossless", JPEG_TURBO},
         {"webp", WEBP_LIB},
     };
     for (const auto &f : FEATURES) {
