@@ -263,10 +263,14 @@ typedef struct trimlet_options {
     const char *format;              /* NULL: by the output path's extension (PNG for memory
                                         output); else "png", "jpg", "jpeg", "bmp" or "tga"
                                         (and "webp", "avif" where built), in any ASCII case */
-    int quality;                     /* JPEG quality 1..100; 0 means 90 */
+    int quality;                     /* JPEG and WebP quality 1..100; 0 means the format's
+                                        default: JPEG 90, WebP 80 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
                                         JPEG and BMP; NULL means white */
-    int lossless;                    /* nonzero: cut a JPEG input's DCT coefficients into a
+    int lossless;                    /* nonzero: with WebP output, lossless WebP of any
+                                        input, every pixel exact (the colour under
+                                        transparent pixels too); with any other output,
+                                        cut a JPEG input's DCT coefficients into a
                                         JPEG output, without decoding and re-encoding; the
                                         box's top-left corner moves up and left onto the
                                         file's 8- or 16-pixel block grid (quality and
@@ -403,7 +407,8 @@ typedef enum trimlet_status {
                                     included); an unknown rule; a request or result record larger than ours */
     TRIMLET_ERR_RULE = 2,        /* the rule leaves no rectangle (rect wholly outside, auto finds no content, ...) */
     TRIMLET_ERR_UNSUPPORTED = 3, /* the input's bytes are no image type this library knows (an empty input
-                                    too); an output extension it does not write; lossless with a non-JPEG */
+                                    too); an output extension it does not write; a lossless cut with a
+                                    non-JPEG */
     TRIMLET_ERR_CORRUPT = 4,     /* the input is damaged or truncated */
     TRIMLET_ERR_TOO_LARGE = 5,   /* over a size limit: 32768 a side, a file over 2 GiB, max_pixels, or an
                                     output format's own limit */
@@ -473,7 +478,8 @@ TRIMLET_API const char *trimlet_version(void);
 
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
- * "lossless" (the lossless option), "libspng", "webp", "avif" (read),
+ * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
+ * "webp"), "libspng", "webp", "avif" (read),
  * "avif-write", "heic", "tiff", "position", "resize". */
 TRIMLET_API int trimlet_has(const char *feature);
 

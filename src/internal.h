@@ -15,11 +15,12 @@
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
 //   png.cpp     PNG through libspng: whole or row-by-row region decode
 //   pngwrite.cpp PNG output: one filter by trial, deflated in one piece
+//   webp.cpp    WebP through libwebp: header, region decode, encode with metadata
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   position.cpp where the aspect and ratio rules place their box
 //   resize.cpp  scaling the crop down (Lanczos 3)
-//   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
+//   encode.cpp  RGBA to PNG, JPEG, BMP, TGA or WebP, into a byte sink
 //   run.cpp     the pipeline that joins the stages
 //   trimlet.cpp the exported functions
 //
@@ -66,14 +67,18 @@ struct Rect {
 // The largest width or height accepted from a decoded file.
 static const int MAX_SIDE = 32768;
 
-enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA };
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP };
+
+// The quality JPEG and WebP output get when the caller gives none.
+static const int JPEG_DEFAULT_QUALITY = 90;
+static const int WEBP_DEFAULT_QUALITY = 80;
 
 // A call's options, checked and with every default filled in.
 struct Settings {
     int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
-    int quality;                   // JPEG quality, 1..100
+    int quality;                   // JPEG and WebP quality, 1..100; 0: the format's default
     unsigned char background[3];   // what alpha is flattened onto
-    int lossless;                  // JPEG coefficients cut, no re-encode
+    int lossless;                  // WebP output: lossless WebP; else JPEG coefficients cut
     int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
     int metadata;                  // TRIMLET_STRIP / TRIMLET_KEEP
     long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
@@ -349,12 +354,39 @@ struct Codec {
     // image) into a block of its own size. The verdict is that of a whole
     // decode where the format allows: data damaged outside the region fails.
     int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
-    // 1 when decode with a region holds less than the whole image.
-    int regions;
+    // 1 when decode with a region holds less than the whole image for this
+    // input (whose header has been read); NULL: never.
+    int (*regions)(const Input *in);
     // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
     // read_metadata's (none for formats it does not know).
     void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 };
+
+// ---------------------------------------------------------------------------
+// webp.cpp (libwebp; built without it, WEBP_CODEC has NULL functions and
+// webp_encode fails as unavailable)
+
+#ifdef TRIMLET_USE_LIBWEBP
+#define WEBP_LIB 1
+#else
+#define WEBP_LIB 0
+#endif
+
+extern const Codec WEBP_CODEC;
+
+// The largest width or height a WebP file holds.
+static const int WEBP_MAX_SIDE = 16383;
+
+
+// Encodes img as WebP into sink: lossy at quality (1..100) with its alpha,
+// or lossless with every pixel exact, the colour under transparent pixels
+// included; meta (NULL: none) adds its ICC profile and Exif block (VP8X with
+// ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
+// '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
+// out of memory" or the encoder's reason. A failure of the sink itself is
+// left for sink_finish / finish_replace.
+int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+                const char *name, Failure *err);
 
 // ---------------------------------------------------------------------------
 // decode.cpp
@@ -383,7 +415,8 @@ int region_decodable(const Input *in);
 // ---------------------------------------------------------------------------
 // photo.cpp
 
-// Finds the photo metadata of a JPEG or PNG input; other formats have none.
+// Finds the photo metadata of a JPEG, PNG or WebP input; other formats have
+// none.
 // With want_orientation, m->orientation is the EXIF Orientation (1 when
 // absent or malformed); with want_blocks, m->icc and m->exif are copies of
 // the ICC profile and the Exif block (a TIFF structure, without JPEG's
@@ -581,12 +614,16 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga" in any ASCII case; -1 otherwise.
+// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp" in any ASCII case; -1
+// otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
 
+
+// 1 when this build writes the format (WebP needs libwebp), else 0.
+int format_available(int format);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)

@@ -19,7 +19,7 @@ static const unsigned char WHITE[3] = {255, 255, 255};
 // The settings the seven use, and every option's default.
 void default_settings(Settings *set, int system_reasons) {
     set->format = -1;
-    set->quality = 90;
+    set->quality = 0;  // the format's default
     memcpy(set->background, WHITE, 3);
     set->lossless = 0;
     set->orient = TRIMLET_AS_STORED;
@@ -46,6 +46,10 @@ int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err
         if (set->format < 0) {
             return fail(err, TRIMLET_ERR_ARGUMENT, "options: unknown format '%s' (png, jpg, jpeg, bmp or tga)", o->format);
         }
+        if (!format_available(set->format)) {
+            return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: format %s is not available in this build",
+                        format_name(set->format));
+        }
     }
     if (HAS(quality) && o->quality != 0) {
         if (o->quality < 1 || o->quality > 100) {
@@ -55,7 +59,9 @@ int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err
     }
     if (HAS(background) && o->background != NULL) memcpy(set->background, o->background, 3);
     if (HAS(lossless) && o->lossless != 0) {
-        if (!JPEG_TURBO) return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
+        if (!JPEG_TURBO && !WEBP_LIB) {
+            return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
+        }
         set->lossless = 1;
     }
     if (HAS(orient) && o->orient != TRIMLET_AS_STORED) {
@@ -319,8 +325,10 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
 // reports a file that does not decode first.
 static int plan_lossless(const Input *in, const Request *q, int format, int orientation, Rect *r,
                          int *image_w, int *image_h, Failure *err) {
+    if (!JPEG_TURBO) return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
     if (format >= 0 && format != FORMAT_JPEG) {
-        return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: output must be JPEG, not %s",
+        return fail(err, TRIMLET_ERR_UNSUPPORTED,
+                    WEBP_LIB ? "lossless: output must be JPEG or WebP, not %s" : "lossless: output must be JPEG, not %s",
                     format_name(format));
     }
     if (!jpeg_takes(in)) {
@@ -470,8 +478,11 @@ int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Ou
                  Failure *err) {
     memset(o, 0, sizeof *o);
     o->format = -1;
-    int ok = q->set.lossless ? run_lossless(in, q, dest, out_path, o, err)
-                             : run_decoded(in, q, dest, out_path, o, err);
+    // Lossless WebP output is a decoded crop encoded losslessly; any other
+    // lossless output is a cut of a JPEG's coefficients.
+    int lossless_cut = q->set.lossless && output_format(q, dest, out_path) != FORMAT_WEBP;
+    int ok = lossless_cut ? run_lossless(in, q, dest, out_path, o, err)
+                          : run_decoded(in, q, dest, out_path, o, err);
     if (!ok) {
         memset(o, 0, sizeof *o);
         o->format = -1;

@@ -114,6 +114,10 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
                         "or set options->format)",
                         r->output_path);
         }
+        if (!format_available(q->set.format)) {
+            return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot write '%s': %s is not available in this build",
+                        r->output_path, format_name(q->set.format));
+        }
     }
     return 1;
 }
@@ -179,6 +183,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
         {"libspng", PNG_SPNG},
+        {"webp", WEBP_LIB},
         {"position", 1},
         {"resize", 1},
     };
