@@ -1,6 +1,6 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Encoding: RGBA to PNG, JPEG, BMP or TGA, into a sink that is a file or a
+// Encoding: RGBA to PNG, JPEG, BMP, TGA or AVIF (heif.cpp), into a sink that is a file or a
 // block of memory. stb_image_write is compiled into this file, privately.
 
 #include "internal.h"
@@ -39,6 +39,7 @@ struct FormatName {
 static const FormatName FORMAT_NAMES[] = {
     {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
     {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA},
+    {"avif", FORMAT_AVIF},
 };
 
 int format_from_name(const char *name) {
@@ -60,7 +61,7 @@ int format_for_path(const char *path) {
 }
 
 const char *format_name(int format) {
-    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga"};
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "avif"};
     return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
 }
 
@@ -115,8 +116,16 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
     return ok;
 }
 
-int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
+// The quality a format is written with when the caller asks for none
+// (quality 0): JPEG 90, AVIF 50.
+static int default_quality(int format) { return format == FORMAT_AVIF ? 50 : 90; }
+
+int encode_image(const Image *img, int format, const Settings *caller, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
+    Settings own = *caller;
+    const Settings *set = &own;
+    if (own.quality == 0) own.quality = default_quality(format);
+    if (format == FORMAT_AVIF) return avif_encode(img, set->quality, meta, sink, name, err);
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
                   (format == FORMAT_PNG || format == FORMAT_JPEG);
     int ok;

@@ -13,6 +13,7 @@
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   heif.cpp    HEIC and AVIF through libheif: decode, metadata, AVIF encode
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
@@ -62,12 +63,12 @@ struct Rect {
 // The largest width or height accepted from a decoded file.
 static const int MAX_SIDE = 32768;
 
-enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA };
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_AVIF };
 
 // A call's options, checked and with every default filled in.
 struct Settings {
     int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
-    int quality;                   // JPEG quality, 1..100
+    int quality;                   // JPEG and AVIF quality, 1..100; 0: the format's default
     unsigned char background[3];   // what alpha is flattened onto
     int lossless;                  // JPEG coefficients cut, no re-encode
     int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
@@ -455,6 +456,24 @@ int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err);
 int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err);
 
 // ---------------------------------------------------------------------------
+// heif.cpp (libheif; built without it, HEIF files are refused as unavailable
+// and so is AVIF output)
+
+extern const Codec HEIF_CODEC;
+// 1 when the installed libheif decodes HEIC (HEVC) / AVIF (AV1), encodes
+// AVIF: asked at run time, since libheif's codecs are its own build choice.
+int heic_readable(void);
+int avif_readable(void);
+int avif_writable(void);
+// Encodes img as AVIF of the given quality (1..100) into sink, keeping alpha
+// (an opaque crop has no alpha plane), with meta's ICC profile and Exif
+// block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
+// no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
+// failing sink is left for sink_finish / finish_replace to report.
+int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+                Failure *err);
+
+// ---------------------------------------------------------------------------
 // rules.cpp
 
 // The rule's short name ("rect", "aspect", "auto", "edges", "ratio"), or
@@ -477,7 +496,8 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga" in any ASCII case; -1 otherwise.
+// Parses "png", "jpg", "jpeg", "bmp", "tga", "avif" in any ASCII case; -1
+// otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
 // ...), a static string; NULL for a number that names no format.

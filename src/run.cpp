@@ -19,7 +19,7 @@ static const unsigned char WHITE[3] = {255, 255, 255};
 // The settings the seven use, and every option's default.
 void default_settings(Settings *set, int system_reasons) {
     set->format = -1;
-    set->quality = 90;
+    set->quality = 0;  // the format's default
     memcpy(set->background, WHITE, 3);
     set->lossless = 0;
     set->orient = TRIMLET_AS_STORED;

@@ -1,0 +1,336 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// HEIF files through libheif: HEIC (HEVC, decoded by libde265) and AVIF (AV1,
+// decoded by dav1d or aom) in, AVIF (aom) out.
+//
+// A file is read from the caller's bytes without a copy. What is read is the
+// primary image as libheif composes it: grid tiles joined, and the container's
+// rotation, mirroring and clean aperture (irot, imir, clap) applied, as every
+// viewer shows the picture; its width and height (the handle's) are already
+// turned. 10- and 12-bit images are decoded to 16-bit samples and scaled to 8
+// bits here. An Exif Orientation inside the file is never applied: the
+// container's transform already says how the picture stands, so Exif carried
+// from it into any output says Orientation 1.
+//
+// Which codecs the installed libheif has is asked at run time: a file or an
+// output whose codec is missing fails as TRIMLET_ERR_UNAVAILABLE.
+
+#include "internal.h"
+
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef TRIMLET_USE_LIBHEIF
+
+#include <libheif/heif.h>
+
+// The encoder's speed (aom: 0 slowest .. 9 fastest; libheif's default is
+// 6). Chosen by measurement on a 12 MP crop: see docs/formats.md.
+static const int AVIF_SPEED = 8;
+
+// ---------------------------------------------------------------------------
+// Reading
+
+// The class of a libheif failure.
+static int heif_status(const heif_error &e) {
+    if (e.subcode == heif_suberror_Security_limit_exceeded) return TRIMLET_ERR_TOO_LARGE;
+    switch (e.code) {
+    case heif_error_Memory_allocation_error:
+        return TRIMLET_ERR_NO_MEMORY;
+    case heif_error_Unsupported_filetype:
+    case heif_error_Unsupported_feature:
+        return TRIMLET_ERR_UNSUPPORTED;
+    default:
+        return TRIMLET_ERR_CORRUPT;
+    }
+}
+
+// A file opened for reading: its context and its primary image.
+struct HeifFile {
+    heif_context *ctx;
+    heif_image_handle *handle;
+};
+
+static void close_heif(HeifFile *f) {
+    if (f->handle != NULL) heif_image_handle_release(f->handle);
+    if (f->ctx != NULL) heif_context_free(f->ctx);
+    f->handle = NULL;
+    f->ctx = NULL;
+}
+
+// The compression of the file's pictures by its brands: AV1 for AVIF, HEVC
+// for HEIC, undefined for other HEIF files (left to libheif to judge).
+static heif_compression_format compression_of(const Input *in) {
+    int n = in->size > 64 ? 64 : (int)in->size;
+    const char *mime = heif_get_file_mime_type(in->data, n);
+    if (strncmp(mime, "image/avif", 10) == 0) return heif_compression_AV1;
+    if (strncmp(mime, "image/heic", 10) == 0) return heif_compression_HEVC;
+    return heif_compression_undefined;
+}
+
+// Opens the input's primary image. Libheif is asked to start no threads of
+// its own (codecs may still: see include/trimlet.h) and to refuse images over
+// the library's side limit; a file whose codec the installed libheif lacks is
+// refused as unavailable.
+static int open_heif(const Input *in, HeifFile *f, Failure *err) {
+    f->ctx = NULL;
+    f->handle = NULL;
+    heif_compression_format format = compression_of(in);
+    if (format != heif_compression_undefined && !heif_have_decoder_for_format(format)) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': this libheif has no %s decoder",
+                    in->name, format == heif_compression_AV1 ? "AV1" : "HEVC");
+    }
+    f->ctx = heif_context_alloc();
+    if (f->ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    heif_context_set_max_decoding_threads(f->ctx, 0);
+    heif_context_set_maximum_image_size_limit(f->ctx, MAX_SIDE);
+    heif_error e = heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL);
+    if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(f->ctx, &f->handle);
+    if (e.code != heif_error_Ok) {
+        int status = heif_status(e);
+        fail(err, status, "cannot decode '%s': %s", in->name, e.message);
+        close_heif(f);
+        return 0;
+    }
+    return 1;
+}
+
+static int heif_header(const Input *in, int *w, int *h, Failure *err) {
+    HeifFile f;
+    if (!open_heif(in, &f, err)) return 0;
+    *w = heif_image_handle_get_width(f.handle);
+    *h = heif_image_handle_get_height(f.handle);
+    close_heif(&f);
+    if (*w <= 0 || *h <= 0) {
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': image has no pixels (%dx%d)", in->name,
+                    *w, *h);
+    }
+    return 1;
+}
+
+// Copies libheif's interleaved RGBA (8 bits, or 16-bit big-endian samples of
+// `bits` bits) into px, w * 4 bytes a row; wider samples are scaled to 8 bits
+// by rounding v * 255 / max.
+static void copy_rgba(const uint8_t *src, int stride, int bits, int w, int h, unsigned char *px) {
+    if (bits <= 8) {
+        for (int y = 0; y < h; ++y) {
+            memcpy(px + (size_t)y * w * 4, src + (size_t)y * stride, (size_t)w * 4);
+        }
+        return;
+    }
+    uint32_t max = (1u << bits) - 1;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *s = src + (size_t)y * stride;
+        unsigned char *o = px + (size_t)y * w * 4;
+        for (int i = 0; i < w * 4; ++i, s += 2) {
+            uint32_t v = (uint32_t)s[0] << 8 | s[1];
+            if (v > max) v = max;
+            o[i] = (unsigned char)((v * 510 + max) / (2 * max));
+        }
+    }
+}
+
+static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+    (void)region;  // no region decode: decode.cpp cuts the rectangle out
+    out->w = 0;
+    out->h = 0;
+    out->px = NULL;
+    HeifFile f;
+    if (!open_heif(in, &f, err)) return 0;
+    int w = heif_image_handle_get_width(f.handle);
+    int h = heif_image_handle_get_height(f.handle);
+    int wide = heif_image_handle_get_luma_bits_per_pixel(f.handle) > 8;
+    heif_image *img = NULL;
+    heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
+                                     wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
+                                     NULL);
+    if (e.code != heif_error_Ok) {
+        // The message may live in the context: written before it is freed.
+        fail(err, heif_status(e), "cannot decode '%s': %s", in->name, e.message);
+        if (img != NULL) heif_image_release(img);
+        close_heif(&f);
+        return 0;
+    }
+    close_heif(&f);
+    int stride = 0;
+    const uint8_t *src = heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
+    int bits = heif_image_get_bits_per_pixel_range(img, heif_channel_interleaved);
+    int iw = heif_image_get_width(img, heif_channel_interleaved);
+    int ih = heif_image_get_height(img, heif_channel_interleaved);
+    // The pixels must be the picture the header announced, whose size the
+    // limits were checked on.
+    if (src == NULL || iw != w || ih != h || bits < 1 || bits > 16 ||
+        stride < (wide ? 8 : 4) * w) {
+        heif_image_release(img);
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': decoded %dx%d image differs from its header's %dx%d",
+                    in->name, iw, ih, w, h);
+    }
+    unsigned char *px = (unsigned char *)malloc((size_t)w * (size_t)h * 4);
+    if (px == NULL) {
+        heif_image_release(img);
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d image", w, h);
+    }
+    copy_rgba(src, stride, wide ? bits : 8, w, h, px);
+    heif_image_release(img);
+    out->w = w;
+    out->h = h;
+    out->px = px;
+    return 1;
+}
+
+// The ICC profile (an nclx colour description is no profile) and the first
+// Exif item, without the 4-byte offset libheif leaves in front of it and
+// whatever that offset skips. Orientation is always 1: the container turned
+// the pixels.
+static void heif_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
+    (void)want_orientation;
+    memset(m, 0, sizeof *m);
+    m->orientation = 1;
+    HeifFile f;
+    Failure ignored;
+    if (!want_blocks || !open_heif(in, &f, &ignored)) return;
+    size_t n = heif_image_handle_get_raw_color_profile_size(f.handle);
+    if (n > 0 && (m->icc = (unsigned char *)malloc(n)) != NULL) {
+        if (heif_image_handle_get_raw_color_profile(f.handle, m->icc).code == heif_error_Ok) {
+            m->icc_size = n;
+        } else {
+            free(m->icc);
+            m->icc = NULL;
+        }
+    }
+    heif_item_id id = 0;
+    if (heif_image_handle_get_list_of_metadata_block_IDs(f.handle, "Exif", &id, 1) == 1) {
+        n = heif_image_handle_get_metadata_size(f.handle, id);
+        unsigned char *raw = n >= 4 ? (unsigned char *)malloc(n) : NULL;
+        if (raw != NULL && heif_image_handle_get_metadata(f.handle, id, raw).code == heif_error_Ok) {
+            size_t skip = (size_t)raw[0] << 24 | (size_t)raw[1] << 16 | (size_t)raw[2] << 8 | raw[3];
+            if (skip <= n - 4 && n - 4 - skip >= 8 && (m->exif = (unsigned char *)malloc(n - 4 - skip)) != NULL) {
+                m->exif_size = n - 4 - skip;
+                memcpy(m->exif, raw + 4 + skip, m->exif_size);
+            }
+        }
+        free(raw);
+    }
+    close_heif(&f);
+    set_orientation_one(m);
+}
+
+const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, 0, heif_metadata};
+
+// ---------------------------------------------------------------------------
+// Writing AVIF
+
+int heic_readable(void) { return heif_have_decoder_for_format(heif_compression_HEVC); }
+int avif_readable(void) { return heif_have_decoder_for_format(heif_compression_AV1); }
+int avif_writable(void) { return heif_have_encoder_for_format(heif_compression_AV1); }
+
+// libheif's writer: every byte to the sink, whose own failure is reported
+// when it is finished.
+static heif_error write_to_sink(heif_context *ctx, const void *data, size_t size, void *sink) {
+    (void)ctx;
+    sink_write((Sink *)sink, data, size);
+    heif_error ok = {heif_error_Ok, heif_suberror_Unspecified, "Success"};
+    return ok;
+}
+
+// 1 when some pixel of img is not opaque.
+static int has_alpha(const Image *img) {
+    size_t count = (size_t)img->w * (size_t)img->h;
+    for (size_t i = 0; i < count; ++i) {
+        if (img->px[i * 4 + 3] != 255) return 1;
+    }
+    return 0;
+}
+
+// The image to encode: img's pixels in a libheif image, RGBA when some pixel
+// is not opaque, else RGB; with the ICC profile when there is one.
+static heif_error make_image(const Image *img, const Metadata *meta, heif_image **out) {
+    int alpha = has_alpha(img);
+    heif_error e = heif_image_create(img->w, img->h, heif_colorspace_RGB,
+                                     alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, out);
+    if (e.code != heif_error_Ok) return e;
+    e = heif_image_add_plane(*out, heif_channel_interleaved, img->w, img->h, 8);
+    int stride = 0;
+    uint8_t *dst = e.code == heif_error_Ok ? heif_image_get_plane(*out, heif_channel_interleaved, &stride) : NULL;
+    if (dst != NULL) {
+        for (int y = 0; y < img->h; ++y) {
+            const unsigned char *s = img->px + (size_t)y * img->w * 4;
+            uint8_t *d = dst + (size_t)y * stride;
+            if (alpha) {
+                memcpy(d, s, (size_t)img->w * 4);
+            } else {
+                for (int x = 0; x < img->w; ++x, s += 4, d += 3) memcpy(d, s, 3);
+            }
+        }
+        if (meta != NULL && meta->icc != NULL) {
+            e = heif_image_set_raw_color_profile(*out, "prof", meta->icc, meta->icc_size);
+        }
+    }
+    return e;
+}
+
+int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+                Failure *err) {
+    heif_context *ctx = heif_context_alloc();
+    if (ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
+    heif_encoder *enc = NULL;
+    heif_error e = heif_context_get_encoder_for_format(ctx, heif_compression_AV1, &enc);
+    if (e.code != heif_error_Ok) {
+        heif_context_free(ctx);
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': this libheif has no AV1 encoder", name);
+    }
+    heif_encoder_set_lossy_quality(enc, quality);
+    // aom's parameters; an encoder without them keeps its own defaults.
+    heif_encoder_set_parameter_integer(enc, "threads", 1);
+    heif_encoder_set_parameter_integer(enc, "speed", AVIF_SPEED);
+    heif_image *image = NULL;
+    heif_encoding_options *options = NULL;
+    heif_image_handle *handle = NULL;
+    e = make_image(img, meta, &image);
+    if (e.code == heif_error_Ok) {
+        options = heif_encoding_options_alloc();
+        // Both colour boxes when there is a profile: the profile, and the
+        // matrix the pixels were coded with.
+        if (options != NULL) options->save_two_colr_boxes_when_ICC_and_nclx_available = 1;
+        e = heif_context_encode_image(ctx, image, enc, options, &handle);
+    }
+    if (e.code == heif_error_Ok && meta != NULL && meta->exif != NULL && meta->exif_size <= INT_MAX) {
+        e = heif_context_add_exif_metadata(ctx, handle, meta->exif, (int)meta->exif_size);
+    }
+    if (e.code == heif_error_Ok) {
+        heif_writer writer = {1, write_to_sink};
+        e = heif_context_write(ctx, &writer, sink);
+    }
+    if (e.code == heif_error_Memory_allocation_error) {
+        fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
+    } else if (e.code != heif_error_Ok) {
+        // The message may live in the context: written before it is freed.
+        fail(err, TRIMLET_ERR_WRITE, "cannot encode '%s': %s", name, e.message);
+    }
+    if (handle != NULL) heif_image_handle_release(handle);
+    if (options != NULL) heif_encoding_options_free(options);
+    if (image != NULL) heif_image_release(image);
+    heif_encoder_release(enc);
+    heif_context_free(ctx);
+    return e.code == heif_error_Ok;
+}
+
+#else  // built without libheif: the files are known, and refused
+
+const Codec HEIF_CODEC = {"heif", is_heif_file, NULL, NULL, 0, NULL};
+
+int heic_readable(void) { return 0; }
+int avif_readable(void) { return 0; }
+int avif_writable(void) { return 0; }
+
+int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+                Failure *err) {
+    (void)img;
+    (void)quality;
+    (void)meta;
+    (void)sink;
+    return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
+}
+
+#endif
