@@ -3,6 +3,7 @@
 // libavif's own colour conversion: within its rounding); AVIF output read by
 // avifdec; damaged files refused with their class.
 #include <gtest/gtest.h>
+#include <libheif/heif.h>
 #include <png.h>
 
 #include <algorithm>
@@ -223,6 +224,54 @@ TEST(HeifRead, ContainerRotationMirrorAndApertureAreApplied) {
         EXPECT_EQ(plan.box.image_w, c.upright.w);
         EXPECT_EQ(plan.box.image_h, c.upright.h);
         EXPECT_EQ(tt::max_diff(whole(f), c.upright), 0);
+    }
+}
+
+// A HEIC whose container shows p turned as Exif orientation o says, written
+// by libheif itself (heif-enc cannot write irot or imir).
+void write_turned_heic(const std::string &path, const Pixels &p, heif_orientation o) {
+    heif_context *ctx = heif_context_alloc();
+    heif_encoder *enc = nullptr;
+    ASSERT_EQ(heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &enc).code, heif_error_Ok);
+    heif_encoder_set_lossy_quality(enc, 90);
+    heif_image *img = nullptr;
+    heif_image_create(p.w, p.h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
+    heif_image_add_plane(img, heif_channel_interleaved, p.w, p.h, 8);
+    int stride = 0;
+    uint8_t *d = heif_image_get_plane(img, heif_channel_interleaved, &stride);
+    for (int y = 0; y < p.h; ++y)
+        for (int x = 0; x < p.w; ++x) std::memcpy(d + y * stride + x * 3, p.at(x, y), 3);
+    heif_encoding_options *opt = heif_encoding_options_alloc();
+    opt->image_orientation = o;
+    EXPECT_EQ(heif_context_encode_image(ctx, img, enc, opt, nullptr).code, heif_error_Ok);
+    EXPECT_EQ(heif_context_write_to_file(ctx, path.c_str()).code, heif_error_Ok);
+    heif_encoding_options_free(opt);
+    heif_image_release(img);
+    heif_encoder_release(enc);
+    heif_context_free(ctx);
+}
+
+TEST(HeifRead, HeicContainerTurnsComeOutUpright) {
+    NEED_TOOLS();
+    Pixels p = tt::read_png(source(2, 8));
+    Pixels cw = rotated_ccw(rotated_ccw(rotated_ccw(p)));
+    struct Case {
+        heif_orientation o;
+        Pixels upright;
+    } cases[] = {{heif_orientation_flip_horizontally, flipped(p, true)},
+                 {heif_orientation_rotate_180, rotated_ccw(rotated_ccw(p))},
+                 {heif_orientation_rotate_90_cw, cw},
+                 {heif_orientation_rotate_270_cw, rotated_ccw(p)},
+                 {heif_orientation_rotate_90_cw_then_flip_horizontally, flipped(rotated_ccw(p), false)}};
+    std::string f = tt::scratch("turned.heic");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(int(c.o));
+        write_turned_heic(f, p, c.o);
+        Pixels got = whole(f);
+        ASSERT_EQ(sh("heif-convert --quiet " + f + " " + tt::scratch("ref.png")), 0);
+        EXPECT_EQ(tt::max_diff(got, tt::read_png(tt::scratch("ref.png"))), 0);
+        ASSERT_EQ(got.w, c.upright.w);
+        EXPECT_GT(psnr(got, c.upright), 30);  // lossy, and turned the right way
     }
 }
 
