@@ -3,7 +3,6 @@
 // libavif's own colour conversion: within its rounding); AVIF output read by
 // avifdec; damaged files refused with their class.
 #include <gtest/gtest.h>
-#include <libheif/heif.h>
 #include <png.h>
 
 #include <algorithm>
@@ -34,16 +33,14 @@ bool have_tools() {
 // and alpha falling from left to right.
 Pixels scene(int w, int h) {
     Pixels p = tt::solid(w, h, 240, 240, 240);
-    for (int y = 8; y < h - 8; ++y) {
-        for (int x = 8; x < w - 8; ++x) {
-            uint8_t *px = p.at(x, y);
-            px[0] = uint8_t(x * 255 / w);
-            px[1] = uint8_t(y * 255 / h);
-            px[2] = uint8_t(128 + (x - y) / 2);
-        }
-    }
     for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) p.at(x, y)[3] = uint8_t(255 - x * 127 / w);
+        for (int x = 0; x < w; ++x) {
+            uint8_t *px = p.at(x, y);
+            if (x >= 8 && y >= 8 && x < w - 8 && y < h - 8) {
+                px[0] = uint8_t(x * 255 / w), px[1] = uint8_t(y * 255 / h), px[2] = uint8_t(128 + (x - y) / 2);
+            }
+            px[3] = uint8_t(255 - x * 127 / w);
+        }
     }
     return p;
 }
@@ -74,16 +71,10 @@ Pixels read_reference(const std::string &path, int bits) {
     FILE *f = std::fopen(path.c_str(), "rb");
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
-    Pixels p;
-    if (f == nullptr || setjmp(png_jmpbuf(png))) {
-        ADD_FAILURE() << "cannot read " << path;
-        png_destroy_read_struct(&png, &info, nullptr);
-        if (f) std::fclose(f);
-        return Pixels();
-    }
+    if (f == nullptr || setjmp(png_jmpbuf(png))) std::abort();  // the tools wrote it
     png_init_io(png, f);
     png_read_png(png, info, PNG_TRANSFORM_EXPAND | PNG_TRANSFORM_GRAY_TO_RGB, nullptr);
-    p = tt::solid(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), 0, 0, 0);
+    Pixels p = tt::solid(int(png_get_image_width(png, info)), int(png_get_image_height(png, info)), 0, 0, 0);
     int depth = png_get_bit_depth(png, info), channels = png_get_channels(png, info);
     png_bytepp rows = png_get_rows(png, info);
     uint32_t max = (1u << bits) - 1;
@@ -150,6 +141,7 @@ Pixels flipped(const Pixels &p, bool left_right) {
 }
 
 double psnr(const Pixels &a, const Pixels &b) {
+    if (a.w != b.w || a.h != b.h) return 0;
     double sum = 0;
     for (size_t i = 0; i < a.rgba.size(); ++i) sum += std::pow(double(a.rgba[i]) - b.rgba[i], 2);
     return 10 * std::log10(255.0 * 255.0 * a.rgba.size() / std::max(sum, 1e-9));
@@ -227,54 +219,6 @@ TEST(HeifRead, ContainerRotationMirrorAndApertureAreApplied) {
     }
 }
 
-// A HEIC whose container shows p turned as Exif orientation o says, written
-// by libheif itself (heif-enc cannot write irot or imir).
-void write_turned_heic(const std::string &path, const Pixels &p, heif_orientation o) {
-    heif_context *ctx = heif_context_alloc();
-    heif_encoder *enc = nullptr;
-    ASSERT_EQ(heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &enc).code, heif_error_Ok);
-    heif_encoder_set_lossy_quality(enc, 90);
-    heif_image *img = nullptr;
-    heif_image_create(p.w, p.h, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &img);
-    heif_image_add_plane(img, heif_channel_interleaved, p.w, p.h, 8);
-    int stride = 0;
-    uint8_t *d = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-    for (int y = 0; y < p.h; ++y)
-        for (int x = 0; x < p.w; ++x) std::memcpy(d + y * stride + x * 3, p.at(x, y), 3);
-    heif_encoding_options *opt = heif_encoding_options_alloc();
-    opt->image_orientation = o;
-    EXPECT_EQ(heif_context_encode_image(ctx, img, enc, opt, nullptr).code, heif_error_Ok);
-    EXPECT_EQ(heif_context_write_to_file(ctx, path.c_str()).code, heif_error_Ok);
-    heif_encoding_options_free(opt);
-    heif_image_release(img);
-    heif_encoder_release(enc);
-    heif_context_free(ctx);
-}
-
-TEST(HeifRead, HeicContainerTurnsComeOutUpright) {
-    NEED_TOOLS();
-    Pixels p = tt::read_png(source(2, 8));
-    Pixels cw = rotated_ccw(rotated_ccw(rotated_ccw(p)));
-    struct Case {
-        heif_orientation o;
-        Pixels upright;
-    } cases[] = {{heif_orientation_flip_horizontally, flipped(p, true)},
-                 {heif_orientation_rotate_180, rotated_ccw(rotated_ccw(p))},
-                 {heif_orientation_rotate_90_cw, cw},
-                 {heif_orientation_rotate_270_cw, rotated_ccw(p)},
-                 {heif_orientation_rotate_90_cw_then_flip_horizontally, flipped(rotated_ccw(p), false)}};
-    std::string f = tt::scratch("turned.heic");
-    for (const Case &c : cases) {
-        SCOPED_TRACE(int(c.o));
-        write_turned_heic(f, p, c.o);
-        Pixels got = whole(f);
-        ASSERT_EQ(sh("heif-convert --quiet " + f + " " + tt::scratch("ref.png")), 0);
-        EXPECT_EQ(tt::max_diff(got, tt::read_png(tt::scratch("ref.png"))), 0);
-        ASSERT_EQ(got.w, c.upright.w);
-        EXPECT_GT(psnr(got, c.upright), 30);  // lossy, and turned the right way
-    }
-}
-
 TEST(HeifRead, EveryRuleCutsTheDecodedPicture) {
     NEED_TOOLS();
     const char *makes[] = {"heif-enc -q 90 -o f %s", "avifenc %s f"};
@@ -302,33 +246,36 @@ TEST(HeifRead, EveryRuleCutsTheDecodedPicture) {
     }
 }
 
-TEST(HeifMetadata, ProfileAndExifAreReadAndSayOrientationOne) {
+TEST(HeifMetadata, ProfileAndExifAreReadSayOrientationOneAndRoundTripThroughAvif) {
     NEED_TOOLS();
-    // Orientation 6 in a little-endian TIFF block; libavif stores it with
-    // offset 0, and after an "Exif\0\0" prefix with offset 6.
+    // Orientation 6 in a TIFF block, which libavif stores with offset 0, and
+    // after "Exif\0\0" with offset 6; avifenc also makes the tag an irot.
     const Bytes exif = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
-    Bytes upright = exif;
+    Bytes upright = exif, prefixed = {'E', 'x', 'i', 'f', 0, 0};
     upright[18] = 1;
-    Bytes icc = tt::read_file("/usr/share/color/icc/sRGB.icc");  // icc-profiles-free
-    Bytes prefixed = {'E', 'x', 'i', 'f', 0, 0};
     prefixed.insert(prefixed.end(), exif.begin(), exif.end());
-    std::string src = source(2, 8), f = tt::scratch("m.avif"), out = tt::scratch("m.png");
+    Bytes icc = tt::read_file("/usr/share/color/icc/sRGB.icc");  // icc-profiles-free
+    std::string src = source(2, 8), f = tt::scratch("m.avif"), out = tt::scratch("o.avif");
     tt::write_file(tt::scratch("icc"), icc);
-    Pixels p = tt::read_png(src);
-    Pixels turned = rotated_ccw(rotated_ccw(rotated_ccw(p)));  // avifenc makes the tag an irot
+    Pixels turned = rotated_ccw(rotated_ccw(rotated_ccw(tt::read_png(src))));
+    trimlet_options o{};
+    o.metadata = TRIMLET_KEEP;
+    o.orient = TRIMLET_APPLY_EXIF;
     for (const Bytes &payload : {exif, prefixed}) {
         tt::write_file(tt::scratch("exif"), payload);
-        ASSERT_EQ(sh("rm -f " + f + " && avifenc -l --icc " + tt::scratch("icc") + " --exif " + tt::scratch("exif") + " " + src + " " + f), 0);
-        trimlet_options o{};
-        o.metadata = TRIMLET_KEEP;
-        o.orient = TRIMLET_APPLY_EXIF;
+        ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && rm -f m.avif && avifenc -l --icc icc --exif exif " + src + " m.avif"), 0);
+        // HEIF to AVIF to PNG: the same profile and Exif (Orientation 1) all
+        // the way, heif-convert reading the same Exif back; the pixels turned
+        // once, by the container.
         ASSERT_TRUE(run(f, out.c_str(), TRIMLET_RECT, {0, 0, 1000, 1000}, o).ok);
+        ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && heif-convert --quiet --with-exif --skip-exif-offset o.avif o.png"), 0);
+        EXPECT_EQ(tt::read_file(tt::scratch("o.exif")), upright);
+        ASSERT_TRUE(run(out, tt::scratch("m.png").c_str(), TRIMLET_RECT, {0, 0, 1000, 1000}, o).ok);
         Bytes got_icc, got_exif;
-        tt::read_png_metadata(out, &got_icc, &got_exif);
+        tt::read_png_metadata(tt::scratch("m.png"), &got_icc, &got_exif);
         EXPECT_EQ(got_icc, icc);
         EXPECT_EQ(got_exif, upright);
-        // Turned once, by the container: the Exif tag turns nothing more.
-        EXPECT_EQ(tt::max_diff(tt::read_png(out), turned), 0);
+        EXPECT_GT(psnr(tt::read_png(tt::scratch("m.png")), turned), 33);
     }
 }
 
@@ -354,42 +301,17 @@ TEST(AvifWrite, DecodesToTheCropWithinTheQualitysLoss) {
         last = db;
         std::printf("[ AVIF q%d ] PSNR %.2f dB, %zu bytes\n", quality ? quality : 50, db, tt::read_file(out).size());
     }
-    // By name to memory as well; lossless is JPEG's alone; the seven write PNG.
+    // By name, any case; lossless is JPEG's alone; the seven write PNG.
     trimlet_options o{};
     o.format = "AVIF";
-    o.size = sizeof o;
-    void *mem = nullptr;
-    size_t size = 0;
-    int p[4] = {0, 0, 1, 1};
-    ASSERT_TRUE(trimlet_crop_memory(tt::read_file(src).data(), tt::read_file(src).size(), TRIMLET_RECT, p, &o, &mem, &size, nullptr));
-    EXPECT_TRUE(size > 12 && std::memcmp(static_cast<char *>(mem) + 4, "ftypavif", 8) == 0);
-    trimlet_free(mem);
+    ASSERT_TRUE(run(src, tt::scratch("o.x").c_str(), TRIMLET_RECT, {0, 0, 1, 1}, o).ok);
+    EXPECT_EQ(sh("heif-info " + tt::scratch("o.x") + " | grep -q 'MIME type: image/avif'"), 0);
     o.lossless = 1;
     Outcome refused = run(src, out.c_str(), TRIMLET_RECT, {0, 0, 8, 8}, o);
     EXPECT_EQ(refused.status, TRIMLET_ERR_UNSUPPORTED);
     EXPECT_EQ(refused.error, "lossless: output must be JPEG, not avif");
     ASSERT_TRUE(trimlet_rect(src.c_str(), out.c_str(), 0, 0, 8, 8));
     EXPECT_EQ(tt::sniff(out), "png");
-}
-
-TEST(AvifWrite, ProfileAndExifComeBackByteForByte) {
-    NEED_TOOLS();
-    const Bytes exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0};
-    Bytes icc = tt::read_file("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
-    std::string src = source(6, 8), f = tt::scratch("in.avif"), out = tt::scratch("o.avif");
-    tt::write_file(tt::scratch("icc"), icc);
-    tt::write_file(tt::scratch("exif"), exif);
-    ASSERT_EQ(sh("avifenc --icc " + tt::scratch("icc") + " --exif " + tt::scratch("exif") + " " + src + " " + f), 0);
-    trimlet_options o{};
-    o.metadata = TRIMLET_KEEP;
-    ASSERT_TRUE(run(f, out.c_str(), TRIMLET_ASPECT, {0}, o).ok);  // AVIF to AVIF
-    ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && heif-convert --quiet --with-exif --skip-exif-offset o.avif o.png"), 0);
-    EXPECT_EQ(tt::read_file(tt::scratch("o.exif")), exif);
-    ASSERT_TRUE(run(out, tt::scratch("o2.png").c_str(), TRIMLET_ASPECT, {0}, o).ok);
-    Bytes got_icc, got_exif;
-    tt::read_png_metadata(tt::scratch("o2.png"), &got_icc, &got_exif);
-    EXPECT_EQ(got_icc, icc);
-    EXPECT_EQ(got_exif, exif);
 }
 
 TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
