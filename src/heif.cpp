@@ -46,6 +46,20 @@ static int heif_status(const heif_error &e) {
     }
 }
 
+// Fails with libheif's reason as one line: its messages may end in a
+// newline, and control characters become spaces.
+static int fail_heif(Failure *err, int status, const char *what, const char *name, const char *message) {
+    char reason[256];
+    size_t n = 0;
+    for (; message != NULL && message[n] != '\0' && n + 1 < sizeof reason; ++n) {
+        unsigned char c = (unsigned char)message[n];
+        reason[n] = c < 32 || c == 127 ? ' ' : (char)c;
+    }
+    while (n > 0 && reason[n - 1] == ' ') --n;
+    reason[n] = '\0';
+    return fail(err, status, "cannot %s '%s': %s", what, name, reason);
+}
+
 // A file opened for reading: its context and its primary image.
 struct HeifFile {
     heif_context *ctx;
@@ -84,16 +98,24 @@ static int open_heif(const Input *in, HeifFile *f, Failure *err) {
     f->ctx = heif_context_alloc();
     if (f->ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     heif_context_set_max_decoding_threads(f->ctx, 0);
-    heif_context_set_maximum_image_size_limit(f->ctx, MAX_SIDE);
+    heif_context_set_maximum_image_size_limit(f->ctx, MAX_SIDE + 1);  // libheif's is exclusive
     heif_error e = heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL);
     if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(f->ctx, &f->handle);
     if (e.code != heif_error_Ok) {
-        int status = heif_status(e);
-        fail(err, status, "cannot decode '%s': %s", in->name, e.message);
+        fail_heif(err, heif_status(e), "decode", in->name, e.message);
         close_heif(f);
         return 0;
     }
     return 1;
+}
+
+// The coded picture's size before the container's transforms (ispe): what
+// the decoder allocates, which a clean aperture can make far larger than
+// the picture shown. 0x0 when the file gives none.
+static void coded_size(const HeifFile *f, int *w, int *h) {
+    *w = heif_image_handle_get_ispe_width(f->handle);
+    *h = heif_image_handle_get_ispe_height(f->handle);
+    if (*w <= 0 || *h <= 0) *w = *h = 0;
 }
 
 static int heif_header(const Input *in, int *w, int *h, Failure *err) {
@@ -101,12 +123,15 @@ static int heif_header(const Input *in, int *w, int *h, Failure *err) {
     if (!open_heif(in, &f, err)) return 0;
     *w = heif_image_handle_get_width(f.handle);
     *h = heif_image_handle_get_height(f.handle);
+    int cw = 0, ch = 0;
+    coded_size(&f, &cw, &ch);
     close_heif(&f);
     if (*w <= 0 || *h <= 0) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': image has no pixels (%dx%d)", in->name,
                     *w, *h);
     }
-    return 1;
+    // The limits hold for the coded picture too (decode.cpp checks the shown one).
+    return within_limits(cw, ch, in->max_pixels, err);
 }
 
 // Copies libheif's interleaved RGBA (8 bits, or 16-bit big-endian samples of
@@ -141,13 +166,23 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     int w = heif_image_handle_get_width(f.handle);
     int h = heif_image_handle_get_height(f.handle);
     int wide = heif_image_handle_get_luma_bits_per_pixel(f.handle) > 8;
+    // libheif allocates what a grid's own record or a coded picture claims,
+    // which need not be the header's size: nothing larger than the header's
+    // side is let through, but for the codec's padding (HEVC codes whole
+    // blocks of up to 64, AV1 of up to 128 pixels).
+    int cw = 0, ch = 0;
+    coded_size(&f, &cw, &ch);
+    int side = w > h ? w : h;
+    if (cw > side) side = cw;
+    if (ch > side) side = ch;
+    heif_context_set_maximum_image_size_limit(f.ctx, side + 128 + 1);
     heif_image *img = NULL;
     heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
                                      wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
                                      NULL);
     if (e.code != heif_error_Ok) {
         // The message may live in the context: written before it is freed.
-        fail(err, heif_status(e), "cannot decode '%s': %s", in->name, e.message);
+        fail_heif(err, heif_status(e), "decode", in->name, e.message);
         if (img != NULL) heif_image_release(img);
         close_heif(&f);
         return 0;
@@ -306,7 +341,7 @@ int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink,
         fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
     } else if (e.code != heif_error_Ok) {
         // The message may live in the context: written before it is freed.
-        fail(err, TRIMLET_ERR_WRITE, "cannot encode '%s': %s", name, e.message);
+        fail_heif(err, TRIMLET_ERR_WRITE, "encode", name, e.message);
     }
     if (handle != NULL) heif_image_handle_release(handle);
     if (options != NULL) heif_encoding_options_free(options);

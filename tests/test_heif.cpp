@@ -154,7 +154,11 @@ TEST(HeifRead, WholeImageEqualsTheReferenceDecoders) {
         int color_type, depth, bits;
         const char *make;  // %s: the source PNG; the file is written to f
         int avifdec_tolerance;  // -1: HEIC, which avifdec does not read
+        int w = 128, h = 96;
     } cases[] = {
+        {"heic 1x1", 2, 8, 8, "heif-enc -o f %s", -1, 1, 1},  // coded as 64x64
+        {"heic 129x33", 2, 8, 8, "heif-enc -o f %s", -1, 129, 33},
+        {"avif 3x5", 6, 8, 8, "avifenc %s f", 1, 3, 5},
         {"heic rgb", 2, 8, 8, "heif-enc -q 90 -o f %s", -1},
         {"heic alpha", 6, 8, 8, "heif-enc -q 90 -o f %s", -1},
         {"heic grey", 0, 8, 8, "heif-enc -q 90 -o f %s", -1},
@@ -171,7 +175,7 @@ TEST(HeifRead, WholeImageEqualsTheReferenceDecoders) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string src = source(c.color_type, c.depth), f = tt::scratch("f");
+        std::string src = source(c.color_type, c.depth, c.w, c.h), f = tt::scratch("f");
         char cmd[256];
         std::snprintf(cmd, sizeof cmd, c.make, src.c_str());
         ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && rm -f f && " + cmd), 0);
@@ -338,6 +342,10 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             {"truncated to 30 bytes", Bytes(good.begin(), good.begin() + 30), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             {"truncated to half", Bytes(good.begin(), good.begin() + good.size() / 2), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             {"last byte missing", Bytes(good.begin(), good.end() - 1), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
+            // A 128x64 header over a grid record that claims more (libheif's
+            // message for the larger one ends in a newline).
+            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_16000x16000.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
+            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_60000x60000.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
         };
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(name) + ": " + c.what);
@@ -353,6 +361,7 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             } else {
                 EXPECT_EQ(r.error.rfind("cannot decode '" + in + "': ", 0), 0u) << r.error;
             }
+            EXPECT_EQ(r.error.find_first_of("\r\n"), std::string::npos);
             EXPECT_LT(r.seconds, 1.0);
         }
     }
