@@ -164,6 +164,7 @@ TEST(HeifRead, WholeImageEqualsTheReferenceDecoders) {
         {"heic grey", 0, 8, 8, "heif-enc -q 90 -o f %s", -1},
         {"heic 10-bit alpha", 6, 16, 10, "heif-enc -b 10 -o f %s", -1},
         {"heic 12-bit", 2, 16, 12, "heif-enc -b 12 -o f %s", -1},
+        {"heic grey 10-bit", 0, 16, 10, "heif-enc -b 10 -o f %s", -1},
         {"avif by heif-enc", 6, 8, 8, "heif-enc -A -p chroma=444 -o f %s", 1},
         {"avif rgb", 2, 8, 8, "avifenc %s f", 1},
         {"avif alpha 444", 6, 8, 8, "avifenc -y 444 %s f", 1},
