@@ -282,6 +282,12 @@ TEST(HeifMetadata, ProfileAndExifAreReadSayOrientationOneAndRoundTripThroughAvif
         EXPECT_EQ(got_exif, upright);
         EXPECT_GT(psnr(tt::read_png(tt::scratch("m.png")), turned), 33);
     }
+    // An nclx colour description alone is no profile.
+    ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && rm -f m.avif && avifenc " + src + " m.avif"), 0);
+    ASSERT_TRUE(run(f, tt::scratch("m.png").c_str(), TRIMLET_RECT, {0, 0, 9, 9}, o).ok);
+    Bytes got_icc, got_exif;
+    tt::read_png_metadata(tt::scratch("m.png"), &got_icc, &got_exif);
+    EXPECT_TRUE(got_icc.empty() && got_exif.empty());
 }
 
 TEST(AvifWrite, DecodesToTheCropWithinTheQualitysLoss) {
