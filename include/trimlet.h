@@ -458,7 +458,9 @@ TRIMLET_API const char *trimlet_version(void);
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option), "libspng", "webp", "avif" (read),
- * "avif-write", "heic", "tiff", "position", "resize". */
+ * "avif-write", "heic", "tiff", "position", "resize". "heic", "avif" and
+ * "avif-write" are asked of the libheif loaded, at the call: 1 when it has
+ * the HEVC decoder, the AV1 decoder, the AV1 encoder. */
 TRIMLET_API int trimlet_has(const char *feature);
 
 #ifdef __cplusplus
