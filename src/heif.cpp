@@ -118,6 +118,118 @@ static void coded_size(const HeifFile *f, int *w, int *h) {
     if (*w <= 0 || *h <= 0) *w = *h = 0;
 }
 
+// ---------------------------------------------------------------------------
+// The grid record of the primary item, read before libheif decodes: libheif
+// 1.15 allocates the canvas the record claims, whatever the item's ispe
+// says, and bounds it only by one number for either side.
+
+// A box's payload, or the bytes boxes are walked in.
+struct Span {
+    const unsigned char *p;
+    size_t n;
+};
+
+static uint64_t be(const unsigned char *p, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
+    return v;
+}
+
+// The payload of the first box of type t among the boxes in `in` (skipping
+// `skip` bytes first: a full box's version and flags); 0 when there is none
+// or a box's size does not fit.
+static int find_box(Span in, size_t skip, const char *t, Span *out) {
+    for (size_t o = skip; o <= in.n && in.n - o >= 8;) {
+        uint64_t size = be(in.p + o, 4);
+        size_t head = 8;
+        if (size == 1) {
+            if (in.n - o < 16) return 0;
+            size = be(in.p + o + 8, 8);
+            head = 16;
+        } else if (size == 0) {
+            size = in.n - o;
+        }
+        if (size < head || size > in.n - o) return 0;
+        if (memcmp(in.p + o + 4, t, 4) == 0) {
+            out->p = in.p + o + head;
+            out->n = (size_t)size - head;
+            return 1;
+        }
+        o += (size_t)size;
+    }
+    return 0;
+}
+
+// Reads `bytes` (0..8) big-endian bytes at *o of s, advancing *o; 0 when
+// they are not there.
+static int take(Span s, size_t *o, int bytes, uint64_t *v) {
+    if (s.n < *o || s.n - *o < (size_t)bytes) return 0;
+    *v = be(s.p + *o, bytes);
+    *o += (size_t)bytes;
+    return 1;
+}
+
+// The canvas size a primary 'grid' item's record gives; 0 when the primary
+// item is no grid or its record cannot be found (libheif then judges).
+static int grid_canvas(const Input *in, uint64_t *w, uint64_t *h) {
+    Span file = {in->data, in->size}, meta, pitm, iinf, iloc, idat = {NULL, 0};
+    if (!find_box(file, 0, "meta", &meta) || !find_box(meta, 4, "pitm", &pitm) ||
+        !find_box(meta, 4, "iinf", &iinf) || !find_box(meta, 4, "iloc", &iloc) || pitm.n < 6 || iinf.n < 4 ||
+        (pitm.p[0] != 0 && pitm.n < 8)) {
+        return 0;
+    }
+    find_box(meta, 4, "idat", &idat);
+    uint64_t primary = be(pitm.p + 4, pitm.p[0] == 0 ? 2 : 4), count = 0, v = 0;
+    // Is the primary item a grid? (infe versions 2 and 3 name the type.)
+    size_t o = 4;
+    if (!take(iinf, &o, iinf.p[0] == 0 ? 2 : 4, &count)) return 0;
+    Span rest = {iinf.p + o, iinf.n - o}, infe;
+    int grid = 0;
+    while (!grid && find_box(rest, 0, "infe", &infe)) {
+        size_t idw = infe.n > 0 && infe.p[0] == 2 ? 2 : 4;
+        if (infe.n >= 4 + idw + 6 && infe.p[0] >= 2 && be(infe.p + 4, (int)idw) == primary) {
+            if (memcmp(infe.p + 4 + idw + 2, "grid", 4) != 0) return 0;
+            grid = 1;
+        }
+        size_t used = (size_t)(infe.p + infe.n - rest.p);
+        rest.p += used;
+        rest.n -= used;
+    }
+    if (!grid) return 0;
+    // Where its record lies (iloc), and the record itself.
+    int version = iloc.n > 0 ? iloc.p[0] : 0;
+    if (iloc.n < 6 || version > 2) return 0;
+    int off_size = iloc.p[4] >> 4, len_size = iloc.p[4] & 15, base_size = iloc.p[5] >> 4;
+    int index_size = version >= 1 ? iloc.p[5] & 15 : 0;
+    o = 6;
+    if (!take(iloc, &o, version < 2 ? 2 : 4, &count)) return 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        uint64_t id = 0, method = 0, base = 0, extents = 0, offset = 0, length = 0;
+        if (!take(iloc, &o, version < 2 ? 2 : 4, &id)) return 0;
+        if (version >= 1 && !take(iloc, &o, 2, &method)) return 0;
+        if (!take(iloc, &o, 2, &v) || !take(iloc, &o, base_size, &base) || !take(iloc, &o, 2, &extents)) return 0;
+        for (uint64_t e = 0; e < extents; ++e) {
+            uint64_t off = 0, len = 0;
+            if (!take(iloc, &o, index_size, &v) || !take(iloc, &o, off_size, &off) ||
+                !take(iloc, &o, len_size, &len)) {
+                return 0;
+            }
+            if (e == 0) offset = off, length = len;
+        }
+        if (id != primary) continue;
+        Span from = (method & 15) == 0 ? file : (method & 15) == 1 ? idat : Span{NULL, 0};
+        uint64_t at = base + offset;
+        if (from.p == NULL || at > from.n || from.n - at < 8 || (length != 0 && length < 8)) return 0;
+        const unsigned char *r = from.p + at;
+        int wide = r[1] & 1;
+        if (wide && from.n - at < 12) return 0;
+        *w = be(r + 4, wide ? 4 : 2);
+        *h = be(r + (wide ? 8 : 6), wide ? 4 : 2);
+        return 1;
+    }
+    return 0;
+}
+
 static int heif_header(const Input *in, int *w, int *h, Failure *err) {
     HeifFile f;
     if (!open_heif(in, &f, err)) return 0;
@@ -129,6 +241,12 @@ static int heif_header(const Input *in, int *w, int *h, Failure *err) {
     if (*w <= 0 || *h <= 0) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': image has no pixels (%dx%d)", in->name,
                     *w, *h);
+    }
+    // A grid's canvas is the coded picture: it must be what its ispe says.
+    uint64_t gw = 0, gh = 0;
+    if (grid_canvas(in, &gw, &gh) && (gw != (uint64_t)cw || gh != (uint64_t)ch)) {
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': grid of %llux%llu in a %dx%d image", in->name,
+                    (unsigned long long)gw, (unsigned long long)gh, cw, ch);
     }
     // The limits hold for the coded picture too (decode.cpp checks the shown one).
     return within_limits(cw, ch, in->max_pixels, err);

@@ -349,10 +349,12 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             {"truncated to 30 bytes", Bytes(good.begin(), good.begin() + 30), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             {"truncated to half", Bytes(good.begin(), good.begin() + good.size() / 2), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             {"last byte missing", Bytes(good.begin(), good.end() - 1), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
-            // A 128x64 header over a grid record that claims more (libheif's
-            // message for the larger one ends in a newline).
-            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_16000x16000.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
-            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_60000x60000.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
+            // A 128x64 header over a grid record that claims more.
+            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_16000x16000.avif"), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
+            {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_60000x60000.avif"), -1, {TRIMLET_ERR_CORRUPT}, nullptr},
+            // A 1x1 header over a 200x150 picture (libheif's message about it
+            // ends in a newline).
+            {"coded bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_ispe_1x1_coded_200x150.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
         };
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(name) + ": " + c.what);
