@@ -20,7 +20,9 @@
  *   - Crop functions return nonzero on success and 0 on failure.
  *   - On failure, one line of English (no trailing newline, at most 511
  *     characters) is left in the library's error buffer; read it with
- *     trimlet_last_error(). A successful crop clears it. Nothing is printed.
+ *     trimlet_last_error(). A successful crop clears it. Nothing is printed
+ *     by trimlet; a codec libheif calls may print a line to stderr about a
+ *     damaged HEIC or AVIF file (dav1d, libde265: see docs/formats.md).
  *   - Paths are NUL-terminated narrow strings, owned by the caller and only
  *     read. They are passed to the C runtime's fopen unchanged.
  *   - Input and output may name the same file: the input is read and closed

@@ -169,65 +169,70 @@ static int take(Span s, size_t *o, int bytes, uint64_t *v) {
     return 1;
 }
 
-// The canvas size a primary 'grid' item's record gives; 0 when the primary
-// item is no grid or its record cannot be found (libheif then judges).
-static int grid_canvas(const Input *in, uint64_t *w, uint64_t *h) {
+// What is read of a file's boxes before libheif sees it.
+struct ReadAhead {
+    int empty_extent;         // some item's data has an extent of length 0
+    int grid;                 // the primary item is a grid, whose record says:
+    uint64_t grid_w, grid_h;  // the canvas size
+};
+
+// Walks meta's pitm, iinf, iloc and idat. What cannot be found or does not
+// hold together is left for libheif to judge.
+static void read_ahead(const Input *in, ReadAhead *ra) {
+    memset(ra, 0, sizeof *ra);
     Span file = {in->data, in->size}, meta, pitm, iinf, iloc, idat = {NULL, 0};
     if (!find_box(file, 0, "meta", &meta) || !find_box(meta, 4, "pitm", &pitm) ||
         !find_box(meta, 4, "iinf", &iinf) || !find_box(meta, 4, "iloc", &iloc) || pitm.n < 6 || iinf.n < 4 ||
-        (pitm.p[0] != 0 && pitm.n < 8)) {
-        return 0;
+        (pitm.p[0] != 0 && pitm.n < 8) || iloc.n < 6 || iloc.p[0] > 2) {
+        return;
     }
     find_box(meta, 4, "idat", &idat);
     uint64_t primary = be(pitm.p + 4, pitm.p[0] == 0 ? 2 : 4), count = 0, v = 0;
     // Is the primary item a grid? (infe versions 2 and 3 name the type.)
     size_t o = 4;
-    if (!take(iinf, &o, iinf.p[0] == 0 ? 2 : 4, &count)) return 0;
+    if (!take(iinf, &o, iinf.p[0] == 0 ? 2 : 4, &count)) return;
     Span rest = {iinf.p + o, iinf.n - o}, infe;
-    int grid = 0;
-    while (!grid && find_box(rest, 0, "infe", &infe)) {
+    int grid = -1;
+    while (grid < 0 && find_box(rest, 0, "infe", &infe)) {
         size_t idw = infe.n > 0 && infe.p[0] == 2 ? 2 : 4;
         if (infe.n >= 4 + idw + 6 && infe.p[0] >= 2 && be(infe.p + 4, (int)idw) == primary) {
-            if (memcmp(infe.p + 4 + idw + 2, "grid", 4) != 0) return 0;
-            grid = 1;
+            grid = memcmp(infe.p + 4 + idw + 2, "grid", 4) == 0;
         }
         size_t used = (size_t)(infe.p + infe.n - rest.p);
         rest.p += used;
         rest.n -= used;
     }
-    if (!grid) return 0;
-    // Where its record lies (iloc), and the record itself.
-    int version = iloc.n > 0 ? iloc.p[0] : 0;
-    if (iloc.n < 6 || version > 2) return 0;
+    // Every item's extents (iloc), and where the grid's record lies.
+    int version = iloc.p[0];
     int off_size = iloc.p[4] >> 4, len_size = iloc.p[4] & 15, base_size = iloc.p[5] >> 4;
     int index_size = version >= 1 ? iloc.p[5] & 15 : 0;
     o = 6;
-    if (!take(iloc, &o, version < 2 ? 2 : 4, &count)) return 0;
+    if (!take(iloc, &o, version < 2 ? 2 : 4, &count)) return;
     for (uint64_t i = 0; i < count; ++i) {
         uint64_t id = 0, method = 0, base = 0, extents = 0, offset = 0, length = 0;
-        if (!take(iloc, &o, version < 2 ? 2 : 4, &id)) return 0;
-        if (version >= 1 && !take(iloc, &o, 2, &method)) return 0;
-        if (!take(iloc, &o, 2, &v) || !take(iloc, &o, base_size, &base) || !take(iloc, &o, 2, &extents)) return 0;
+        if (!take(iloc, &o, version < 2 ? 2 : 4, &id)) return;
+        if (version >= 1 && !take(iloc, &o, 2, &method)) return;
+        if (!take(iloc, &o, 2, &v) || !take(iloc, &o, base_size, &base) || !take(iloc, &o, 2, &extents)) return;
         for (uint64_t e = 0; e < extents; ++e) {
             uint64_t off = 0, len = 0;
             if (!take(iloc, &o, index_size, &v) || !take(iloc, &o, off_size, &off) ||
                 !take(iloc, &o, len_size, &len)) {
-                return 0;
+                return;
             }
+            if (len == 0) ra->empty_extent = 1;
             if (e == 0) offset = off, length = len;
         }
-        if (id != primary) continue;
+        if (id != primary || grid != 1) continue;
         Span from = (method & 15) == 0 ? file : (method & 15) == 1 ? idat : Span{NULL, 0};
         uint64_t at = base + offset;
-        if (from.p == NULL || at > from.n || from.n - at < 8 || (length != 0 && length < 8)) return 0;
+        if (from.p == NULL || at > from.n || from.n - at < 8 || length < 8) continue;
         const unsigned char *r = from.p + at;
         int wide = r[1] & 1;
-        if (wide && from.n - at < 12) return 0;
-        *w = be(r + 4, wide ? 4 : 2);
-        *h = be(r + (wide ? 8 : 6), wide ? 4 : 2);
-        return 1;
+        if (wide && (from.n - at < 12 || length < 12)) continue;
+        ra->grid = 1;
+        ra->grid_w = be(r + 4, wide ? 4 : 2);
+        ra->grid_h = be(r + (wide ? 8 : 6), wide ? 4 : 2);
     }
-    return 0;
 }
 
 static int heif_header(const Input *in, int *w, int *h, Failure *err) {
@@ -243,11 +248,15 @@ static int heif_header(const Input *in, int *w, int *h, Failure *err) {
                     *w, *h);
     }
     // A grid's canvas is the coded picture: it must be what its ispe says.
-    uint64_t gw = 0, gh = 0;
-    if (grid_canvas(in, &gw, &gh) && (gw != (uint64_t)cw || gh != (uint64_t)ch)) {
+    // And libheif hands an empty extent to the codec, where dav1d prints
+    // and leaks.
+    ReadAhead ra;
+    read_ahead(in, &ra);
+    if (ra.grid && (ra.grid_w != (uint64_t)cw || ra.grid_h != (uint64_t)ch)) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': grid of %llux%llu in a %dx%d image", in->name,
-                    (unsigned long long)gw, (unsigned long long)gh, cw, ch);
+                    (unsigned long long)ra.grid_w, (unsigned long long)ra.grid_h, cw, ch);
     }
+    if (ra.empty_extent) return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': an item has no data", in->name);
     // The limits hold for the coded picture too (decode.cpp checks the shown one).
     return within_limits(cw, ch, in->max_pixels, err);
 }
