@@ -118,6 +118,7 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
 // TRIMLET_ERR_UNAVAILABLE instead of calling them unknown.
 
 static const Codec *const CODECS[] = {
+    &TIFF_CODEC,
     NULL,  // the table ends with NULL
 };
 

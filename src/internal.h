@@ -13,6 +13,7 @@
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   tiff.cpp    TIFF through libtiff: strips and tiles to RGBA, metadata
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
@@ -345,6 +346,12 @@ struct Codec {
     // read_metadata's (none for formats it does not know).
     void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 };
+extern const Codec TIFF_CODEC;  // tiff.cpp: libtiff
+#ifdef TRIMLET_USE_LIBTIFF
+#define TIFF_READ 1
+#else
+#define TIFF_READ 0
+#endif
 
 // ---------------------------------------------------------------------------
 // decode.cpp

@@ -178,6 +178,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     } FEATURES[] = {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
+        {"tiff", TIFF_READ},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;
