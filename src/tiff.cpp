@@ -202,9 +202,11 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
                           ? PHOTOMETRIC_PALETTE
                           : PHOTOMETRIC_MINISBLACK;
     }
-    if (format != SAMPLEFORMAT_UINT) {
+    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) {
         snprintf(why, sizeof why, "%s samples are not supported",
-                 format == SAMPLEFORMAT_IEEEFP ? "floating-point" : "signed or complex");
+                 format == SAMPLEFORMAT_IEEEFP ? "floating-point"
+                 : format == SAMPLEFORMAT_INT  ? "signed"
+                                               : "complex");
         return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
     }
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
@@ -214,7 +216,7 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
     if (photometric == PHOTOMETRIC_YCBCR && (compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG)) {
         // libjpeg turns JPEG's YCbCr into RGB for us.
         if (!TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
-            return tiff_fail(f, "cannot convert JPEG YCbCr to RGB", err);
+            return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "JPEG YCbCr that libtiff cannot turn into RGB", err);
         }
         photometric = PHOTOMETRIC_RGB;
     }
@@ -385,51 +387,77 @@ static uint64_t block_limit(const Layout *l) {
     return image > floor ? image : floor;
 }
 
-// Decodes the rectangle r (inside the image) into out (r.w x r.h RGBA),
-// reading only the strips or tiles that meet it. Closes the file.
-static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out, Failure *err) {
-    TIFF *tif = f->tif;
-    int planes = l->separate ? l->spp : 1;
-    uint64_t block64 = l->tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
-    uint64_t row64 = l->tiled ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
-    if (block64 == 0 || row64 == 0) return tiff_fail(f, "strips or tiles of no size", err);
-    if (block64 > block_limit(l)) {
-        char why[128];
-        snprintf(why, sizeof why, "a %s of %llu bytes is larger than the image", l->tiled ? "tile" : "strip",
-                 (unsigned long long)block64);
-        return tiff_refuse(f, TRIMLET_ERR_CORRUPT, why, err);
-    }
-    // A block holds block_h rows of row64 bytes each (per plane).
-    if (row64 * l->block_h > block64 || block64 > (uint64_t)SIZE_MAX / (uint64_t)planes) {
-        return tiff_fail(f, "strip or tile size does not match its rows", err);
-    }
-    size_t block = (size_t)block64;
-    unsigned char *buf = (unsigned char *)malloc(block * (size_t)planes);
-    if (buf == NULL) return tiff_refuse(f, TRIMLET_ERR_NO_MEMORY, "outofmem", err);
-    uint32_t bx0 = (uint32_t)r.x / l->block_w, bx1 = ((uint32_t)r.x + (uint32_t)r.w - 1) / l->block_w;
-    uint32_t by0 = (uint32_t)r.y / l->block_h, by1 = ((uint32_t)r.y + (uint32_t)r.h - 1) / l->block_h;
-    uint32_t blocks = l->tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
-    uint32_t per_plane = l->h / l->block_h + (l->h % l->block_h != 0);  // strips of one plane
-    const unsigned char *rows[64];  // a plane's row; at most 64 planes are read
-    if (planes > 64) {
-        free(buf);
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "more than 64 samples per pixel are not supported", err);
-    }
-    for (uint32_t by = by0; by <= by1; ++by) {
-        for (uint32_t bx = bx0; bx <= bx1; ++bx) {
-            uint32_t px = bx * l->block_w, py = by * l->block_h;  // the block's top-left pixel
-            for (int p = 0; p < planes; ++p) {
-                uint32_t index = l->tiled ? TIFFComputeTile(tif, px, py, 0, (uint16_t)p)
-                                          : by + (uint32_t)p * per_plane;
+// The strips or tiles a rectangle meets: columns bx0..bx1, rows by0..by1.
+struct Blocks {
+    uint32_t bx0, bx1, by0, by1;
+    uint32_t count;      // strips or tiles in the file
+    uint32_t per_plane;  // strips of one plane
+    int planes;
+};
+
+static Blocks blocks_of(TIFF *tif, const Layout *l, Rect r) {
+    Blocks b;
+    b.bx0 = (uint32_t)r.x / l->block_w;
+    b.bx1 = ((uint32_t)r.x + (uint32_t)r.w - 1) / l->block_w;
+    b.by0 = (uint32_t)r.y / l->block_h;
+    b.by1 = ((uint32_t)r.y + (uint32_t)r.h - 1) / l->block_h;
+    b.count = l->tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    b.per_plane = l->h / l->block_h + (l->h % l->block_h != 0);
+    b.planes = l->separate ? l->spp : 1;
+    return b;
+}
+
+// The number of the strip or tile at block column bx, row by, plane p.
+static uint32_t block_index(TIFF *tif, const Layout *l, const Blocks *b, uint32_t bx, uint32_t by, int p) {
+    if (l->tiled) return TIFFComputeTile(tif, bx * l->block_w, by * l->block_h, 0, (uint16_t)p);
+    return by + (uint32_t)p * b->per_plane;
+}
+
+// Checks, before anything is allocated for the pixels, that every strip or
+// tile the rectangle needs has data inside the file.
+static int blocks_in_file(TiffFile *f, const Layout *l, Rect r, Failure *err) {
+    Blocks b = blocks_of(f->tif, l, r);
+    if (b.planes > 64) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "more than 64 planes are not supported", err);
+    for (uint32_t by = b.by0; by <= b.by1; ++by) {
+        for (uint32_t bx = b.bx0; bx <= b.bx1; ++bx) {
+            for (int p = 0; p < b.planes; ++p) {
+                uint32_t index = block_index(f->tif, l, &b, bx, by, p);
                 int bad = 0;
-                uint64_t off = index < blocks ? TIFFGetStrileOffsetWithErr(tif, index, &bad) : 0;
-                uint64_t count = index < blocks && !bad ? TIFFGetStrileByteCountWithErr(tif, index, &bad) : 0;
-                if (index >= blocks || bad || count == 0 || off > f->in->size || count > f->in->size - off) {
-                    free(buf);
+                uint64_t off = index < b.count ? TIFFGetStrileOffsetWithErr(f->tif, index, &bad) : 0;
+                uint64_t n = index < b.count && !bad ? TIFFGetStrileByteCountWithErr(f->tif, index, &bad) : 0;
+                if (index >= b.count || bad || n == 0 || off > f->in->size || n > f->in->size - off) {
                     char why[96];
                     snprintf(why, sizeof why, "%s %u lies outside the file", l->tiled ? "tile" : "strip", index);
                     return tiff_refuse(f, TRIMLET_ERR_CORRUPT, why, err);
                 }
+            }
+        }
+    }
+    return 1;
+}
+
+// Decodes the rectangle r (inside the image, its blocks checked by
+// blocks_in_file) into out (r.w x r.h RGBA), reading only the strips or
+// tiles that meet it. Closes the file.
+static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out, Failure *err) {
+    TIFF *tif = f->tif;
+    Blocks b = blocks_of(tif, l, r);
+    uint64_t block64 = l->tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    uint64_t row64 = l->tiled ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
+    if (block64 == 0 || row64 == 0) return tiff_fail(f, "strips or tiles of no size", err);
+    // A block holds block_h rows of row64 bytes each (per plane).
+    if (row64 * l->block_h > block64 || block64 > (uint64_t)SIZE_MAX / (uint64_t)b.planes) {
+        return tiff_fail(f, "strip or tile size does not match its rows", err);
+    }
+    size_t block = (size_t)block64;
+    unsigned char *buf = (unsigned char *)malloc(block * (size_t)b.planes);
+    if (buf == NULL) return tiff_refuse(f, TRIMLET_ERR_NO_MEMORY, "outofmem", err);
+    const unsigned char *rows[64];  // a plane's row (blocks_in_file allows at most 64 planes)
+    for (uint32_t by = b.by0; by <= b.by1; ++by) {
+        for (uint32_t bx = b.bx0; bx <= b.bx1; ++bx) {
+            uint32_t px = bx * l->block_w, py = by * l->block_h;  // the block's top-left pixel
+            for (int p = 0; p < b.planes; ++p) {
+                uint32_t index = block_index(tif, l, &b, bx, by, p);
                 unsigned char *dst = buf + (size_t)p * block;
                 tmsize_t got = l->tiled ? TIFFReadEncodedTile(tif, index, dst, (tmsize_t)block)
                                         : TIFFReadEncodedStrip(tif, index, dst, (tmsize_t)block);
@@ -446,7 +474,7 @@ static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out,
             uint32_t y0 = py > (uint32_t)r.y ? py : (uint32_t)r.y;
             uint32_t y1 = py + l->block_h < (uint32_t)(r.y + r.h) ? py + l->block_h : (uint32_t)(r.y + r.h);
             for (uint32_t y = y0; y < y1; ++y) {
-                for (int p = 0; p < planes; ++p) rows[p] = buf + (size_t)p * block + (size_t)(y - py) * (size_t)row64;
+                for (int p = 0; p < b.planes; ++p) rows[p] = buf + (size_t)p * block + (size_t)(y - py) * (size_t)row64;
                 unsigned char *o = out + ((size_t)(y - (uint32_t)r.y) * (size_t)r.w + (x0 - (uint32_t)r.x)) * 4;
                 convert_row(l, rows, x0 - px, (int)(x1 - x0), o);
             }
@@ -474,6 +502,14 @@ static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure 
         if (out->px == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
         return 1;
     }
+    uint64_t block = l.tiled ? TIFFTileSize64(f.tif) : TIFFStripSize64(f.tif);
+    if (block > block_limit(&l)) {
+        char why[128];
+        snprintf(why, sizeof why, "a %s of %llu bytes is larger than the image", l.tiled ? "tile" : "strip",
+                 (unsigned long long)block);
+        return tiff_refuse(&f, TRIMLET_ERR_CORRUPT, why, err);
+    }
+    if (!blocks_in_file(&f, &l, r, err)) return 0;
     unsigned char *px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4);
     if (px == NULL) {
         tiff_close_file(&f);
