@@ -251,5 +251,7 @@ past = bytearray(tiff_le(8, 8, 8, 1, 1, b'\0' * 64))
 at = past.find(struct.pack('<HHI', 273, 4, 1))
 past[at + 8:at + 12] = struct.pack('<I', 1 << 30)
 refuse('strip_past_end.tif', bytes(past), 'CORRUPT', '')
+# Strip data shorter than the rows it claims.
+refuse('short_strip.tif', tiff_le(8, 8, 8, 1, 1, b'\0' * 10), 'CORRUPT', '')
 with open(path('hostile.txt'), 'w') as f:
     f.writelines('%s %s %s\n' % h for h in hostile)
