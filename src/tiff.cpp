@@ -668,19 +668,17 @@ static size_t reserve(Block *b, size_t n) {
 // Writes the IFD of the given entries (value of a pointer entry: 0, patched
 // by the caller) at the end of the block; returns the offset of each entry's
 // value field through fields, and the IFD's offset.
-static size_t write_ifd(Block *b, const RawTiff *t, const Entry *e, int count, size_t *fields) {
+static size_t write_ifd(Block *b, const Entry *e, int count, size_t *fields) {
     size_t at = reserve(b, 2 + (size_t)count * 12 + 4);
     if (at == 0) return 0;
     put(b, at, (uint64_t)count, 2);
     for (int i = 0; i < count; ++i) {
         size_t p = at + 2 + (size_t)i * 12;
-        unsigned type = e[i].type;
-        uint64_t n = e[i].count;
-        // BigTIFF's 8-byte integer types do not exist in Exif: such entries
-        // were left out before.
+        // Only classic TIFF's types come here (BigTIFF's 8-byte integers do
+        // not exist in Exif), so the count fits its 4 bytes.
         put(b, p, e[i].tag, 2);
-        put(b, p + 2, type, 2);
-        put(b, p + 4, n, 4);
+        put(b, p + 2, e[i].type, 2);
+        put(b, p + 4, e[i].count, 4);
         fields[i] = p + 8;
         if (e[i].size <= 4) {
             memcpy(b->d + p + 8, e[i].value, e[i].size);
@@ -691,7 +689,6 @@ static size_t write_ifd(Block *b, const RawTiff *t, const Entry *e, int count, s
             put(b, p + 8, v, 4);
         }
     }
-    (void)t;
     return at;
 }
 
@@ -719,7 +716,7 @@ static void write_sub_ifd(Block *b, const RawTiff *t, uint64_t off, size_t field
     Entry e[MAX_ENTRIES];
     size_t fields[MAX_ENTRIES];
     int count = copyable_entries(t, off, e, MAX_ENTRIES);
-    size_t at = write_ifd(b, t, e, count, fields);
+    size_t at = write_ifd(b, e, count, fields);
     if (at != 0) put(b, field, at, 4);
 }
 
@@ -751,7 +748,7 @@ static unsigned char *build_exif(const RawTiff *t, uint64_t ifd0, size_t *size) 
     memcpy(b->d, t->big ? "MM\0*" : "II*\0", 4);
     put(b, 4, 8, 4);
     size_t fields[sizeof IFD0_TAGS / sizeof IFD0_TAGS[0] + 2];
-    write_ifd(b, t, e, count, fields);
+    write_ifd(b, e, count, fields);
     for (int k = 0; k < 2; ++k) {
         if (pointer_at[k] >= 0 && !b->full) write_sub_ifd(b, t, sub[k], fields[pointer_at[k]]);
     }
