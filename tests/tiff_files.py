@@ -118,6 +118,11 @@ for src in ('rgba_tiff_lzw.tif', 'rgb_raw.tif', 'cmyk_tiff_adobe_deflate.tif'):
     tiffcp(src, 'planar_tiled_' + src, '-p', 'separate', '-t', '-w', '32', '-l', '16')
     expect('planar_tiled_' + src)
 
+# Bits filled from the least significant end (FillOrder 2).
+for src in ('1_raw.tif', 'rgb_tiff_lzw.tif'):
+    tiffcp(src, 'lsb_' + src, '-f', 'lsb2msb')
+    expect('lsb_' + src)
+
 # JPEG in YCbCr, 2x2 subsampled (tiffcp's choice for colour JPEG).
 tiffcp('rgb_raw.tif', 'ycbcr_jpeg.tif', '-c', 'jpeg', '-r', '16')
 expect('ycbcr_jpeg.tif')
