@@ -123,6 +123,10 @@ for src in ('1_raw.tif', 'rgb_tiff_lzw.tif'):
     tiffcp(src, 'lsb_' + src, '-f', 'lsb2msb')
     expect('lsb_' + src)
 
+# BigTIFF.
+tiffcp('tiled_rgba_tiff_lzw.tif', 'big_tiled_rgba_tiff_lzw.tif', '-8')
+expect('big_tiled_rgba_tiff_lzw.tif')
+
 # JPEG in YCbCr, 2x2 subsampled (tiffcp's choice for colour JPEG).
 tiffcp('rgb_raw.tif', 'ycbcr_jpeg.tif', '-c', 'jpeg', '-r', '16')
 expect('ycbcr_jpeg.tif')
@@ -209,6 +213,9 @@ with open(path('orient.txt'), 'w') as f:
         with Image.open(path('rgb_raw.tif')) as im:
             up = im.transpose(TURNS[o])
             f.write('%s %s\n' % (name, save_expected(name, up.width, up.height, rgba_of(up))))
+        if o == 6:  # the tag read from a BigTIFF's IFD as well
+            tiffcp(name, 'big_' + name, '-8')
+            f.write('big_%s %s.rgba\n' % (name, name))
 
 # Photo metadata: an ICC profile, Make and Orientation 6 in IFD0, and an Exif
 # IFD (which Pillow does not write into a TIFF) after the pixels.
