@@ -138,7 +138,6 @@ TEST_F(Tiff, OrientationTagTurnsTheImageWhenAsked) {
         EXPECT_EQ(tt::max_diff(whole.px, up), 0);
         Result part = crop(file(row[0]), TRIMLET_RECT, {5, 7, 20, 11}, TRIMLET_APPLY_EXIF);
         EXPECT_EQ(tt::max_diff(part.px, tt::crop(up, 5, 7, 20, 11)), 0);
-        // As stored, the tag changes nothing.
         // As stored, the tag changes nothing: the same picture without it.
         Result stored = crop(file(row[0]), TRIMLET_RECT, {0, 0, 1000, 1000});
         EXPECT_EQ(tt::max_diff(stored.px, expected("rgb_raw.tif.rgba")), 0);
