@@ -20,6 +20,7 @@ import os, struct, subprocess, sys
 from PIL import Image
 
 OUT = sys.argv[1]
+os.makedirs(OUT, exist_ok=True)
 W, H = 67, 45  # odd sizes: partial strips and tiles on both edges
 
 
