@@ -16,6 +16,8 @@
 //   tiff.cpp    TIFF through libtiff: strips and tiles to RGBA, metadata
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
+//   position.cpp where the aspect and ratio rules place their box
+//   resize.cpp  scaling the crop down (Lanczos 3)
 //   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
 //   run.cpp     the pipeline that joins the stages
 //   trimlet.cpp the exported functions
@@ -445,6 +447,11 @@ int jpeg_takes(const Input *in);
 // verdict and message stand. why (may be NULL) gets a short reason for
 // debugging; it is never shown to a host.
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
+// jpeg_decode at 1/denom of the size (denom 1, 2, 4 or 8: libjpeg-turbo's
+// DCT scaling, which leaves most of the inverse DCT's work out): the image is
+// ceil(w / denom) x ceil(h / denom) and region is in those scaled pixels.
+int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
+                       const char **why);
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
 // bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
@@ -490,6 +497,44 @@ int rule_needs_pixels(int rule);
 int rule_region(int rule, const int *params, const Image *img, Rect *r, Failure *err);
 
 // ---------------------------------------------------------------------------
+// position.cpp
+
+// The long side, in pixels, of the reduced copy entropy and attention judge.
+static const int POSITION_SIDE = 320;
+
+// 1 for the positions that look at the pixels (entropy, attention).
+int position_needs_pixels(int position);
+// Moves r, a box of a W x H picture centred by its rule, as the gravity
+// position (TRIMLET_CENTRE..TRIMLET_NORTHWEST) says; other values leave it.
+void position_gravity(int position, int W, int H, Rect *r);
+// Averages img down by a whole factor to at most POSITION_SIDE pixels on its
+// long side, into *small (malloc'd). Fails with "out of memory".
+int position_reduce(const Image *img, Image *small, Failure *err);
+// Moves r, a box of a W x H picture centred by its rule, along the axis it
+// is shorter than the picture, to the window of small (the whole picture
+// reduced, upright as r is) that entropy or attention rates highest. Fails
+// with "out of memory".
+int position_choose(int position, const Image *small, int W, int H, Rect *r, Failure *err);
+
+// ---------------------------------------------------------------------------
+// resize.cpp
+
+// The size a w x h crop is scaled down to by the resize option rw x rh (0:
+// that side free; both 0: none): within rw x rh, ratio kept, never enlarged;
+// the side that sets the scale is exactly its target, the other rounded
+// (halves up), at least 1.
+void resize_size(int w, int h, int rw, int rh, int *ow, int *oh);
+// Resamples the span (sx, sy, sw, sh) of src (source pixels, fractions
+// allowed; taps reach only pixels inside src) to ow x oh with Lanczos 3, alpha
+// premultiplied while filtering, into *out (malloc'd). Fails with
+// "out of memory for <ow>x<oh> resize".
+int resize_area(const Image *src, double sx, double sy, double sw, double sh, int ow, int oh,
+                Image *out, Failure *err);
+// Replaces img by its ow x oh resampling (nothing to do when the size is the
+// same). On failure img is unchanged.
+int resize_image(Image *img, int ow, int oh, Failure *err);
+
+// ---------------------------------------------------------------------------
 // encode.cpp
 
 // The format the text after the last dot of path selects as the seven choose
@@ -525,7 +570,8 @@ void default_settings(Settings *set, int system_reasons);
 // Checks a caller's options and fills in the defaults (for the reentrant
 // interface: system reasons, the default pixel limit). A record from an older
 // header (smaller size) lacks the later fields, which keep their defaults.
-int read_options(const trimlet_options *o, Settings *set, Failure *err);
+// The rule is the request's: only aspect and ratio take a position.
+int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err);
 
 // What one call asks for: a rule with its ints, and the settings.
 struct Request {
