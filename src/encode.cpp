@@ -1,6 +1,6 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Encoding: RGBA to PNG, JPEG, BMP, TGA or AVIF (heif.cpp), into a sink that is a file or a
+// Encoding: RGBA to PNG, JPEG, BMP, TGA, WebP (webp.cpp) or AVIF (heif.cpp), into a sink that is a file or a
 // block of memory. stb_image_write is compiled into this file, privately.
 
 #include "internal.h"
@@ -38,8 +38,7 @@ struct FormatName {
 };
 static const FormatName FORMAT_NAMES[] = {
     {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
-    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA},
-    {"avif", FORMAT_AVIF},
+    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA}, {"webp", FORMAT_WEBP}, {"avif", FORMAT_AVIF},
 };
 
 int format_from_name(const char *name) {
@@ -61,8 +60,21 @@ int format_for_path(const char *path) {
 }
 
 const char *format_name(int format) {
-    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "avif"};
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp", "avif"};
     return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
+}
+
+int format_available(int format) {
+    if (format == FORMAT_WEBP) return WEBP_LIB;
+    if (format == FORMAT_AVIF) return avif_writable();  // the installed libheif's encoders
+    return 1;
+}
+
+// The quality an encoder is given: the caller's, else the format's default.
+static int quality_for(int format, const Settings *set) {
+    if (set->quality != 0) return set->quality;
+    if (format == FORMAT_AVIF) return AVIF_DEFAULT_QUALITY;
+    return format == FORMAT_WEBP ? WEBP_DEFAULT_QUALITY : JPEG_DEFAULT_QUALITY;
 }
 
 // stb_image_write's callback.
@@ -82,7 +94,7 @@ static int encode_pixels(const Image *img, int format, const Settings *set, Sink
         if (format == FORMAT_BMP) {
             ok = stbi_write_bmp_to_func(stb_sink, sink, img->w, img->h, 3, rgb);
         } else {
-            ok = stbi_write_jpg_to_func(stb_sink, sink, img->w, img->h, 3, rgb, set->quality);
+            ok = stbi_write_jpg_to_func(stb_sink, sink, img->w, img->h, 3, rgb, quality_for(format, set));
         }
         free(rgb);
     } else if (format == FORMAT_TGA) {
@@ -116,23 +128,20 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
     return ok;
 }
 
-// The quality a format is written with when the caller asks for none
-// (quality 0): JPEG 90, AVIF 50.
-static int default_quality(int format) { return format == FORMAT_AVIF ? 50 : 90; }
-
-int encode_image(const Image *img, int format, const Settings *caller, const Metadata *meta,
+int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
-    Settings own = *caller;
-    const Settings *set = &own;
-    if (own.quality == 0) own.quality = default_quality(format);
-    if (format == FORMAT_AVIF) return avif_encode(img, set->quality, meta, sink, name, err);
+    if (format == FORMAT_AVIF) return avif_encode(img, quality_for(format, set), meta, sink, name, err);
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
-                  (format == FORMAT_PNG || format == FORMAT_JPEG);
+                  (format == FORMAT_PNG || format == FORMAT_JPEG || format == FORMAT_WEBP);
+    if (format == FORMAT_WEBP) {
+        return webp_encode(img, quality_for(format, set), set->lossless, carries ? meta : NULL, sink,
+                           name, err);
+    }
     int ok;
     if (format == FORMAT_JPEG && JPEG_TURBO) {
         // libjpeg-turbo writes the segments itself, between the header and
         // the pixels (jpeg.cpp).
-        ok = jpeg_encode(img, set->quality, set->background, carries ? meta : NULL, sink);
+        ok = jpeg_encode(img, quality_for(format, set), set->background, carries ? meta : NULL, sink);
     } else {
         ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);
