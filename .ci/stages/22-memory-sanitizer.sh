@@ -15,7 +15,8 @@ scripts/deps.sh clang libclang-rt-14-dev
 jobs=$(nproc)
 
 CC=clang CXX=clang++ cmake -S . -B build-msan -DTRIMLET_SANITIZE=memory -DTRIMLET_USE_LIBDEFLATE=OFF \
-  -DTRIMLET_USE_LIBJPEG_TURBO=OFF -DTRIMLET_USE_LIBWEBP=OFF -DTRIMLET_USE_LIBHEIF=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DTRIMLET_USE_LIBJPEG_TURBO=OFF -DTRIMLET_USE_LIBWEBP=OFF -DTRIMLET_USE_LIBHEIF=OFF -DTRIMLET_USE_LIBTIFF=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-msan -j"$jobs" --target trimlet trimlet_cli fuzz_crop
 export MSAN_OPTIONS="halt_on_error=1"
 
