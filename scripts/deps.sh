@@ -13,7 +13,10 @@ fi
 
 base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev
       icc-profiles-free python3 python3-pil python3-distributed libjpeg62-turbo-dev
-      libturbojpeg0-dev libspng-dev libwebp-dev webp)
+      libturbojpeg0-dev libspng-dev libwebp-dev webp libtiff-dev libtiff-tools)
+# HEIC and AVIF: libheif to build; its and libavif's tools make and read the
+# test files.
+base+=(libheif-dev libheif-examples libavif-bin)
 missing=()
 for pkg in "${base[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
