@@ -103,6 +103,30 @@ elseif(STEP STREQUAL "subdirectory")
     message(FATAL_ERROR "a host's build of trimlet treats warnings as errors:\n${commands}")
   endif()
 
+elseif(STEP STREQUAL "pip")
+  # The module installed by pip, offline, into a fresh virtual environment
+  # that sees the system's setuptools and wheel, from a copy of python/ (pip
+  # builds in the source folder), then run against the installed library.
+  file(COPY "${SOURCE}/python/" DESTINATION "${work}/src"
+       PATTERN "__pycache__" EXCLUDE PATTERN "build" EXCLUDE PATTERN "*.egg-info" EXCLUDE)
+  must_run("python -m venv" "${PYTHON}" -m venv --system-site-packages "${work}/venv")
+  set(venv_python "${work}/venv/bin/python")
+  must_run("pip install" "${venv_python}" -m pip install --no-index --no-build-isolation
+           --disable-pip-version-check "${work}/src")
+  must_run("the installed module" "${CMAKE_COMMAND}" -E env --unset=TRIMLET_LIBRARY
+           --unset=PYTHONPATH "LD_LIBRARY_PATH=${PREFIX}/${LIBDIR}" PYTHONDONTWRITEBYTECODE=1
+           "${venv_python}" -c "
+import os, sys, trimlet
+assert os.path.realpath(trimlet.__file__).startswith(os.path.realpath(sys.prefix)), trimlet.__file__
+assert trimlet.__version__ == trimlet.library_version == '${VERSION}', (trimlet.__version__, trimlet.library_version)
+png = trimlet.crop('${SOURCE}/demo/sample.png', 'auto')
+assert png[:8] == b'\\x89PNG\\r\\n\\x1a\\n', png[:8]
+print(trimlet.plan(png, trimlet.Rule.RECT, 0, 0, 9999, 9999))
+")
+  if(NOT OUT MATCHES "Box\\(x=0, y=0, w=145, h=123, image_w=145, image_h=123\\)")
+    message(FATAL_ERROR "unexpected crop from the pip-installed module: ${OUT}")
+  endif()
+
 elseif(STEP STREQUAL "pkg_config")
   extract_example("${work}")
   build_with_pkg_config("${work}/readme_example")
