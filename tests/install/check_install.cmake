@@ -88,11 +88,15 @@ elseif(STEP STREQUAL "find_package")
   run_example("${work}/build/readme_example" "${work}/run")
 
 elseif(STEP STREQUAL "subdirectory")
-  # Configured only: the compile lines it would run are enough to see that
-  # trimlet's own sources are built without -Werror in someone else's project.
+  # A host project with its own flags and no build type (its configure step
+  # checks that trimlet leaves them so and adds no program, tests or
+  # benchmark), built and run: trimlet's own sources compile without -Werror
+  # or the host's warnings raised, its program links, and installing the host
+  # installs nothing of trimlet's.
   must_run("host configure" "${CMAKE_COMMAND}" -S "${HOST}" -B "${work}/build" -G "${GENERATOR}"
            "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DTRIMLET_SOURCE=${SOURCE}"
-           -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+           "-DCMAKE_C_FLAGS=-DHOST_C_FLAG" "-DCMAKE_CXX_FLAGS=-DHOST_CXX_FLAG"
+           "-DTRIMLET_STATIC=${STATIC}" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
   file(READ "${work}/build/compile_commands.json" commands)
   string(FIND "${commands}" "${SOURCE}/src/" library_source)
   if(library_source LESS 0)
@@ -101,6 +105,17 @@ elseif(STEP STREQUAL "subdirectory")
   string(FIND "${commands}" "-Werror" werror)
   if(NOT werror LESS 0)
     message(FATAL_ERROR "a host's build of trimlet treats warnings as errors:\n${commands}")
+  endif()
+  string(REGEX MATCH "\"command\": \"[^\"]*host_program\\.c\"" host_line "${commands}")
+  if(NOT host_line MATCHES "-DHOST_C_FLAG" OR host_line MATCHES "-Wall|-Wextra|-O[0-3s]")
+    message(FATAL_ERROR "the host's own program is not compiled with its flags alone: ${host_line}")
+  endif()
+  must_run("host build" "${CMAKE_COMMAND}" --build "${work}/build" --target host_program --parallel 2)
+  must_run("host program" "${work}/build/host_program")
+  must_run("host install" "${CMAKE_COMMAND}" --install "${work}/build" --prefix "${work}/prefix")
+  file(GLOB_RECURSE installed "${work}/prefix/*")
+  if(installed)
+    message(FATAL_ERROR "installing the host installed trimlet's files: ${installed}")
   endif()
 
 elseif(STEP STREQUAL "pip")
