@@ -203,8 +203,8 @@ elseif(STEP STREQUAL "pe")
   string(REGEX MATCHALL "[^\n]+" names "${table}")
   list(SORT names)
   set(want trimlet_aspect trimlet_auto trimlet_cleanup trimlet_crop_file trimlet_crop_memory
-           trimlet_edges trimlet_free trimlet_init trimlet_last_error trimlet_plan_file
-           trimlet_plan_memory trimlet_rect)
+           trimlet_edges trimlet_free trimlet_has trimlet_init trimlet_last_error trimlet_plan_file
+           trimlet_plan_memory trimlet_rect trimlet_run trimlet_version)
   if(NOT names STREQUAL want)
     message(FATAL_ERROR "${LIB} exports [${names}], expected [${want}]")
   endif()
