@@ -152,12 +152,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int planned = trimlet_plan_memory(input, size, number, p, opt, &box, plan_err);
     check_text(planned, plan_err, name, "plan");
 
-    void *out = (void *)&box;  // must be replaced
-    size_t out_size = 12345;
-    char crop_err[TRIMLET_ERROR_SIZE];
-    memset(crop_err, 'x', sizeof crop_err);
-    int cropped = trimlet_crop_memory(input, size, number, p, opt, &out, &out_size, crop_err);
-    check_text(cropped, crop_err, name, "crop");
+    // The crop through trimlet_run, memory to memory: the status says
+    // success or one failure class, as the text does.
+    trimlet_request q;
+    memset(&q, 0, sizeof q);
+    q.size = sizeof q;
+    q.input = input;
+    q.input_size = size;
+    q.output_to_memory = 1;
+    q.rule = number;
+    q.params = p;
+    q.options = opt;
+    trimlet_result res;
+    memset(&res, 0xA5, sizeof res);
+    res.size = sizeof res;
+    int cropped = trimlet_run(&q, &res);
+    const char *crop_err = res.error;
+    void *out = res.output;
+    size_t out_size = res.output_size;
+    check_text(cropped, res.error, name, "crop");
+    if (cropped != (res.status == TRIMLET_OK)) broken("status disagrees with the result", crop_err);
+    if (res.status < TRIMLET_OK || res.status > TRIMLET_ERR_UNAVAILABLE) broken("status out of range", crop_err);
 
     if (!cropped && (out != NULL || out_size != 0)) broken("failed crop returned a block", crop_err);
     if (cropped && (out == NULL || out_size == 0)) broken("crop returned no bytes", name);

@@ -108,10 +108,73 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
     return 1;
 }
 
+// ---------------------------------------------------------------------------
+// Codecs beside stb_image
+//
+// Formats stb_image does not read come through a codec of their own (one
+// file each, on the floor below this one). The codec's signature says from
+// the first bytes whether a file is its format, whether or not this build
+// has the codec's library; a build without it refuses such files as
+// TRIMLET_ERR_UNAVAILABLE instead of calling them unknown.
+
+static const Codec *const CODECS[] = {
+    NULL,  // the table ends with NULL
+};
+
+// The codec whose format the input is, or NULL for stb_image's formats.
+static const Codec *codec_of(const Input *in) {
+    for (const Codec *const *c = CODECS; *c != NULL; ++c) {
+        if ((*c)->sniff(in->data, in->size)) return *c;
+    }
+    return NULL;
+}
+
+// The codec's header: its size, checked against the limits. 0 with the
+// message set when the header is refused or the codec is not built.
+static int codec_header(const Codec *c, const Input *in, int *w, int *h, Failure *err) {
+    *w = 0;
+    *h = 0;
+    if (c->header == NULL) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': %s is not available in this build",
+                    in->name, c->name);
+    }
+    if (in->size > (size_t)INT32_MAX) {
+        return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
+    }
+    return c->header(in, w, h, err) && within_limits(*w, *h, in->max_pixels, err);
+}
+
+// Decodes the rectangle r of a codec's image (NULL: the whole) into *out: by
+// the codec itself where it takes regions, else whole and copied out.
+static int codec_decode(const Codec *c, const Input *in, const Rect *r, Image *out, Failure *err) {
+    int w = 0, h = 0;
+    if (!codec_header(c, in, &w, &h, err)) return 0;
+    if (r == NULL || c->regions) return c->decode(in, r, out, err);
+    Image full;
+    if (!c->decode(in, NULL, &full, err)) return 0;
+    *out = sub_image(full.w, full.px, r->x, r->y, r->w, r->h, err);
+    free(full.px);
+    return out->px != NULL;
+}
+
+void read_input_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
+    const Codec *c = codec_of(in);
+    if (c != NULL && c->metadata != NULL) {
+        c->metadata(in, want_orientation, want_blocks, m);
+    } else {
+        read_metadata(in, want_orientation, want_blocks, m);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Decoding any input
+
 int decode_image(const Input *in, Image *img, Failure *err) {
     img->w = 0;
     img->h = 0;
     img->px = NULL;
+    const Codec *c = codec_of(in);
+    if (c != NULL) return codec_decode(c, in, NULL, img, err);
     int w = 0, h = 0;
     if (!screen(in, &w, &h, err)) return 0;
     // JPEG goes through libjpeg-turbo where it takes the file, else through
@@ -130,17 +193,25 @@ int decode_image(const Input *in, Image *img, Failure *err) {
     return 1;
 }
 
-int screened_size(const Input *in, int *w, int *h, Failure *err) { return screen(in, w, h, err); }
+int screened_size(const Input *in, int *w, int *h, Failure *err) {
+    const Codec *c = codec_of(in);
+    return c != NULL ? codec_header(c, in, w, h, err) : screen(in, w, h, err);
+}
 
 // stb_image decodes whole images only; libjpeg-turbo (jpeg.cpp) takes
-// regions of JPEG files.
-int region_decodable(const Input *in) { return jpeg_takes(in); }
+// regions of JPEG files, and codecs say for their own.
+int region_decodable(const Input *in) {
+    const Codec *c = codec_of(in);
+    return c != NULL ? c->regions : jpeg_takes(in);
+}
 
 int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     Image full;
     crop->w = 0;
     crop->h = 0;
     crop->px = NULL;
+    const Codec *c = codec_of(in);
+    if (c != NULL) return codec_decode(c, in, &r, crop, err);
     if (jpeg_takes(in)) {
         int w = 0, h = 0;
         if (!screen(in, &w, &h, err)) return 0;
@@ -152,19 +223,4 @@ int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     *crop = sub_image(full.w, full.px, r.x, r.y, r.w, r.h, err);
     free(full.px);
     return crop->px != NULL;
-}
-
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err) {
-    Image out = {w, h, NULL};
-    size_t row_bytes = (size_t)w * 4;
-    out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
-    if (out.px == NULL) {
-        fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", w, h);
-        return out;
-    }
-    for (int r = 0; r < h; ++r) {
-        size_t from = ((size_t)(y + r) * (size_t)src_w + (size_t)x) * 4;
-        memcpy(out.px + (size_t)r * row_bytes, src + from, row_bytes);
-    }
-    return out;
 }

@@ -112,7 +112,7 @@ static unsigned char *read_all(FILE *f, long long max_pixels, size_t *len, const
     unsigned char head[STB_PROBE_BYTES];
     size_t n = 0;
     int ok = read_some(f, head, &n, STB_PROBE_BYTES);
-    if (ok && !stb_recognised(head, n)) {
+    if (ok && !stb_recognised(head, n) && !is_codec_file(head, n)) {
         *why = "unknown image type";
         *status = TRIMLET_ERR_UNSUPPORTED;
         return NULL;

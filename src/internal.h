@@ -4,7 +4,10 @@
 // exported: the public interface is include/trimlet.h alone.
 //
 // Stages, in pipeline order, one file each:
-//   error.cpp   one-line messages into a caller's buffer (and the seven's one)
+//   error.cpp   failures: a class and a one-line message (and the seven's buffer)
+//   sink.cpp    byte sinks: a file or a growing memory block
+//   pixels.cpp  pixel blocks: copying a rectangle, flattening alpha
+//   zlib.cpp    deflate (libdeflate, or stb_image_write's compressor)
 //   files.cpp   reading input files, replacing output files safely
 //   stb.cpp     stb_image compiled in, and the wrappers of its private parsers
 //   screen.cpp  refusing hostile files from their structure, before decoding
@@ -133,6 +136,91 @@ int fail(Failure *err, int status, const char *fmt, ...) TRIMLET_PRINTF(3, 4);
 char *legacy_err(void);
 
 // ---------------------------------------------------------------------------
+// Signatures: the one place a JPEG or PNG file is recognised by its first
+// bytes (the screening asks stb_image's own probes instead, see stb.cpp).
+
+// A JPEG file: the start-of-image marker and the next marker's 0xFF.
+static inline int is_jpeg_file(const unsigned char *d, size_t n) {
+    return n >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+}
+static const unsigned char PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+static inline int is_png_file(const unsigned char *d, size_t n) {
+    if (n < sizeof PNG_SIGNATURE) return 0;
+    for (size_t i = 0; i < sizeof PNG_SIGNATURE; ++i) {
+        if (d[i] != PNG_SIGNATURE[i]) return 0;
+    }
+    return 1;
+}
+
+// The formats read by codecs of their own (see Codec), by their first bytes.
+// WebP: a RIFF file of form WEBP.
+static inline int is_webp_file(const unsigned char *d, size_t n) {
+    return n >= 12 && d[0] == 'R' && d[1] == 'I' && d[2] == 'F' && d[3] == 'F' && d[8] == 'W' &&
+           d[9] == 'E' && d[10] == 'B' && d[11] == 'P';
+}
+// HEIF (HEIC, AVIF): an ISO media file whose first box is ftyp with a HEIF
+// or AVIF brand, major or compatible.
+static inline int is_heif_file(const unsigned char *d, size_t n) {
+    if (n < 16 || d[4] != 'f' || d[5] != 't' || d[6] != 'y' || d[7] != 'p') return 0;
+    size_t box = (size_t)d[0] << 24 | (size_t)d[1] << 16 | (size_t)d[2] << 8 | d[3];
+    if (box < 16 || box > n) box = n;
+    static const char BRANDS[][5] = {"heic", "heix", "hevc", "hevx", "heim", "heis",
+                                     "mif1", "msf1", "avif", "avis"};
+    for (size_t p = 8; p + 4 <= box; p += p == 8 ? 8 : 4) {  // major brand, then the compatible ones
+        for (const char *b : BRANDS) {
+            if (d[p] == b[0] && d[p + 1] == b[1] && d[p + 2] == b[2] && d[p + 3] == b[3]) return 1;
+        }
+    }
+    return 0;
+}
+// TIFF: classic or BigTIFF, either byte order.
+static inline int is_tiff_file(const unsigned char *d, size_t n) {
+    if (n < 8) return 0;
+    return (d[0] == 'I' && d[1] == 'I' && (d[2] == 42 || d[2] == 43) && d[3] == 0) ||
+           (d[0] == 'M' && d[1] == 'M' && d[2] == 0 && (d[3] == 42 || d[3] == 43));
+}
+// Any of the formats above.
+static inline int is_codec_file(const unsigned char *d, size_t n) {
+    return is_webp_file(d, n) || is_heif_file(d, n) || is_tiff_file(d, n);
+}
+
+// ---------------------------------------------------------------------------
+// sink.cpp
+
+// Sends bytes to the sink (gathered in its buffer).
+void sink_write(Sink *sink, const void *data, size_t size);
+// Flushes and, for a file the sink opened itself, closes. Returns encoded when
+// every write succeeded, else 0.
+int sink_finish(Sink *sink, int encoded);
+
+// ---------------------------------------------------------------------------
+// pixels.cpp
+
+// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
+// pixels wide. On allocation failure px is NULL and the message is
+// "out of memory for <w>x<h> crop".
+Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err);
+// Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
+// nearest; NULL when it cannot be allocated. One row: flatten_row.
+unsigned char *flatten(const Image *img, const unsigned char bg[3]);
+void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
+
+// ---------------------------------------------------------------------------
+// zlib.cpp
+
+// The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
+// compressor is built in.
+int png_deflate_level(void);
+// Deflates d into a malloc'd zlib stream with the PNG encoder's compressor
+// (libdeflate when built with it, else stb_image_write's) and stores its
+// length; NULL when memory runs out.
+unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
+// stb_image_write's hook for compressing PNG data (STBIW_ZLIB_COMPRESS):
+// libdeflate where built, else stb's own compressor. A malloc'd stream, or
+// NULL when memory runs out.
+unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality);
+
+// ---------------------------------------------------------------------------
 // files.cpp
 
 // Reads the file at path whole, after its first bytes show that a decoder
@@ -177,6 +265,9 @@ int finish_replace(const char *path, Replace *rep, Sink *sink, int encoded, Fail
 // treats specially, tried in the decoder's order.
 enum StbKind { STB_OTHER, STB_BMP, STB_PSD, STB_PIC, STB_HDR, STB_TGA };
 int stb_kind(const unsigned char *d, size_t len);
+// Whether stb_image's JPEG probe takes the file (0xFF fill bytes, then the
+// start-of-image marker).
+int stb_is_jpeg(const unsigned char *d, size_t len);
 // Whether any of the decoder's format probes takes the file: 0 is what
 // stbi_load refuses as "unknown image type". The probes read only the first
 // STB_PROBE_BYTES bytes, so that many (or the whole file, if shorter) decide.
@@ -232,6 +323,30 @@ int within_limits(int w, int h, long long max_pixels, Failure *err);
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
 
 // ---------------------------------------------------------------------------
+// Codecs beside stb_image (webp.cpp, heif.cpp, tiff.cpp), one record each,
+// listed in decode.cpp. Built without its library, a codec keeps its name
+// and signature and has NULL functions: its files are refused as
+// TRIMLET_ERR_UNAVAILABLE.
+struct Codec {
+    const char *name;  // "webp", ...: in messages
+    // Whether the first n bytes at d are this codec's format (is_webp_file, ...).
+    int (*sniff)(const unsigned char *d, size_t n);
+    // The image's width and height from its header, before any pixel is
+    // decoded (as a viewer shows it, where the format always turns the image).
+    // 0 with the message set (CORRUPT, UNSUPPORTED, ...) when refused.
+    int (*header)(const Input *in, int *w, int *h, Failure *err);
+    // Decodes the whole image (region NULL) or only *region of it (inside the
+    // image) into a block of its own size. The verdict is that of a whole
+    // decode where the format allows: data damaged outside the region fails.
+    int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
+    // 1 when decode with a region holds less than the whole image.
+    int regions;
+    // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
+    // read_metadata's (none for formats it does not know).
+    void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+};
+
+// ---------------------------------------------------------------------------
 // decode.cpp
 
 // Screens and decodes the whole input into *img (RGBA). On failure *img is
@@ -243,6 +358,8 @@ int decode_image(const Input *in, Image *img, Failure *err);
 // the whole and copies r out. The verdict on the file is that of a whole
 // decode: a file corrupt outside r still fails.
 int decode_region(const Input *in, Rect r, Image *crop, Failure *err);
+// The photo metadata of any input: its codec's reader, or read_metadata.
+void read_input_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 // The image size the header gives (0x0 when it gives none), after the same
 // screening decode_image does; 0 with the same message as decode_image when
 // the file would be refused before its pixels are decoded.
@@ -252,10 +369,6 @@ int screened_size(const Input *in, int *w, int *h, Failure *err);
 // rectangle); 0 when it would decode the whole image anyway.
 int region_decodable(const Input *in);
 
-// Copies the w x h rectangle at (x, y) out of a source whose rows are src_w
-// pixels wide. On allocation failure px is NULL and the message is
-// "out of memory for <w>x<h> crop".
-Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err);
 
 // ---------------------------------------------------------------------------
 // photo.cpp
@@ -370,10 +483,6 @@ int format_from_name(const char *name);
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
 
-void sink_write(Sink *sink, const void *data, size_t size);
-// Flushes and, for a file the sink opened itself, closes. Returns encoded when
-// every write succeeded, else 0.
-int sink_finish(Sink *sink, int encoded);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
@@ -383,19 +492,8 @@ int sink_finish(Sink *sink, int encoded);
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err);
 
-// The libdeflate level PNG data is compressed at; 0 when stb_image_write's own
-// compressor is built in.
-int png_deflate_level(void);
 
-// Deflates d into a malloc'd zlib stream with the PNG encoder's compressor
-// (libdeflate when built with it, else stb_image_write's) and stores its
-// length; NULL when memory runs out.
-unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
 
-// Composites RGBA over the colour bg into a new w x h x 3 block, rounding to
-// nearest; NULL when it cannot be allocated. One row: flatten_row.
-unsigned char *flatten(const Image *img, const unsigned char bg[3]);
-void flatten_row(const unsigned char *rgba, int w, const unsigned char bg[3], unsigned char *rgb);
 
 // ---------------------------------------------------------------------------
 // run.cpp: the pipeline

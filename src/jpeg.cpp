@@ -28,7 +28,7 @@
 
 int jpeg_takes(const Input *in) {
     const unsigned char *d = in->data;
-    return JPEG_TURBO && in->size >= 3 && d[0] == 0xFF && d[1] == 0xD8 && d[2] == 0xFF;
+    return JPEG_TURBO && is_jpeg_file(d, in->size);
 }
 
 #ifdef TRIMLET_USE_LIBJPEG_TURBO

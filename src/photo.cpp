@@ -135,7 +135,6 @@ void set_orientation_one(Metadata *m) {
 static const unsigned char EXIF_ID[6] = {'E', 'x', 'i', 'f', 0, 0};
 static const unsigned char ICC_ID[12] = {'I', 'C', 'C', '_', 'P', 'R',
                                          'O', 'F', 'I', 'L', 'E', 0};
-static const unsigned char PNG_SIGNATURE[8] = {137, 80, 78, 71, 13, 10, 26, 10};
 
 // A JPEG segment holds at most 65533 bytes after its length. An ICC profile
 // is split into at most 255 of them, each with a 14-byte header.
@@ -319,9 +318,9 @@ void read_metadata(const Input *in, int want_orientation, int want_blocks, Metad
     if (!want_orientation && !want_blocks) return;
     const unsigned char *d = in->data;
     size_t n = in->size;
-    if (n >= 4 && d[0] == 0xFF && d[1] == 0xD8) {
+    if (is_jpeg_file(d, n)) {
         read_jpeg(d, n, want_orientation, want_blocks, m);
-    } else if (n >= sizeof PNG_SIGNATURE && memcmp(d, PNG_SIGNATURE, sizeof PNG_SIGNATURE) == 0) {
+    } else if (is_png_file(d, n)) {
         read_png(d, n, want_orientation, want_blocks, m);
     }
 }

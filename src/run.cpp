@@ -248,7 +248,7 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
     // for output that may carry them.
     Metadata meta;
     int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
-    read_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
+    read_input_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
     int orientation = meta.orientation;
     // Upright output carries no turn for a viewer to apply again.
     if (apply_exif) set_orientation_one(&meta);

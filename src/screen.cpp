@@ -27,15 +27,6 @@ static inline unsigned be16_at(const unsigned char *d, size_t len, size_t i) {
     return byte_at(d, len, i) << 8 | byte_at(d, len, i + 1);
 }
 
-// stb_image takes a file for JPEG when it starts with 0xFF bytes and then
-// the start-of-image marker 0xD8.
-static int is_jpeg(const unsigned char *d, size_t len) {
-    size_t p = 0;
-    if (byte_at(d, len, 0) != 0xFF) return 0;
-    while (p < len && d[p] == 0xFF) ++p;
-    return byte_at(d, len, p) == 0xD8;
-}
-
 // Checks the tables of the DHT segment whose length field is at p: each
 // table's 16 code counts must add up to at most 256.
 static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
@@ -63,7 +54,7 @@ static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
 static int jpeg_tables_ok(const unsigned char *d, size_t len) {
     size_t p = 0;
     while (p < len && d[p] == 0xFF) ++p;
-    ++p;  // the start-of-image marker, checked by is_jpeg
+    ++p;  // the start-of-image marker, checked by stb_is_jpeg
     int in_frame = 0;
     while (p < len) {
         if (!in_frame) {
@@ -170,7 +161,7 @@ static int tga_too_short(const unsigned char *d, size_t len) {
 // Reasons to refuse a file before its pixels are decoded, found in the
 // structure of the file alone; NULL when there is none.
 const char *screen_structure(const unsigned char *d, size_t len) {
-    if (is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
+    if (stb_is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
         return "bad DHT header";
     }
     // A BMP stored top-down has a negative height, which the decoder turns
@@ -221,7 +212,7 @@ static size_t psd_min_size(const unsigned char *d, size_t n, int w, int h) {
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
     size_t n = len;
     if (w < 0 || h < 0) return NULL;  // the decoder refuses these itself
-    if (is_jpeg(d, n)) return n < jpeg_min_size(w, h) ? "truncated" : NULL;
+    if (stb_is_jpeg(d, n)) return n < jpeg_min_size(w, h) ? "truncated" : NULL;
     int pw = 0, ph = 0, channels = 0, bits = 0;
     size_t data = 0;
     if (is_pnm(d, n)) {
@@ -259,8 +250,7 @@ static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
 // neither applies (not a PNG, first chunk not IHDR, IEND reached, or the
 // decoder stops on a chunk's data first).
 const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]) {
-    static const unsigned char SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (len < 8 || memcmp(d, SIGNATURE, 8) != 0) return NULL;
+    if (!is_png_file(d, len)) return NULL;
     size_t p = 8;
     for (int first = 1;; first = 0) {
         if (len < 8 || p > len - 8) return "outofdata";

@@ -67,6 +67,12 @@ int stb_kind(const unsigned char *d, size_t len) {
     return STB_OTHER;
 }
 
+int stb_is_jpeg(const unsigned char *d, size_t len) {
+    stbi__context s;
+    start(&s, d, len);
+    return stbi__jpeg_test(&s);
+}
+
 int stb_recognised(const unsigned char *d, size_t len) {
     // The probes stbi_load tries, in its order; each looks at a few dozen
     // bytes at most (PIC's, the furthest, at the first 92).

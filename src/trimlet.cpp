@@ -119,7 +119,8 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
 }
 
 extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_result *result) {
-    if (result == NULL) return 0;
+    // A record that cannot hold the status cannot tell the caller anything.
+    if (result == NULL || result->size < offsetof(trimlet_result, status) + sizeof result->status) return 0;
     size_t size = result->size;
     trimlet_result out;
     memset(&out, 0, sizeof out);
@@ -162,9 +163,8 @@ extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_r
     out.size = result->size;
     out.status = ok ? TRIMLET_OK : err.status;
     if (!ok) memcpy(out.error, err.text, sizeof out.error);
-    // Only what the caller's record holds is written; nothing at all when it
-    // does not reach past the status.
-    if (size >= offsetof(trimlet_result, status) + sizeof out.status) memcpy(result, &out, size);
+    // Only what the caller's record holds is written.
+    memcpy(result, &out, size);
     return ok;
 }
 
