@@ -14,7 +14,7 @@ cmake --build build-release -j"$jobs" >/dev/null
 ctest --test-dir build-release --output-on-failure -j"$jobs" -E '^(Install|Batch)\.'
 
 cmake -S . -B build-static -DCMAKE_BUILD_TYPE=Release -DTRIMLET_STATIC=ON -DTRIMLET_BUILD_TOOLS=OFF >/dev/null
-static_tests=(test_rect test_aspect test_auto test_edges test_reentrant test_jpeg)
+static_tests=(test_rect test_aspect test_auto test_edges test_reentrant test_run test_jpeg)
 cmake --build build-static -j"$jobs" --target "${static_tests[@]}" >/dev/null
 ctest --test-dir build-static --output-on-failure -j"$jobs" \
-  -R '^(RectCrop|AspectCrop|AutoCrop|EdgesCrop|Reentrant|Jpeg|Install\.Subdirectory)'
+  -R '^(RectCrop|AspectCrop|AutoCrop|EdgesCrop|Reentrant|Run[A-Z]|Jpeg|Layers\.|Install\.Subdirectory)'
