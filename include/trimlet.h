@@ -188,7 +188,19 @@ enum trimlet_rule {
  * whichever is larger. Auto looks at the pixels and needs the whole picture
  * upright: orientations 2 to 4 turn it in place, 5 to 8 need a second
  * decoded-size block, so its peak is twice the decoded image (w * h * 4
- * bytes each). */
+ * bytes each).
+ *
+ * With lossless, a JPEG whose Orientation is 1 (or absent) is cut as stored;
+ * any other is turned or mirrored losslessly in the same transform, the box
+ * chosen on the upright image and moved onto the turned image's block grid,
+ * and a kept Exif block says Orientation 1. The turn moves whole blocks
+ * only: the stored image's partial blocks (its width and height modulo the
+ * 8- or 16-pixel block) cannot be mirrored, so where a turn brings them to
+ * the upright image's left or top edge, a box reaching into them is refused
+ * (TRIMLET_ERR_UNSUPPORTED, "lossless: cannot turn ... exactly"); use
+ * TRIMLET_AS_STORED to cut such a file as stored. For a turn that swaps the
+ * sides (orientations 5 to 8) of a file with 4:2:2 or 4:4:0 chroma, the grid
+ * is 16 pixels both ways. */
 #define TRIMLET_AS_STORED 0  /* the pixel grid as stored in the file (default) */
 #define TRIMLET_APPLY_EXIF 1 /* turned upright by the EXIF Orientation tag */
 
@@ -249,7 +261,9 @@ typedef struct trimlet_options {
                                         JPEG output, without decoding and re-encoding; the
                                         box's top-left corner moves up and left onto the
                                         file's 8- or 16-pixel block grid (quality and
-                                        background then do nothing) */
+                                        background then do nothing). With
+                                        TRIMLET_APPLY_EXIF the coefficients are turned
+                                        upright in the same transform (see below) */
     int orient;                      /* TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF */
     int metadata;                    /* TRIMLET_STRIP or TRIMLET_KEEP */
     /* 1.2 */
@@ -298,11 +312,13 @@ typedef struct trimlet_box {
  *   "options: quality <q> out of range 1..100"
  *   "options: orient <n> is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF"
  *   "options: metadata <n> is not TRIMLET_STRIP or TRIMLET_KEEP"
- *   "options: orient cannot be combined with lossless"
  *   "lossless: output must be JPEG, not <format>"
  *   "lossless: '<path>' is not a JPEG file"
  *   "lossless: cannot cut '<path>': <reason>"    libjpeg-turbo refused the file
  *                                               (corrupt or truncated data, ...)
+ *   "lossless: cannot turn '<path>' exactly: the box reaches the partial blocks
+ *    along the upright image's <left|top> edge (<x|y> < <n>), which a lossless
+ *    turn cannot keep"                          (orient with lossless, see above)
  *   and, while an option is not built yet, "options: <field> is not available
  *   in this build". */
 TRIMLET_API int trimlet_crop_file(const char *input_path, const char *output_path, int rule,

@@ -385,6 +385,11 @@ void release_metadata(Metadata *m);
 // that entry SHORT 1: for output whose pixels were turned upright.
 void set_orientation_one(Metadata *m);
 
+// Makes the Orientation entry of a JPEG file's Exif block (its first APP1
+// "Exif" segment) SHORT 1, in place, leaving the file's length as it is: for
+// a file whose coefficients were turned upright. Anything else is untouched.
+void jpeg_orientation_one(unsigned char *jpg, size_t len);
+
 // The upright size of a stored w x h image of the given orientation.
 void upright_size(int orientation, int w, int h, int *uw, int *uh);
 // The rectangle of the stored image that holds rectangle r of the upright
@@ -441,18 +446,27 @@ int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **wh
 // the sink's, for sink_finish / finish_replace to report.
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
                 Sink *sink);
-// The rectangle a lossless cut of r gives: the top-left corner moved up and
-// left onto the file's iMCU grid (8 or 16 pixels, by the subsampling), the
-// bottom-right corner kept. Fails with "lossless: cannot cut '<name>': <why>"
-// when the file's header cannot be read or its subsampling is unusual.
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err);
-// Cuts the rectangle r (snapped as jpeg_snap does) out of the input's DCT
-// coefficients and writes the resulting JPEG into sink, with the input's
-// other markers (EXIF, ICC, comments) copied when keep_metadata. With sink
-// NULL nothing is produced, but the file is read and checked as for a cut.
-// Corrupt data fails the cut: "lossless: cannot cut '<name>': <libjpeg's
-// reason>".
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err);
+// The rectangle a lossless cut of r gives, r and the result in the upright
+// image of the given orientation (1..8; 1: as stored): the top-left corner
+// moved up and left onto the block grid the turned file allows, the
+// bottom-right corner kept. The grid is the file's iMCU (8 or 16 pixels, by
+// the subsampling; for a turn that swaps the sides, the larger of its width
+// and height both ways), starting after the partial blocks that a turn moves
+// to the upright image's left or top edge. Fails with "lossless: cannot cut
+// '<name>': <why>" when the file's header cannot be read or its subsampling
+// is unusual, and with TRIMLET_ERR_UNSUPPORTED "lossless: cannot turn
+// '<name>' exactly: ..." when r reaches into those partial blocks, which a
+// lossless turn cannot keep.
+int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err);
+// Cuts the rectangle r of the upright image (snapped as jpeg_snap does) out
+// of the input's DCT coefficients, turned upright by the orientation in the
+// same transform, and writes the resulting JPEG into sink, with the input's
+// other markers (EXIF, ICC, comments) copied when keep_metadata (the Exif
+// Orientation then made 1 when the cut was turned). With sink NULL nothing
+// is produced, but the file is read and checked as for a cut. Corrupt data
+// fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
+int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
+                  Failure *err);
 
 // ---------------------------------------------------------------------------
 // rules.cpp

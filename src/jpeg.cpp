@@ -337,60 +337,122 @@ static int mcu_size(tjhandle tj, const Input *in, int *mcu_w, int *mcu_h, int *w
     return 1;
 }
 
-static Rect snap(Rect r, int mcu_w, int mcu_h) {
-    Rect s;
-    s.x = r.x - r.x % mcu_w;
-    s.y = r.y - r.y % mcu_h;
-    s.w = r.x + r.w - s.x;
-    s.h = r.y + r.h - s.y;
-    return s;
+// Where a lossless cut may start in the upright image of an orientation.
+// libjpeg-turbo turns whole iMCUs; a partial iMCU at the stored image's right
+// or bottom edge cannot be mirrored and stays where it was, at the turned
+// image's right or bottom. So the turned image holds the upright picture
+// shifted by the partial blocks that belong on its left (dx) and top (dy):
+// turned (x, y) is upright (x + dx, y + dy), exactly, for every x < w - dx
+// and y < h - dy. A cut is exact when it starts at or after (dx, dy), on the
+// turned image's grid. That grid is the turned iMCU, and libturbojpeg also
+// checks the crop's corner against the stored file's iMCU: for a turn that
+// swaps the sides both must hold, so the larger side both ways.
+struct Grid {
+    int step_x, step_y;
+    int dx, dy;
+    int op;  // TJXOP_*
+};
+
+static Grid turned_grid(int orientation, int mcu_w, int mcu_h, int w, int h) {
+    // The turn from stored to upright, by Exif Orientation 1..8.
+    static const int OPS[9] = {TJXOP_NONE,      TJXOP_NONE,  TJXOP_HFLIP,
+                               TJXOP_ROT180,    TJXOP_VFLIP, TJXOP_TRANSPOSE,
+                               TJXOP_ROT90,     TJXOP_TRANSVERSE, TJXOP_ROT270};
+    if (orientation < 1 || orientation > 8) orientation = 1;
+    int pw = w % mcu_w, ph = h % mcu_h;  // the stored partial blocks
+    Grid g;
+    int swaps = orientation >= 5;
+    int big = mcu_w > mcu_h ? mcu_w : mcu_h;
+    g.step_x = swaps ? big : mcu_w;
+    g.step_y = swaps ? big : mcu_h;
+    // Which stored partial edge ends up on the upright left (dx) and top
+    // (dy): none, the right one (pw columns) or the bottom one (ph rows).
+    enum { NO, PW, PH };
+    static const unsigned char LEFT[9] = {NO, NO, PW, PW, NO, NO, PH, PH, NO};
+    static const unsigned char TOP[9] = {NO, NO, NO, PH, PH, NO, NO, PW, PW};
+    g.dx = LEFT[orientation] == PW ? pw : LEFT[orientation] == PH ? ph : 0;
+    g.dy = TOP[orientation] == PW ? pw : TOP[orientation] == PH ? ph : 0;
+    g.op = OPS[orientation];
+    return g;
 }
 
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err) {
-    tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+// r snapped onto the grid (see jpeg_snap); 0 with *edge set when r starts in
+// the partial blocks.
+static int snap(Rect r, const Grid *g, Rect *s, const char **edge) {
+    if (r.x < g->dx || r.y < g->dy) {
+        *edge = r.x < g->dx ? "left" : "top";
+        return 0;
+    }
+    s->x = r.x - (r.x - g->dx) % g->step_x;
+    s->y = r.y - (r.y - g->dy) % g->step_y;
+    s->w = r.x + r.w - s->x;
+    s->h = r.y + r.h - s->y;
+    return 1;
+}
+
+// The grid of the input's turned image, and r snapped onto it; fails as
+// jpeg_snap says.
+static int snap_input(tjhandle tj, const Input *in, Rect r, int orientation, Grid *g, Rect *s,
+                      Failure *err) {
     int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
     const char *why = NULL;
-    int ok = mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why);
-    if (!ok) {
+    if (!mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why)) {
         int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-        fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
-    } else {
-        *snapped = snap(r, mcu_w, mcu_h);
+        return fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
     }
+    *g = turned_grid(orientation, mcu_w, mcu_h, w, h);
+    const char *edge = NULL;
+    if (!snap(r, g, s, &edge)) {
+        int left = edge[0] == 'l';
+        return fail(err, TRIMLET_ERR_UNSUPPORTED,
+                    "lossless: cannot turn '%s' exactly: the box reaches the partial blocks along "
+                    "the upright image's %s edge (%s < %d), which a lossless turn cannot keep",
+                    in->name, edge, left ? "x" : "y", left ? g->dx : g->dy);
+    }
+    return 1;
+}
+
+int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
+    tjhandle tj = tjInitTransform();
+    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    Grid g = {1, 1, 0, 0, TJXOP_NONE};
+    int ok = snap_input(tj, in, r, orientation, &g, snapped, err);
     tjDestroy(tj);
     return ok;
 }
 
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err) {
+int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
+                  Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
-    const char *why = NULL;
     unsigned char *out = NULL;
     unsigned long out_size = 0;
-    int ok = mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why);
+    Grid g = {1, 1, 0, 0, TJXOP_NONE};
+    Rect s = {0, 0, 0, 0};
+    int ok = snap_input(tj, in, r, orientation, &g, &s, err);
     if (ok) {
         tjtransform xf;
         memset(&xf, 0, sizeof xf);
-        Rect s = snap(r, mcu_w, mcu_h);
-        xf.r.x = s.x;
-        xf.r.y = s.y;
+        // The crop in the turned image's own coordinates.
+        xf.r.x = s.x - g.dx;
+        xf.r.y = s.y - g.dy;
         xf.r.w = s.w;
         xf.r.h = s.h;
-        xf.op = TJXOP_NONE;
+        xf.op = g.op;
         xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
         if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
         // Corrupt data fails the cut instead of being copied into the output.
         int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
-        ok = tjTransform(tj, in->data, (unsigned long)in->size, 1, &out, &out_size, &xf, flags) == 0;
-        if (!ok) why = tjGetErrorStr2(tj);
+        if (tjTransform(tj, in->data, (unsigned long)in->size, 1, &out, &out_size, &xf, flags) != 0) {
+            const char *why = tjGetErrorStr2(tj);
+            int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
+            ok = fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
+        }
     }
-    if (ok) {
-        if (sink != NULL) sink_write(sink, out, out_size);
-    } else {
-        int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-        fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
+    if (ok && sink != NULL) {
+        // The copied Exif block still says how the stored pixels were turned.
+        if (keep_metadata && g.op != TJXOP_NONE) jpeg_orientation_one(out, out_size);
+        sink_write(sink, out, out_size);
     }
     tjFree(out);
     tjDestroy(tj);
@@ -419,16 +481,19 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return 0;
 }
 
-int jpeg_snap(const Input *in, Rect r, Rect *snapped, Failure *err) {
+int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
     (void)in;
     (void)r;
+    (void)orientation;
     (void)snapped;
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
 }
 
-int jpeg_lossless(const Input *in, Rect r, int keep_metadata, Sink *sink, Failure *err) {
+int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
+                  Failure *err) {
     (void)in;
     (void)r;
+    (void)orientation;
     (void)keep_metadata;
     (void)sink;
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");

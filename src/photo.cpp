@@ -114,19 +114,24 @@ static int tiff_orientation(const unsigned char *d, size_t n) {
     return v >= 1 && v <= 8 ? (int)v : 1;
 }
 
-void set_orientation_one(Metadata *m) {
-    m->orientation = 1;
+// Makes the Orientation entry of an Exif block (a TIFF structure of n bytes)
+// a well-formed SHORT 1, whatever it held, its value in the entry itself;
+// the block's length does not change.
+static void tiff_orientation_one(unsigned char *d, size_t n) {
     Tiff t;
-    if (!tiff_layout(m->exif, m->exif_size, &t)) return;
-    size_t e = orientation_entry(m->exif, &t);
+    if (!tiff_layout(d, n, &t)) return;
+    size_t e = orientation_entry(d, &t);
     if (e == 0) return;
-    // Whatever the entry held, it becomes a well-formed SHORT 1, its value
-    // in the entry itself.
-    unsigned char *p = m->exif + e;
+    unsigned char *p = d + e;
     put16(p + 2, TYPE_SHORT, t.big);
     put32(p + 4, 1, t.big);
     memset(p + 8, 0, 4);
     put16(p + 8, 1, t.big);
+}
+
+void set_orientation_one(Metadata *m) {
+    m->orientation = 1;
+    tiff_orientation_one(m->exif, m->exif_size);
 }
 
 // ---------------------------------------------------------------------------
@@ -236,6 +241,33 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
         p += 2 + len;
     }
     if (icc_count != 0 && !icc_bad) take_jpeg_icc(pieces, icc_count, m);
+}
+
+void jpeg_orientation_one(unsigned char *d, size_t n) {
+    // The walk of read_jpeg, to the first APP1 "Exif\0\0".
+    size_t p = 2;
+    while (n >= 4 && n - p >= 4) {
+        if (d[p] != 0xFF) return;
+        unsigned marker = d[p + 1];
+        if (marker == 0xFF) {
+            ++p;
+            continue;
+        }
+        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
+            p += 2;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return;
+        size_t len = (size_t)d[p + 2] << 8 | d[p + 3];
+        if (len < 2 || len - 2 > n - p - 4) return;
+        unsigned char *s = d + p + 4;
+        size_t sn = len - 2;
+        if (marker == 0xE1 && sn >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
+            tiff_orientation_one(s + sizeof EXIF_ID, sn - sizeof EXIF_ID);
+            return;
+        }
+        p += 2 + len;
+    }
 }
 
 // The CRC-32 of PNG chunks (polynomial 0xEDB88320), its table built by the

@@ -63,8 +63,6 @@ int read_options(const trimlet_options *o, Settings *set, Failure *err) {
             return fail(err, TRIMLET_ERR_ARGUMENT, "options: orient %d is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF",
                         o->orient);
         }
-        // Turning the picture would mean decoding and re-encoding it.
-        if (set->lossless) return fail(err, TRIMLET_ERR_ARGUMENT, "options: orient cannot be combined with lossless");
         set->orient = TRIMLET_APPLY_EXIF;
     }
     if (HAS(metadata) && o->metadata != TRIMLET_STRIP) {
@@ -167,12 +165,13 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
 }
 
 // The rectangle of a lossless cut: the rule's, chosen on the header's size
-// (auto: on the decoded pixels), then moved onto the file's block grid. The
-// cut itself needs JPEG in and JPEG out (format -1: not known yet, a plan).
-// A file that the cut would refuse is reported before a rule's refusal, as a
-// lossy crop reports a file that does not decode first.
-static int plan_lossless(const Input *in, const Request *q, int format, Rect *r, int *image_w,
-                         int *image_h, Failure *err) {
+// (auto: on the decoded pixels), both upright by the orientation, then moved
+// onto the block grid the turned file allows (jpeg_snap). The cut itself
+// needs JPEG in and JPEG out (format -1: not known yet, a plan). A file that
+// the cut would refuse is reported before a rule's refusal, as a lossy crop
+// reports a file that does not decode first.
+static int plan_lossless(const Input *in, const Request *q, int format, int orientation, Rect *r,
+                         int *image_w, int *image_h, Failure *err) {
     if (format >= 0 && format != FORMAT_JPEG) {
         return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: output must be JPEG, not %s",
                     format_name(format));
@@ -187,24 +186,29 @@ static int plan_lossless(const Input *in, const Request *q, int format, Rect *r,
         return 0;
     }
     Rect whole = {0, 0, img.w, img.h};
-    int ok = rule_region(q->rule, q->params, &img, r, err);
-    free(img.px);
-    if (!ok) {
-        Failure why;
-        if (!jpeg_lossless(in, whole, 0, NULL, &why)) *err = why;
-        return 0;
+    int ok = 1;
+    if (img.px != NULL) {
+        ok = orient_image(&img, orientation, err);
+    } else {
+        upright_size(orientation, whole.w, whole.h, &img.w, &img.h);
     }
-    *image_w = whole.w;
-    *image_h = whole.h;
-    return jpeg_snap(in, *r, r, err);
+    if (ok && !rule_region(q->rule, q->params, &img, r, err)) {
+        Failure why;
+        if (!jpeg_lossless(in, whole, 1, 0, NULL, &why)) *err = why;
+        ok = 0;
+    }
+    *image_w = img.w;
+    *image_h = img.h;
+    free(img.px);
+    return ok && jpeg_snap(in, *r, orientation, r, err);
 }
 
 // Where the finished crop goes: encoded by encode (or cut losslessly) into
 // the destination's sink. The file destinations open their sink here; memory
 // hands the block to *o.
-static int deliver(const Image *crop, const Input *in, Rect lossless_box, const Request *q,
-                   int dest, const char *out_path, int format, const Metadata *meta,
-                   Outcome *o, Failure *err) {
+static int deliver(const Image *crop, const Input *in, Rect lossless_box, int orientation,
+                   const Request *q, int dest, const char *out_path, int format,
+                   const Metadata *meta, Outcome *o, Failure *err) {
     Sink sink;
     memset(&sink, 0, sizeof sink);
     sink.kind = dest == TO_MEMORY ? SINK_MEMORY : SINK_FILE;
@@ -214,7 +218,7 @@ static int deliver(const Image *crop, const Input *in, Rect lossless_box, const 
     if (dest == TO_FILE && !begin_replace(out_path, &rep, &sink, err)) return 0;
     if (dest == TO_LEGACY_FILE) sink.path = out_path;
     int ok = crop != NULL ? encode_image(crop, format, &q->set, meta, &sink, name, err)
-                          : jpeg_lossless(in, lossless_box, keep, &sink, err);
+                          : jpeg_lossless(in, lossless_box, orientation, keep, &sink, err);
     if (dest == TO_FILE) return finish_replace(out_path, &rep, &sink, ok, err);
     if (dest == TO_LEGACY_FILE) {
         if (!sink_finish(&sink, ok) && ok) {
@@ -260,7 +264,7 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
         o->out_h = crop.h;
         if (dest != TO_NOTHING) {
             o->format = output_format(q, dest, out_path);
-            ok = deliver(&crop, NULL, o->box, q, dest, out_path, o->format, &meta, o, err);
+            ok = deliver(&crop, NULL, o->box, 1, q, dest, out_path, o->format, &meta, o, err);
         }
     }
     free(crop.px);
@@ -274,17 +278,24 @@ static int run_decoded(Input *in, const Request *q, int dest, const char *out_pa
 static int run_lossless(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
                         Failure *err) {
     int format = output_format(q, dest, out_path);
+    int orientation = 1;
+    if (q->set.orient == TRIMLET_APPLY_EXIF) {
+        Metadata meta;
+        read_metadata(in, 1, 0, &meta);
+        orientation = meta.orientation;
+        release_metadata(&meta);
+    }
     Rect r = {0, 0, 0, 0};
-    int ok = plan_lossless(in, q, format, &r, &o->image_w, &o->image_h, err);
+    int ok = plan_lossless(in, q, format, orientation, &r, &o->image_w, &o->image_h, err);
     if (ok) {
         o->box = r;
         o->out_w = r.w;
         o->out_h = r.h;
         if (dest == TO_NOTHING) {
-            ok = jpeg_lossless(in, r, 0, NULL, err);
+            ok = jpeg_lossless(in, r, orientation, 0, NULL, err);
         } else {
             o->format = format;
-            ok = deliver(NULL, in, r, q, dest, out_path, format, NULL, o, err);
+            ok = deliver(NULL, in, r, orientation, q, dest, out_path, format, NULL, o, err);
         }
     }
     release_input(in);

@@ -247,6 +247,55 @@ Pixels region(const Bytes &jpeg, int x, int y, int w, int h, std::string *error 
     return out.empty() ? Pixels() : read_bmp(out);
 }
 
+// jpeg with an Exif APP1 segment right after SOI whose IFD0 holds one
+// entry, Orientation (SHORT) = orientation.
+Bytes with_orientation(Bytes jpeg, int orientation) {
+    const Bytes app1 = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,
+                        1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation), 0, 0, 0, 0, 0, 0, 0};
+    jpeg.insert(jpeg.begin() + 2, app1.begin(), app1.end());
+    return jpeg;
+}
+
+// The Orientation value of with_orientation's entry in a file, or 0.
+int orientation_in(const Bytes &jpeg) {
+    const Bytes entry = {0x12, 0x01, 3, 0, 1, 0, 0, 0};
+    auto at = std::search(jpeg.begin(), jpeg.end(), entry.begin(), entry.end());
+    return at == jpeg.end() ? 0 : int(at[8] | at[9] << 8);
+}
+
+// Where the pixel (x, y) of the upright picture is stored in a file of the
+// given Exif orientation whose stored pixels are sw x sh.
+void stored_at(int orientation, int sw, int sh, int x, int y, int *sx, int *sy) {
+    switch (orientation) {
+    case 2: *sx = sw - 1 - x; *sy = y; break;
+    case 3: *sx = sw - 1 - x; *sy = sh - 1 - y; break;
+    case 4: *sx = x; *sy = sh - 1 - y; break;
+    case 5: *sx = y; *sy = x; break;
+    case 6: *sx = y; *sy = sh - 1 - x; break;
+    case 7: *sx = sw - 1 - y; *sy = sh - 1 - x; break;
+    case 8: *sx = sw - 1 - y; *sy = x; break;
+    default: *sx = x; *sy = y; break;
+    }
+}
+
+// The stored picture of `upright` for an orientation (store), or the upright
+// picture of a stored one (!store).
+Pixels turn(const Pixels &p, int orientation, bool store) {
+    bool swaps = orientation >= 5;
+    int uw = store || !swaps ? p.w : p.h, uh = store || !swaps ? p.h : p.w;
+    int sw = swaps ? uh : uw, sh = swaps ? uw : uh;
+    Pixels out = tt::solid(store ? sw : uw, store ? sh : uh, 0, 0, 0);
+    for (int y = 0; y < uh; ++y) {
+        for (int x = 0; x < uw; ++x) {
+            int sx = 0, sy = 0;
+            stored_at(orientation, sw, sh, x, y, &sx, &sy);
+            if (store) std::memcpy(out.at(sx, sy), p.at(x, y), 4);
+            else std::memcpy(out.at(x, y), p.at(sx, sy), 4);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 TEST(JpegRegion, EqualsTheWholeDecodeAtEveryOffsetModuloTheBlockAndAtTheEdges) {
@@ -459,6 +508,8 @@ TEST(JpegLossless, ImpossibleRequestsFailWithTheirMessage) {
     trimlet_options jpg = options("jpg", 1), as_png = options("png", 1), unset = options(nullptr, 1);
     trimlet_options turned = options("jpg", 1);
     turned.orient = TRIMLET_APPLY_EXIF;
+    // Turned upright, its partial blocks (60 % 16, 44 % 16) come to the left and top.
+    Bytes upside_down = with_orientation(encode(texture(60, 44), 90, SAMPLINGS[2]), 3);
     struct Case {
         const char *name;
         const Bytes *in;
@@ -472,7 +523,10 @@ TEST(JpegLossless, ImpossibleRequestsFailWithTheirMessage) {
         {"png output", &jpeg, &as_png, {0, 0, 8, 8}, TURBO ? "lossless: output must be JPEG, not png" : unavailable},
         {"memory output defaults to png", &jpeg, &unset, {0, 0, 8, 8},
          TURBO ? "lossless: output must be JPEG, not png" : unavailable},
-        {"orientation", &jpeg, &turned, {0, 0, 8, 8}, TURBO ? "options: orient cannot be combined with lossless" : unavailable},
+        {"turn through a partial block", &upside_down, &turned, {0, 0, 8, 8},
+         TURBO ? "lossless: cannot turn '<memory>' exactly: the box reaches the partial blocks along the upright "
+                 "image's left edge (x < 12), which a lossless turn cannot keep"
+               : unavailable},
         {"truncated input", &cut, &jpg, {0, 0, 8, 8}, TURBO ? "lossless: cannot cut '<memory>': ..." : unavailable},
         {"truncated input, bad rectangle", &cut, &jpg, {70, 0, 8, 8},
          TURBO ? "lossless: cannot cut '<memory>': ..." : unavailable},
@@ -528,5 +582,79 @@ TEST(JpegLossless, CopiesTheInputsSegmentsOnlyWhenMetadataIsKept) {
         ASSERT_EQ(error, "");
         bool carried = std::search(out.begin(), out.end(), tag.begin(), tag.end()) != out.end();
         EXPECT_EQ(carried, keep == TRIMLET_KEEP);
+    }
+}
+
+// Each Exif orientation, turned in the lossless cut: the result is the
+// upright picture (the stored file decoded by libjpeg and turned here), its
+// Orientation says 1, and a box that reaches the blocks a turn cannot keep
+// (the stored image's partial right and bottom blocks, once they come to the
+// upright left or top) is refused with its reason.
+TEST(JpegLossless, TurnsEachOrientationUprightOrRefusesWhatIsNotExact) {
+    if (!TURBO) GTEST_SKIP() << "built without libjpeg-turbo";
+    const Pixels upright = texture(93, 77);  // partial blocks for every sampling, both ways
+    for (const Sampling &s : SAMPLINGS) {
+        for (int o = 1; o <= 8; ++o) {
+            SCOPED_TRACE(std::string(s.name) + " orientation " + std::to_string(o));
+            const Bytes jpeg = with_orientation(encode(turn(upright, o, true), 90, s), o);
+            const Pixels reference = turn(decode(jpeg).px, o, false);
+            // The upright columns (rows) at the left (top) that the stored
+            // partial blocks hold.
+            const int sw = o >= 5 ? upright.h : upright.w, sh = o >= 5 ? upright.w : upright.h;
+            auto partial = [&](int x, int y) {
+                int sx = 0, sy = 0;
+                stored_at(o, sw, sh, x, y, &sx, &sy);
+                return sx >= sw - sw % s.mcu_w || sy >= sh - sh % s.mcu_h;
+            };
+            int dx = 0, dy = 0;
+            while (dx < upright.w && partial(dx, upright.h / 2) && partial(dx, upright.h - 1 - upright.h / 2)) ++dx;
+            while (dy < upright.h && partial(upright.w / 2, dy) && partial(upright.w - 1 - upright.w / 2, dy)) ++dy;
+            trimlet_options o_keep = options("jpg", 1);
+            o_keep.orient = TRIMLET_APPLY_EXIF;
+            o_keep.metadata = TRIMLET_KEEP;
+
+            std::string error;
+            Bytes corner = crop(jpeg, TRIMLET_RECT, {0, 0, 20, 20}, &o_keep, &error);
+            if (dx > 0 || dy > 0) {
+                EXPECT_TRUE(corner.empty());
+                EXPECT_EQ(error.rfind("lossless: cannot turn '<memory>' exactly: the box reaches the partial blocks", 0), 0u)
+                    << error;
+            } else {
+                EXPECT_EQ(error, "");
+            }
+
+            const int want[4] = {dx + 5, dy + 3, 60, 50};
+            trimlet_box box;
+            char err[TRIMLET_ERROR_SIZE];
+            ASSERT_EQ(trimlet_plan_memory(jpeg.data(), jpeg.size(), TRIMLET_RECT, want, &o_keep, &box, err), 1) << err;
+            EXPECT_EQ(box.image_w, upright.w);
+            EXPECT_EQ(box.image_h, upright.h);
+            EXPECT_GE(box.x, dx);
+            EXPECT_GE(box.y, dy);
+            EXPECT_LE(box.x, want[0]);
+            EXPECT_LE(box.y, want[1]);
+            EXPECT_EQ((box.x - dx) % 8 + (box.y - dy) % 8, 0);
+            EXPECT_EQ(box.x + box.w, want[0] + want[2]);
+            EXPECT_EQ(box.y + box.h, want[1] + want[3]);
+
+            Bytes out = crop(jpeg, TRIMLET_RECT, {want[0], want[1], want[2], want[3]}, &o_keep, &error);
+            ASSERT_EQ(error, "");
+            EXPECT_EQ(orientation_in(out), 1);
+            const Decoded d = decode(out);
+            ASSERT_EQ(d.px.w, box.w);
+            ASSERT_EQ(d.px.h, box.h);
+            // Away from the cut edges (where chroma upsampling sees other
+            // neighbours) only the decoder's rounding of turned blocks differs
+            // (up to 3 for turned subsampled chroma; a wrong turn is off by far more).
+            int worst = 0;
+            for (int y = 16; y < box.h - 16; ++y) {
+                for (int x = 16; x < box.w - 16; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        worst = std::max(worst, std::abs(d.px.at(x, y)[c] - reference.at(box.x + x, box.y + y)[c]));
+                    }
+                }
+            }
+            EXPECT_LE(worst, 3);
+        }
     }
 }

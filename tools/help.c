@@ -1,0 +1,141 @@
+/* trimlet: command-line host for the trimlet library. SPDX-License-Identifier: MIT
+ *
+ * The rules the program offers, in the library's order of arguments, and
+ * every text the program shows to explain itself.
+ */
+
+#include "cli.h"
+
+#include <limits.h>
+#include <stdarg.h>
+#include <string.h>
+
+static const Rule RULES[] = {
+    {"rect", TRIMLET_RECT, ARGS_INTS, 4, {"X", "Y", "W", "H"},
+     {INT_MIN, INT_MIN, 1, 1}, {INT_MAX, INT_MAX, INT_MAX, INT_MAX}, "X Y W H",
+     "crops to the W x H rectangle at (X, Y), clipped",
+     "Crops to the W x H rectangle whose top-left corner is (X, Y), clipped to\n"
+     "the image. X and Y may be negative; W and H must be above 0.\n",
+     "trimlet rect 10 20 100 50 photo.png -o thumb.jpg"},
+    {"aspect", TRIMLET_RATIO, ARGS_RATIO, 1, {"RATIO"}, {0}, {0}, "W:H",
+     "crops the largest centred region of ratio W:H",
+     "Crops the largest centred region of ratio W:H (width:height), for\n"
+     "example 1:1, 4:3, 3:4, 16:9, 21:9; both parts are whole numbers above 0.\n",
+     "trimlet aspect 16:9 photo.png -o wide.png"},
+    {"auto", TRIMLET_AUTO, ARGS_NONE, 0, {NULL}, {0}, {0}, "[-t PERCENT]",
+     "trims uniform borders (tolerance PERCENT, default 10)",
+     "Trims uniform borders: keeps the bounding box of every pixel that differs\n"
+     "from the corner pixel of its quarter of the image by more than PERCENT\n"
+     "of the full range in any channel (0-100, default 10).\n",
+     "trimlet auto -t 10 scan.png -o trimmed.png"},
+    {"edges", TRIMLET_EDGES, ARGS_INTS, 4, {"TOP", "RIGHT", "BOTTOM", "LEFT"}, {0, 0, 0, 0},
+     {49, 49, 49, 49}, "TOP RIGHT BOTTOM LEFT", "cuts a percentage (0-49) from each side",
+     "Cuts a percentage (0-49, rounded down to whole pixels) from each side:\n"
+     "TOP and BOTTOM of the height, RIGHT and LEFT of the width.\n",
+     "trimlet edges 10 0 0 25 photo.png -o cut.png"},
+};
+
+static const char OUTPUT_HELP[] =
+    "Output (exactly one):\n"
+    "  -o OUT           write the crop of the single INPUT to OUT; OUT's extension\n"
+    "                   (.png, .jpg, .jpeg, .bmp, .tga) or --format picks the\n"
+    "                   format; '-o -' writes to standard output (needs --format);\n"
+    "                   an existing folder is refused (use -d)\n"
+    "  -d DIR           write each INPUT's crop to DIR/<input name>.<format>: the\n"
+    "                   input's own format when trimlet writes it, else PNG, or\n"
+    "                   --format (DIR is created if missing)\n"
+    "  --in-place       crop each INPUT onto itself, in its own format\n"
+    "Options (anywhere before '--'):\n"
+    "  --format FMT     png, jpg, jpeg, bmp or tga, in any case\n"
+    "  --quality N      JPEG quality 1-100 (default 90)\n"
+    "  --background RRGGBB  colour that transparency is flattened onto in JPEG\n"
+    "                   and BMP output (default ffffff, white)\n"
+    "  --upright        turn photos by their EXIF orientation, as viewers show\n"
+    "                   them (default)\n"
+    "  --as-stored      keep the pixels in the order the file stores them\n"
+    "  --keep-metadata  carry the colour profile and EXIF into PNG and JPEG\n"
+    "                   output (default)\n"
+    "  --strip          write no colour profile and no EXIF\n"
+    "  --lossless       JPEG to JPEG without re-encoding; the box grows up and\n"
+    "                   left onto the file's 8 or 16 pixel blocks, a photo is\n"
+    "                   turned upright losslessly where its blocks allow (else\n"
+    "                   that file fails; --as-stored cuts it as stored); not with\n"
+    "                   --quality or --background\n"
+    "  -j N             crop N files at once (default: the number of cores)\n"
+    "  -h, --help       show this help\n"
+    "  --               end of options: every later argument is an INPUT\n"
+    "An INPUT of '-' is standard input. trimlet never writes onto one of its\n"
+    "inputs unless --in-place is given, and a failed crop leaves an existing\n"
+    "output exactly as it was.\n"
+    "Exit status: 0 all cropped, 1 any file failed, 2 usage error or refused\n"
+    "overwrite (then nothing was done).\n";
+
+static const char PLAN_HELP[] =
+    "usage: trimlet plan RULE ARGS INPUT... [--json] [options]\n"
+    "Prints the box RULE would cut from each INPUT, without writing anything:\n"
+    "one line per file, 'x y w h image_w image_h name' (the name runs to the\n"
+    "end of the line), or with --json one JSON object per line with the keys\n"
+    "file, x, y, w, h, image_w and image_h. Failures are reported as for crops.\n"
+    "Options (anywhere before '--'): --json, --upright, --as-stored, --lossless,\n"
+    "-j N, -t PERCENT (auto).\n"
+    "Example:\n"
+    "  trimlet plan auto -t 5 scans/*.png --json\n";
+
+const Rule *find_rule(const char *name) {
+    for (int i = 0; i < COUNT(RULES); ++i) {
+        if (strcmp(RULES[i].name, name) == 0) return &RULES[i];
+    }
+    return NULL;
+}
+
+void print_overview(FILE *f) {
+    fprintf(f,
+            "trimlet %s: crop image files (JPEG, PNG, BMP, PSD, TGA, GIF, HDR, PIC, PNM)\n"
+            "usage: trimlet RULE ARGS INPUT... (-o OUT | -d DIR | --in-place) [options]\n"
+            "       trimlet plan RULE ARGS INPUT... [--json]\n"
+            "       trimlet help [RULE | plan] | --help | --version\n"
+            "Rules:\n",
+            trimlet_version());
+    for (int i = 0; i < COUNT(RULES); ++i) {
+        char head[64];
+        snprintf(head, sizeof head, "%s %s", RULES[i].name, RULES[i].synopsis);
+        fprintf(f, "  %-28s %s\n", head, RULES[i].summary);
+    }
+    fprintf(f, "  %-28s %s\n", "plan RULE ARGS", "prints the box a rule would cut");
+    fputs(OUTPUT_HELP, f);
+    fputs("Examples:\n", f);
+    for (int i = 0; i < COUNT(RULES); ++i) fprintf(f, "  %s\n", RULES[i].example);
+    fputs("  trimlet auto *.png -d trimmed --format jpg\n"
+          "  trimlet plan auto scan.png\n",
+          f);
+}
+
+void print_rule_help(FILE *f, const Rule *rule) {
+    fprintf(f, "usage: trimlet %s %s INPUT... (-o OUT | -d DIR | --in-place) [options]\n",
+            rule->name, rule->synopsis);
+    fputs(rule->details, f);
+    fputs(OUTPUT_HELP, f);
+    fprintf(f, "Example:\n  %s\n", rule->example);
+}
+
+void print_plan_help(FILE *f) { fputs(PLAN_HELP, f); }
+
+static const char *s_hint;
+
+void set_hint(const char *h) { s_hint = h; }
+
+const char *hint(void) { return s_hint; }
+
+int usage_error(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    fputs("trimlet: ", stderr);
+    vfprintf(stderr, fmt, ap);
+    va_end(ap);
+    if (s_hint) {
+        fprintf(stderr, "\nTry 'trimlet help %s'.\n", s_hint);
+    } else {
+        fputs("\nTry 'trimlet --help'.\n", stderr);
+    }
+    return EXIT_USAGE;
+}

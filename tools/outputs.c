@@ -1,0 +1,267 @@
+/* trimlet: command-line host for the trimlet library. SPDX-License-Identifier: MIT
+ *
+ * Where each crop goes: the output format and name of every input, and the
+ * checks that refuse, before anything is read or written, an output that two
+ * inputs would share or that is one of the inputs (unless in place).
+ */
+
+#include "cli.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+/* The formats trimlet writes, as --format and output extensions name them,
+ * and the library feature each needs (NULL: every build has it). */
+static const struct {
+    const char *name;
+    const char *feature;
+} FORMATS[] = {
+    {"png", NULL}, {"jpg", NULL}, {"jpeg", NULL}, {"bmp", NULL}, {"tga", NULL},
+};
+
+static int format_built(int i) {
+    return FORMATS[i].feature == NULL || trimlet_has(FORMATS[i].feature);
+}
+
+const char *format_list(int dot) {
+    static char lists[2][160];
+    char *out = lists[dot != 0];
+    if (out[0]) return out;
+    int n = 0;
+    for (int i = 0; i < COUNT(FORMATS); ++i) n += format_built(i);
+    size_t used = 0;
+    for (int i = 0, k = 0; i < COUNT(FORMATS); ++i) {
+        if (!format_built(i)) continue;
+        const char *sep = k == 0 ? "" : k == n - 1 ? " or " : ", ";
+        int wrote = snprintf(out + used, sizeof lists[0] - used, "%s%s%s", sep, dot ? "." : "",
+                             FORMATS[i].name);
+        if (wrote > 0 && (size_t)wrote < sizeof lists[0] - used) used += (size_t)wrote;
+        ++k;
+    }
+    return out;
+}
+
+static int same_ascii_nocase(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b) {
+        char x = (char)(*a >= 'A' && *a <= 'Z' ? *a - 'A' + 'a' : *a);
+        char y = (char)(*b >= 'A' && *b <= 'Z' ? *b - 'A' + 'a' : *b);
+        if (x != y) return 0;
+    }
+    return *a == *b;
+}
+
+const char *writable_format(const char *name) {
+    for (int i = 0; name && i < COUNT(FORMATS); ++i) {
+        if (same_ascii_nocase(name, FORMATS[i].name) && format_built(i)) return FORMATS[i].name;
+    }
+    return NULL;
+}
+
+int is_jpeg_format(const char *format) {
+    return strcmp(format, "jpg") == 0 || strcmp(format, "jpeg") == 0;
+}
+
+const char *file_name(const char *path) {
+    const char *name = path;
+    for (const char *p = path; *p; ++p) {
+        if (is_separator(*p)) name = p + 1;
+    }
+    return name;
+}
+
+/* A leading dot (".hidden") does not start an extension. */
+const char *extension(const char *path) {
+    const char *name = file_name(path);
+    const char *dot = strrchr(name, '.');
+    return dot && dot != name ? dot + 1 : NULL;
+}
+
+int is_stream(const char *path) { return strcmp(path, "-") == 0; }
+
+const char *format_of(const Command *c, int i) {
+    if (c->format) return c->format;
+    if (c->out_file) return writable_format(extension(c->out_file));
+    const char *own = writable_format(extension(c->inputs[i]));
+    return own ? own : "png";
+}
+
+int check_output_choices(const Command *c) {
+    const char *rule = c->rule->name;
+    int targets = (c->out_file != NULL) + (c->out_dir != NULL) + c->in_place;
+    if (targets == 0) return usage_error("%s: say where to write: -o OUT, -d DIR or --in-place", rule);
+    if (targets > 1) return usage_error("%s: use only one of -o, -d and --in-place", rule);
+    if (c->out_file && c->n_inputs > 1) {
+        return usage_error("%s: -o takes a single INPUT (got %d); use -d DIR for several", rule,
+                           c->n_inputs);
+    }
+    if (c->format && c->in_place) {
+        return usage_error("%s: --format does not go with --in-place (each file keeps its format)", rule);
+    }
+    if (c->out_file) {
+        if (is_stream(c->out_file) && !c->format) {
+            return usage_error("%s: -o - (standard output) needs --format", rule);
+        }
+        /* -o names a file; a folder is what -d is for. */
+        if (!is_stream(c->out_file) && path_kind(c->out_file) == 1) {
+            return usage_error("%s: %s is a folder; use -d %s to write into it", rule, c->out_file,
+                               c->out_file);
+        }
+        if (!c->format && !writable_format(extension(c->out_file))) {
+            return usage_error("%s: %s: trimlet writes %s; rename the output or add --format", rule,
+                               c->out_file, format_list(1));
+        }
+    }
+    for (int k = 0; k < c->n_inputs; ++k) {
+        const char *in = c->inputs[k];
+        if (c->out_dir && is_stream(in)) {
+            return usage_error("%s: standard input has no name to write under %s; use -o", rule,
+                               c->out_dir);
+        }
+        if (c->out_dir && file_name(in)[0] == '\0') {
+            return usage_error("%s: %s: no file name to write under %s", rule, in, c->out_dir);
+        }
+        if (c->in_place && is_stream(in)) {
+            return usage_error("%s: standard input cannot be cropped in place; use -o", rule);
+        }
+        if (c->in_place && !writable_format(extension(in))) {
+            return usage_error("%s: %s: cannot crop in place: trimlet writes %s, not this file's "
+                               "format; use -o or -d", rule, in, format_list(0));
+        }
+        if (c->lossless && !is_jpeg_format(format_of(c, k))) {
+            return usage_error("%s: --lossless writes JPEG, but %s would be written as %s", rule,
+                               is_stream(in) ? STDIN_NAME : in, format_of(c, k));
+        }
+    }
+    return -1;
+}
+
+/* DIR/<file name of input without its extension>.<ext>, malloc'd; NULL when
+ * out of memory. */
+static char *output_in_dir(const char *dir, const char *input, const char *ext) {
+    const char *name = file_name(input);
+    const char *old = extension(input);
+    size_t name_len = old ? (size_t)(old - 1 - name) : strlen(name);
+    size_t dir_len = strlen(dir);
+    int add_sep = dir_len > 0 && !is_separator(dir[dir_len - 1]);
+    size_t size = dir_len + 1 + name_len + 1 + strlen(ext) + 1;
+    char *out = (char *)malloc(size);
+    if (!out) return NULL;
+    snprintf(out, size, "%s%s%.*s.%s", dir, add_sep ? "/" : "", (int)name_len, name, ext);
+    return out;
+}
+
+/* ------------------------------------------------------------------------ */
+/* Outputs that are inputs */
+
+/* One path of the batch. Standard input and output ("-") match nothing. */
+typedef struct PathId {
+    const char *path;
+    int index;     /* position of the input it belongs to */
+    int is_output;
+    int stream;
+    FileId id;
+} PathId;
+
+/* Orders by file alone: 0 means the same file. */
+static int compare_files(const PathId *a, const PathId *b) {
+    if (a->stream || b->stream) {
+        if (a->stream != b->stream) return a->stream - b->stream;
+        if (a->is_output != b->is_output) return a->is_output - b->is_output;
+        return a->index - b->index;
+    }
+    return compare_file_ids(&a->id, a->path, &b->id, b->path);
+}
+
+/* By file, then inputs before outputs, then by position in the batch. */
+static int compare_ids(const void *pa, const void *pb) {
+    const PathId *a = (const PathId *)pa, *b = (const PathId *)pb;
+    int c = compare_files(a, b);
+    if (c == 0) c = a->is_output - b->is_output;
+    if (c == 0) c = a->index - b->index;
+    return c;
+}
+
+static void path_id(PathId *id, const char *path, int index, int is_output) {
+    id->path = path;
+    id->index = index;
+    id->is_output = is_output;
+    id->stream = is_stream(path);
+    if (!id->stream) file_id(path, &id->id);
+}
+
+/* Refuses an output that two inputs would share, or that is one of the
+ * inputs (unless it is its own input and in_place is set). Sorting every
+ * path by file keeps this fast for batches of any size; of several clashes,
+ * the one whose output comes first in the batch is reported. Returns 1 when
+ * there is none, 0 after printing it, -1 after printing that memory ran out. */
+static int check_outputs(int n, const char **inputs, const char **outputs, int in_place) {
+    PathId *ids = (PathId *)calloc((size_t)n * 2, sizeof(PathId));
+    if (!ids) {
+        fputs("trimlet: out of memory\n", stderr);
+        return -1;
+    }
+    for (int i = 0; i < n; ++i) {
+        path_id(&ids[2 * i], inputs[i], i, 0);
+        path_id(&ids[2 * i + 1], outputs[i], i, 1);
+    }
+    qsort(ids, (size_t)n * 2, sizeof(PathId), compare_ids);
+    const PathId *out = NULL, *clash = NULL;
+    for (int g = 0, h; g < 2 * n; g = h) {
+        /* ids[g..h) name one file: its inputs, then its outputs. */
+        int first_out = -1;
+        for (h = g; h < 2 * n && compare_files(&ids[g], &ids[h]) == 0; ++h) {
+            if (ids[h].is_output && first_out < 0) first_out = h;
+        }
+        if (first_out < 0) continue;
+        const PathId *o = &ids[first_out], *other = NULL;
+        if (first_out + 1 < h) {
+            other = &ids[first_out + 1];  /* a second output */
+        } else {
+            /* An input: its own (the likelier mistake) unless in place. */
+            for (int j = g; j < first_out; ++j) {
+                int own = ids[j].index == o->index;
+                if ((own && !in_place) || (!own && !other)) other = &ids[j];
+            }
+        }
+        if (other && (!out || o->index < out->index)) {
+            out = o;
+            clash = other;
+        }
+    }
+    if (out && clash->is_output) {
+        usage_error("%s: would be written twice, for %s and %s", out->path, inputs[out->index],
+                    inputs[clash->index]);
+    } else if (out && clash->index == out->index) {
+        usage_error("%s: output is the input itself; use --in-place to crop it in place",
+                    inputs[out->index]);
+    } else if (out) {
+        usage_error("%s: the output of %s would overwrite the input %s", out->path,
+                    inputs[out->index], clash->path);
+    }
+    for (int i = 0; i < 2 * n; ++i) release_file_id(&ids[i].id);
+    free(ids);
+    return out == NULL;
+}
+
+int prepare_outputs(const Command *c, const char **outputs) {
+    for (int i = 0; i < c->n_inputs; ++i) {
+        if (c->out_dir) {
+            /* The input's own extension, as written, when it is the format. */
+            const char *format = format_of(c, i);
+            const char *ext = extension(c->inputs[i]);
+            if (!ext || writable_format(ext) != format) ext = format;
+            outputs[i] = output_in_dir(c->out_dir, c->inputs[i], ext);
+            if (!outputs[i]) {
+                fputs("trimlet: out of memory\n", stderr);
+                return EXIT_SOME_FAILED;
+            }
+        } else {
+            outputs[i] = c->in_place ? c->inputs[i] : c->out_file;
+        }
+    }
+    int ok = check_outputs(c->n_inputs, c->inputs, outputs, c->in_place);
+    if (ok < 0) return EXIT_SOME_FAILED;
+    if (!ok) return EXIT_USAGE;
+    if (c->out_dir && !ensure_dir(c->out_dir)) return EXIT_SOME_FAILED;
+    return -1;
+}
