@@ -4,7 +4,7 @@
 //   0  the rule: 0 rect, 1 aspect, 2 auto, 3 edges, 4 ratio (value % 6; 5 is
 //      a number that names no rule)
 //   1  the format option (value % 7): png, jpg, bmp, tga, NULL (PNG), "JPEG",
-//      "webp" (unknown)
+//      "webp" (unavailable in a build without libwebp)
 //   2-5 four signed parameter bytes for the rule
 //   6  JPEG quality: 0 the default, 1..100 as is, 255 out of range, others
 //      folded into 0..100
@@ -27,7 +27,8 @@
 //     same message, and a crop may fail where its plan succeeded only in
 //     encoding or for memory;
 //   - a successful crop is a non-empty block that decodes (with the
-//     harness's own copy of stb_image) to exactly the plan's box.
+//     harness's own copy of stb_image, or libwebp for WebP) to exactly the
+//     plan's box.
 //
 // Built with -fsanitize=fuzzer (TRIMLET_FUZZ) this is a libFuzzer target.
 // Otherwise it is a replay program: each argument is a file or a directory
@@ -48,6 +49,9 @@
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>
+#ifdef TRIMLET_USE_LIBWEBP
+#include <webp/decode.h>
+#endif
 
 static const size_t TRAILER = 9;
 static const int64_t MAX_FUZZ_PIXELS = 1 << 22;
@@ -179,7 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // A plan has no output, so only the crop learns that a lossless cut was
     // given no format and would go to memory as PNG; that check comes first.
     if (!cropped && o.lossless && o.format == NULL && opt != NULL &&
-        strcmp(crop_err, "lossless: output must be JPEG, not png") == 0) {
+        (strcmp(crop_err, "lossless: output must be JPEG, not png") == 0 ||
+         strcmp(crop_err, "lossless: output must be JPEG or WebP, not png") == 0)) {
         return 0;
     }
     if (!planned) {
@@ -210,9 +215,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     if (cropped) {
         int w = 0, h = 0, n = 0;
-        unsigned char *px = stbi_load_from_memory((const stbi_uc *)out, (int)out_size, &w, &h, &n, 0);
-        if (px == NULL) broken("output does not decode", stbi_failure_reason());
-        stbi_image_free(px);
+#ifdef TRIMLET_USE_LIBWEBP
+        if (out_size >= 4 && memcmp(out, "RIFF", 4) == 0) {
+            uint8_t *px = WebPDecodeRGBA((const uint8_t *)out, out_size, &w, &h);
+            if (px == NULL) broken("WebP output does not decode", name);
+            WebPFree(px);
+        } else
+#endif
+        {
+            unsigned char *px = stbi_load_from_memory((const stbi_uc *)out, (int)out_size, &w, &h, &n, 0);
+            if (px == NULL) broken("output does not decode", stbi_failure_reason());
+            stbi_image_free(px);
+        }
         if (w != box.w || h != box.h) broken("output is not the plan's box", name);
         trimlet_free(out);
     }

@@ -258,5 +258,52 @@ def main():
         open(os.path.join(CORPUS, os.path.splitext(name)[0]), 'wb').write(data + trailer)
 
 
+
+def webp_seeds():
+    """WebP seeds made with libwebp's tools (cwebp, webpmux; Debian: webp):
+    lossy, lossy with alpha, lossless, an animation, the ICC and Exif chunks,
+    and a canvas that claims 32768 a side. Run alone with `make_corpus.py
+    webp`; main() runs it too."""
+    def tool(args):
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    with tempfile.TemporaryDirectory() as d:
+        def path(n):
+            return os.path.join(d, n)
+
+        rows = [bytes(v for x in range(8) for v in (x * 30, y * 40, (x * y * 30) & 255, 255 - x * 20))
+                for y in range(6)]
+        open(path('a.png'), 'wb').write(png(8, 6, 6, 8, rows))
+        tool(['cwebp', '-quiet', '-q', '70', '-noalpha', path('a.png'), '-o', path('lossy.webp')])
+        tool(['cwebp', '-quiet', '-q', '70', path('a.png'), '-o', path('alpha.webp')])
+        tool(['cwebp', '-quiet', '-lossless', '-exact', path('a.png'), '-o', path('lossless.webp')])
+        tool(['webpmux', '-frame', path('lossy.webp'), '+50+2+2', '-frame', path('lossless.webp'), '+50',
+              '-o', path('anim.webp')])
+        open(path('p.icc'), 'wb').write(bytes(128))
+        open(path('e.exif'), 'wb').write(b'Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0')
+        tool(['webpmux', '-set', 'icc', path('p.icc'), path('lossy.webp'), '-o', path('t.webp')])
+        tool(['webpmux', '-set', 'exif', path('e.exif'), path('t.webp'), '-o', path('meta.webp')])
+        files = {n: open(path(n + '.webp'), 'rb').read() for n in ('lossy', 'alpha', 'lossless', 'anim', 'meta')}
+    vp8x = b'VP8X' + struct.pack('<I', 10) + bytes([2, 0, 0, 0]) + (32767).to_bytes(3, 'little') * 2
+    files['claims_32768'] = b'RIFF' + struct.pack('<I', 4 + len(vp8x)) + b'WEBP' + vp8x
+    # rule, format (0 png, 6 webp), four parameters, quality, background,
+    # flags (1 lossless, 2 orientation, 4 keep metadata)
+    trailers = {
+        'lossy': [(0, 0, (1, 1, 5, 3), 0, 0x80, 0), (0, 6, (3, 1, 4, 4), 0, 0x80, 0)],
+        'alpha': [(1, 6, (2, 0, 0, 0), 50, 0x80, 0), (3, 1, (10, 5, 0, 5), 0, 0x20, 0)],
+        'lossless': [(0, 6, (1, 2, 5, 3), 0, 0x80, 1), (2, 0, (10, 0, 0, 0), 0, 0x80, 0)],
+        'anim': [(0, 0, (3, 3, 4, 4), 0, 0x80, 0), (4, 6, (3, 4, 0, 0), 90, 0x80, 0)],
+        'meta': [(0, 6, (1, 1, 5, 3), 0, 0x80, 2 | 4), (0, 0, (0, 0, 8, 6), 0, 0x80, 2 | 4)],
+        'claims_32768': [(0, 0, (0, 0, 2, 1), 0, 0x80, 0)],
+    }
+    for name, data in files.items():
+        for i, (rule, fmt, params, quality, bg, flags) in enumerate(trailers[name]):
+            trailer = bytes([rule, fmt]) + bytes(params) + bytes([quality, bg, flags])
+            open(os.path.join(CORPUS, 'webp_%s_%d' % (name, i)), 'wb').write(data + trailer)
+
+
 if __name__ == '__main__':
-    sys.exit(main())
+    if sys.argv[1:] == ['webp']:
+        sys.exit(webp_seeds())
+    main()
+    sys.exit(webp_seeds())

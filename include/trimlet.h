@@ -223,10 +223,23 @@ enum trimlet_rule {
 /* Values of trimlet_options.position: where TRIMLET_ASPECT and TRIMLET_RATIO
  * place their box. The box's size is always the rule's; only x and y move.
  * The compass gravities are exact: north puts y at 0 and x where the centre
- * box has it, east puts x at image_w - w, and so on. TRIMLET_ENTROPY and
- * TRIMLET_ATTENTION slide the box along the one axis it is shorter than the
- * image, judging a reduced copy of the picture (see the README). Other rules
- * refuse any position but TRIMLET_CENTRE. */
+ * box has it, east puts x at image_w - w, and so on. Other rules refuse any
+ * position but TRIMLET_CENTRE.
+ *
+ * TRIMLET_ENTROPY and TRIMLET_ATTENTION slide the box along the one axis it
+ * is shorter than the image (it spans the other) and keep the window a
+ * measure rates highest, judged on a copy of the upright picture averaged
+ * down to at most 320 pixels on its long side (a JPEG is decoded at 1/2, 1/4
+ * or 1/8 scale for it), less one reduced pixel on each side of the window:
+ *   entropy    the Shannon entropy of the window's luminance histogram;
+ *   attention  the sum over the window of each pixel's score squared (so a
+ *              small striking subject outweighs broad mild texture), the
+ *              score being the luminance gradient where it exceeds 12 levels
+ *              (edges, texture), plus the colour's saturation (max - min of
+ *              R, G, B) above 48, plus 96 for skin tones (a box in YCbCr
+ *              chroma).
+ * Scores within 0.5 % of the best (entropy: 0.005 bits) tie, and a tie goes
+ * to the window nearest the centre: a flat picture keeps the centre box. */
 #define TRIMLET_CENTRE 0     /* the centred box (default) */
 #define TRIMLET_NORTH 1
 #define TRIMLET_NORTHEAST 2
@@ -254,10 +267,14 @@ typedef struct trimlet_options {
     const char *format;              /* NULL: by the output path's extension (PNG for memory
                                         output); else "png", "jpg", "jpeg", "bmp" or "tga"
                                         (and "webp", "avif" where built), in any ASCII case */
-    int quality;                     /* JPEG quality 1..100; 0 means 90 */
+    int quality;                     /* JPEG and WebP quality 1..100; 0 means the format's
+                                        default: JPEG 90, WebP 80 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
                                         JPEG and BMP; NULL means white */
-    int lossless;                    /* nonzero: cut a JPEG input's DCT coefficients into a
+    int lossless;                    /* nonzero: with WebP output, lossless WebP of any
+                                        input, every pixel exact (the colour under
+                                        transparent pixels too); with any other output,
+                                        cut a JPEG input's DCT coefficients into a
                                         JPEG output, without decoding and re-encoding; the
                                         box's top-left corner moves up and left onto the
                                         file's 8- or 16-pixel block grid (quality and
@@ -275,7 +292,16 @@ typedef struct trimlet_options {
                                         TRIMLET_ASPECT and TRIMLET_RATIO place their box */
     int resize_w, resize_h;          /* > 0: scale the crop down to fit within this box,
                                         keeping its ratio, never enlarging; 0: that side is
-                                        free (both 0: no resize) */
+                                        free (both 0: no resize). With s = the smaller of
+                                        resize_w / w and resize_h / h (a free side left out),
+                                        the side that sets s is exactly its target, the other
+                                        max(1, round(side * s)), halves up; so RATIO w:h with
+                                        resize w x h gives exactly w x h from any crop at
+                                        least that large. After the crop (and the orient
+                                        turn), before encoding: Lanczos 3 on the sRGB values,
+                                        alpha premultiplied while filtering. A JPEG scaled to
+                                        1/2 or less is decoded at 1/2, 1/4 or 1/8 first (at
+                                        least twice the output's size). Not with lossless. */
 } trimlet_options;
 
 /* What a rule cuts, as the plan functions report it. */
@@ -312,6 +338,10 @@ typedef struct trimlet_box {
  *   "options: quality <q> out of range 1..100"
  *   "options: orient <n> is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF"
  *   "options: metadata <n> is not TRIMLET_STRIP or TRIMLET_KEEP"
+ *   "options: position <n> out of range 0..10"
+ *   "options: position applies to aspect and ratio only"
+ *   "options: resize <w>x<h> must not be negative"
+ *   "options: resize cannot be combined with lossless"
  *   "lossless: output must be JPEG, not <format>"
  *   "lossless: '<path>' is not a JPEG file"
  *   "lossless: cannot cut '<path>': <reason>"    libjpeg-turbo refused the file
@@ -381,7 +411,8 @@ typedef enum trimlet_status {
                                     included); an unknown rule; a request or result record larger than ours */
     TRIMLET_ERR_RULE = 2,        /* the rule leaves no rectangle (rect wholly outside, auto finds no content, ...) */
     TRIMLET_ERR_UNSUPPORTED = 3, /* the input's bytes are no image type this library knows (an empty input
-                                    too); an output extension it does not write; lossless with a non-JPEG */
+                                    too); an output extension it does not write; a lossless cut with a
+                                    non-JPEG */
     TRIMLET_ERR_CORRUPT = 4,     /* the input is damaged or truncated */
     TRIMLET_ERR_TOO_LARGE = 5,   /* over a size limit: 32768 a side, a file over 2 GiB, max_pixels, or an
                                     output format's own limit */
@@ -414,7 +445,8 @@ typedef struct trimlet_result {
     size_t size;                    /* set by the caller: sizeof(trimlet_result) */
     int status;                     /* TRIMLET_OK or the failure's class */
     trimlet_box box;                /* the box cut or planned, and the image size; zeros on failure */
-    int output_w, output_h;         /* the size of the picture encoded (or that would be) */
+    int output_w, output_h;         /* the size of the picture encoded (or that would be):
+                                       the box's, or what resize scales it to */
     void *output;                   /* with output_to_memory: the bytes; release with trimlet_free */
     size_t output_size;
     const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif"):
@@ -450,7 +482,8 @@ TRIMLET_API const char *trimlet_version(void);
 
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
- * "lossless" (the lossless option), "libspng", "webp", "avif" (read),
+ * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
+ * "webp"), "libspng", "webp", "avif" (read),
  * "avif-write", "heic", "tiff", "position", "resize". */
 TRIMLET_API int trimlet_has(const char *feature);
 

@@ -118,6 +118,7 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
 // TRIMLET_ERR_UNAVAILABLE instead of calling them unknown.
 
 static const Codec *const CODECS[] = {
+    &WEBP_CODEC,
     NULL,  // the table ends with NULL
 };
 
@@ -149,7 +150,7 @@ static int codec_header(const Codec *c, const Input *in, int *w, int *h, Failure
 static int codec_decode(const Codec *c, const Input *in, const Rect *r, Image *out, Failure *err) {
     int w = 0, h = 0;
     if (!codec_header(c, in, &w, &h, err)) return 0;
-    if (r == NULL || c->regions) return c->decode(in, r, out, err);
+    if (r == NULL || (c->regions != NULL && c->regions(in))) return c->decode(in, r, out, err);
     Image full;
     if (!c->decode(in, NULL, &full, err)) return 0;
     *out = sub_image(full.w, full.px, r->x, r->y, r->w, r->h, err);
@@ -202,7 +203,8 @@ int screened_size(const Input *in, int *w, int *h, Failure *err) {
 // regions of JPEG files, and codecs say for their own.
 int region_decodable(const Input *in) {
     const Codec *c = codec_of(in);
-    return c != NULL ? c->regions : jpeg_takes(in);
+    if (c == NULL) return jpeg_takes(in);
+    return c->header != NULL && c->regions != NULL && c->regions(in);
 }
 
 int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {

@@ -1,6 +1,6 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Encoding: RGBA to PNG, JPEG, BMP or TGA, into a sink that is a file or a
+// Encoding: RGBA to PNG, JPEG, BMP, TGA or WebP (webp.cpp), into a sink that is a file or a
 // block of memory. stb_image_write is compiled into this file, privately.
 
 #include "internal.h"
@@ -38,7 +38,7 @@ struct FormatName {
 };
 static const FormatName FORMAT_NAMES[] = {
     {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
-    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA},
+    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA}, {"webp", FORMAT_WEBP},
 };
 
 int format_from_name(const char *name) {
@@ -60,8 +60,16 @@ int format_for_path(const char *path) {
 }
 
 const char *format_name(int format) {
-    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga"};
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp"};
     return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
+}
+
+int format_available(int format) { return format != FORMAT_WEBP || WEBP_LIB; }
+
+// The quality an encoder is given: the caller's, else the format's default.
+static int quality_for(int format, const Settings *set) {
+    if (set->quality != 0) return set->quality;
+    return format == FORMAT_WEBP ? WEBP_DEFAULT_QUALITY : JPEG_DEFAULT_QUALITY;
 }
 
 // stb_image_write's callback.
@@ -81,7 +89,7 @@ static int encode_pixels(const Image *img, int format, const Settings *set, Sink
         if (format == FORMAT_BMP) {
             ok = stbi_write_bmp_to_func(stb_sink, sink, img->w, img->h, 3, rgb);
         } else {
-            ok = stbi_write_jpg_to_func(stb_sink, sink, img->w, img->h, 3, rgb, set->quality);
+            ok = stbi_write_jpg_to_func(stb_sink, sink, img->w, img->h, 3, rgb, quality_for(format, set));
         }
         free(rgb);
     } else if (format == FORMAT_TGA) {
@@ -118,12 +126,16 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
-                  (format == FORMAT_PNG || format == FORMAT_JPEG);
+                  (format == FORMAT_PNG || format == FORMAT_JPEG || format == FORMAT_WEBP);
+    if (format == FORMAT_WEBP) {
+        return webp_encode(img, quality_for(format, set), set->lossless, carries ? meta : NULL, sink,
+                           name, err);
+    }
     int ok;
     if (format == FORMAT_JPEG && JPEG_TURBO) {
         // libjpeg-turbo writes the segments itself, between the header and
         // the pixels (jpeg.cpp).
-        ok = jpeg_encode(img, set->quality, set->background, carries ? meta : NULL, sink);
+        ok = jpeg_encode(img, quality_for(format, set), set->background, carries ? meta : NULL, sink);
     } else {
         ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);

@@ -13,9 +13,12 @@
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   webp.cpp    WebP through libwebp: header, region decode, encode with metadata
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
-//   encode.cpp  RGBA to PNG, JPEG, BMP or TGA, into a byte sink
+//   position.cpp where the aspect and ratio rules place their box
+//   resize.cpp  scaling the crop down (Lanczos 3)
+//   encode.cpp  RGBA to PNG, JPEG, BMP, TGA or WebP, into a byte sink
 //   run.cpp     the pipeline that joins the stages
 //   trimlet.cpp the exported functions
 //
@@ -62,14 +65,18 @@ struct Rect {
 // The largest width or height accepted from a decoded file.
 static const int MAX_SIDE = 32768;
 
-enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA };
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP };
+
+// The quality JPEG and WebP output get when the caller gives none.
+static const int JPEG_DEFAULT_QUALITY = 90;
+static const int WEBP_DEFAULT_QUALITY = 80;
 
 // A call's options, checked and with every default filled in.
 struct Settings {
     int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
-    int quality;                   // JPEG quality, 1..100
+    int quality;                   // JPEG and WebP quality, 1..100; 0: the format's default
     unsigned char background[3];   // what alpha is flattened onto
-    int lossless;                  // JPEG coefficients cut, no re-encode
+    int lossless;                  // WebP output: lossless WebP; else JPEG coefficients cut
     int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
     int metadata;                  // TRIMLET_STRIP / TRIMLET_KEEP
     long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
@@ -339,12 +346,39 @@ struct Codec {
     // image) into a block of its own size. The verdict is that of a whole
     // decode where the format allows: data damaged outside the region fails.
     int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
-    // 1 when decode with a region holds less than the whole image.
-    int regions;
+    // 1 when decode with a region holds less than the whole image for this
+    // input (whose header has been read); NULL: never.
+    int (*regions)(const Input *in);
     // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
     // read_metadata's (none for formats it does not know).
     void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 };
+
+// ---------------------------------------------------------------------------
+// webp.cpp (libwebp; built without it, WEBP_CODEC has NULL functions and
+// webp_encode fails as unavailable)
+
+#ifdef TRIMLET_USE_LIBWEBP
+#define WEBP_LIB 1
+#else
+#define WEBP_LIB 0
+#endif
+
+extern const Codec WEBP_CODEC;
+
+// The largest width or height a WebP file holds.
+static const int WEBP_MAX_SIDE = 16383;
+
+
+// Encodes img as WebP into sink: lossy at quality (1..100) with its alpha,
+// or lossless with every pixel exact, the colour under transparent pixels
+// included; meta (NULL: none) adds its ICC profile and Exif block (VP8X with
+// ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
+// '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
+// out of memory" or the encoder's reason. A failure of the sink itself is
+// left for sink_finish / finish_replace.
+int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+                const char *name, Failure *err);
 
 // ---------------------------------------------------------------------------
 // decode.cpp
@@ -373,7 +407,8 @@ int region_decodable(const Input *in);
 // ---------------------------------------------------------------------------
 // photo.cpp
 
-// Finds the photo metadata of a JPEG or PNG input; other formats have none.
+// Finds the photo metadata of a JPEG, PNG or WebP input; other formats have
+// none.
 // With want_orientation, m->orientation is the EXIF Orientation (1 when
 // absent or malformed); with want_blocks, m->icc and m->exif are copies of
 // the ICC profile and the Exif block (a TIFF structure, without JPEG's
@@ -438,6 +473,11 @@ int jpeg_takes(const Input *in);
 // verdict and message stand. why (may be NULL) gets a short reason for
 // debugging; it is never shown to a host.
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
+// jpeg_decode at 1/denom of the size (denom 1, 2, 4 or 8: libjpeg-turbo's
+// DCT scaling, which leaves most of the inverse DCT's work out): the image is
+// ceil(w / denom) x ceil(h / denom) and region is in those scaled pixels.
+int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
+                       const char **why);
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
 // bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
@@ -483,6 +523,44 @@ int rule_needs_pixels(int rule);
 int rule_region(int rule, const int *params, const Image *img, Rect *r, Failure *err);
 
 // ---------------------------------------------------------------------------
+// position.cpp
+
+// The long side, in pixels, of the reduced copy entropy and attention judge.
+static const int POSITION_SIDE = 320;
+
+// 1 for the positions that look at the pixels (entropy, attention).
+int position_needs_pixels(int position);
+// Moves r, a box of a W x H picture centred by its rule, as the gravity
+// position (TRIMLET_CENTRE..TRIMLET_NORTHWEST) says; other values leave it.
+void position_gravity(int position, int W, int H, Rect *r);
+// Averages img down by a whole factor to at most POSITION_SIDE pixels on its
+// long side, into *small (malloc'd). Fails with "out of memory".
+int position_reduce(const Image *img, Image *small, Failure *err);
+// Moves r, a box of a W x H picture centred by its rule, along the axis it
+// is shorter than the picture, to the window of small (the whole picture
+// reduced, upright as r is) that entropy or attention rates highest. Fails
+// with "out of memory".
+int position_choose(int position, const Image *small, int W, int H, Rect *r, Failure *err);
+
+// ---------------------------------------------------------------------------
+// resize.cpp
+
+// The size a w x h crop is scaled down to by the resize option rw x rh (0:
+// that side free; both 0: none): within rw x rh, ratio kept, never enlarged;
+// the side that sets the scale is exactly its target, the other rounded
+// (halves up), at least 1.
+void resize_size(int w, int h, int rw, int rh, int *ow, int *oh);
+// Resamples the span (sx, sy, sw, sh) of src (source pixels, fractions
+// allowed; taps reach only pixels inside src) to ow x oh with Lanczos 3, alpha
+// premultiplied while filtering, into *out (malloc'd). Fails with
+// "out of memory for <ow>x<oh> resize".
+int resize_area(const Image *src, double sx, double sy, double sw, double sh, int ow, int oh,
+                Image *out, Failure *err);
+// Replaces img by its ow x oh resampling (nothing to do when the size is the
+// same). On failure img is unchanged.
+int resize_image(Image *img, int ow, int oh, Failure *err);
+
+// ---------------------------------------------------------------------------
 // encode.cpp
 
 // The format the text after the last dot of path selects as the seven choose
@@ -491,12 +569,16 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga" in any ASCII case; -1 otherwise.
+// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp" in any ASCII case; -1
+// otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
 
+
+// 1 when this build writes the format (WebP needs libwebp), else 0.
+int format_available(int format);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
@@ -518,7 +600,8 @@ void default_settings(Settings *set, int system_reasons);
 // Checks a caller's options and fills in the defaults (for the reentrant
 // interface: system reasons, the default pixel limit). A record from an older
 // header (smaller size) lacks the later fields, which keep their defaults.
-int read_options(const trimlet_options *o, Settings *set, Failure *err);
+// The rule is the request's: only aspect and ratio take a position.
+int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err);
 
 // What one call asks for: a rule with its ints, and the settings.
 struct Request {

@@ -82,6 +82,7 @@ struct DecodeJob {
     int created;          // cinfo needs jpeg_destroy_decompress
     const Input *in;
     const Rect *region;   // NULL: the whole image
+    int denom;            // the DCT scaling: 1/denom of the size
     unsigned char *px;    // the output block
     unsigned char *row;   // one decoded row of a region's band
     int w, h;             // the output's size
@@ -132,6 +133,8 @@ static int decode_body(DecodeJob *job) {
         return 0;
     }
     cinfo->out_color_space = JCS_EXT_RGBA;
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = (unsigned)job->denom;
     jpeg_start_decompress(cinfo);
     int img_w = (int)cinfo->output_width, img_h = (int)cinfo->output_height;
 
@@ -159,7 +162,9 @@ static int decode_body(DecodeJob *job) {
     // the region's pixels exactly those of a whole decode. Rows are read
     // from one iMCU above the region too; the skip itself keeps the context
     // rows the upsampler needs, but the margin costs little.
-    int mcu_w = cinfo->max_h_samp_factor * DCTSIZE, mcu_h = cinfo->max_v_samp_factor * DCTSIZE;
+    // (An iMCU of the scaled output is DCT_scaled_size pixels a block.)
+    int mcu_w = cinfo->max_h_samp_factor * cinfo->min_DCT_scaled_size;
+    int mcu_h = cinfo->max_v_samp_factor * cinfo->min_DCT_scaled_size;
     int x0 = r.x > mcu_w ? r.x - mcu_w : 0;
     int x1 = r.x + r.w < img_w - mcu_w ? r.x + r.w + mcu_w : img_w;
     int y0 = r.y > mcu_h ? r.y - mcu_h : 0;
@@ -196,6 +201,11 @@ static int decode_body(DecodeJob *job) {
 }
 
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
+    return jpeg_decode_scaled(in, region, 1, out, why);
+}
+
+int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
+                       const char **why) {
     out->w = 0;
     out->h = 0;
     out->px = NULL;
@@ -203,6 +213,7 @@ int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **wh
     memset(&job, 0, sizeof job);
     job.in = in;
     job.region = region;
+    job.denom = denom;
     int ok = decode_body(&job);
     if (job.created) jpeg_destroy_decompress(&job.cinfo);
     free(job.row);
@@ -462,8 +473,14 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
 #else  // no libjpeg-turbo: stb_image and stb_image_write do all JPEG work
 
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
+    return jpeg_decode_scaled(in, region, 1, out, why);
+}
+
+int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
+                       const char **why) {
     (void)in;
     (void)region;
+    (void)denom;
     out->w = 0;
     out->h = 0;
     out->px = NULL;

@@ -1,7 +1,7 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
 // Photos as a viewer shows them: the EXIF Orientation tag, the ICC profile
-// and the Exif block of JPEG and PNG inputs; the turns and mirrorings the tag
+// and the Exif block of JPEG, PNG and WebP inputs; the turns and mirrorings the tag
 // names; and the profile and Exif block written into PNG and JPEG output.
 //
 // The readers take hostile bytes. Every offset and count is checked against
@@ -344,6 +344,40 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
     }
 }
 
+// Walks a WebP file's chunks after "RIFF", its size and "WEBP". The first
+// ICCP chunk is the profile, the first EXIF chunk the Exif block (read past a
+// leading "Exif\0\0", which some writers leave). The walk ends at the RIFF
+// size or the file's end, whichever comes first, and at a chunk that claims
+// more bytes than remain.
+static void read_webp(const unsigned char *d, size_t n, int want_orientation, int want_blocks,
+                      Metadata *m) {
+    size_t riff = get32(d + 4, 0);
+    size_t end = riff <= n - 8 ? 8 + riff : n;
+    int iccp_seen = 0;
+    int exif_seen = 0;
+    size_t p = 12;
+    while (end - p >= 8) {
+        const unsigned char *type = d + p;
+        const unsigned char *s = d + p + 8;
+        size_t len = get32(d + p + 4, 0);
+        if (len > end - p - 8) break;
+        if (!iccp_seen && memcmp(type, "ICCP", 4) == 0) {
+            iccp_seen = 1;
+            if (want_blocks && len > 0 && len <= ICC_MAX) {
+                m->icc = copy_block(s, len);
+                if (m->icc != NULL) m->icc_size = len;
+            }
+        } else if (!exif_seen && memcmp(type, "EXIF", 4) == 0) {
+            exif_seen = 1;
+            size_t skip = len >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0 ? sizeof EXIF_ID : 0;
+            take_exif(s + skip, len - skip, want_orientation, want_blocks, m);
+        }
+        size_t step = 8 + len + (len & 1);  // chunks are padded to an even length
+        if (step > end - p) break;
+        p += step;
+    }
+}
+
 void read_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
     memset(m, 0, sizeof *m);
     m->orientation = 1;
@@ -354,6 +388,8 @@ void read_metadata(const Input *in, int want_orientation, int want_blocks, Metad
         read_jpeg(d, n, want_orientation, want_blocks, m);
     } else if (is_png_file(d, n)) {
         read_png(d, n, want_orientation, want_blocks, m);
+    } else if (is_webp_file(d, n)) {
+        read_webp(d, n, want_orientation, want_blocks, m);
     }
 }
 

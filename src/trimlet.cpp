@@ -98,7 +98,7 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
     q->rule = r->rule;
     memset(q->params, 0, sizeof q->params);
     memcpy(q->params, r->params, (size_t)rule_param_count(r->rule) * sizeof(int));
-    if (!read_options(r->options, &q->set, err)) return 0;
+    if (!read_options(r->options, r->rule, &q->set, err)) return 0;
     if (r->output_to_memory && result_size < offsetof(trimlet_result, output_size) + sizeof(size_t)) {
         return fail(err, TRIMLET_ERR_ARGUMENT,
                     "result: size %lu cannot hold the output (output_to_memory)",
@@ -113,6 +113,10 @@ static int check_request(const trimlet_request *caller, size_t result_size, trim
                         "cannot write '%s': unknown output extension (png, jpg, jpeg, bmp or tga; "
                         "or set options->format)",
                         r->output_path);
+        }
+        if (!format_available(q->set.format)) {
+            return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot write '%s': %s is not available in this build",
+                        r->output_path, format_name(q->set.format));
         }
     }
     return 1;
@@ -178,6 +182,9 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     } FEATURES[] = {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
+        {"webp", WEBP_LIB},
+        {"position", 1},
+        {"resize", 1},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;

@@ -327,7 +327,7 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
         {"auto - in.png - -d dir", "auto: standard input (-) can be read only once"},
         {"auto -- in.png -o out.png", "auto: say where to write: -o OUT, -d DIR or --in-place"},
         {"plan auto in.png -o out.png", "plan: -o is for crops; plan writes nothing"},
-        {"plan crop in.png", "plan: unknown rule 'crop' (rect, aspect, auto, edges)"},
+        {"plan crop in.png", "plan: unknown rule 'crop' (rect, aspect, auto, edges, thumb)"},
     };
     for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
     EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
@@ -378,9 +378,9 @@ TEST(CliBatch, FormatReplacesEachExtensionInTheDirectory) {
 TEST(CliUsage, MistakesExitWithStatusTwoNamingTheArgumentAndDoNothing) {
     tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
     tt::write_png(tt::scratch("in2.png"), tt::gradient(20, 10));
-    expect_refused("", "trimlet: no RULE given (rect, aspect, auto, edges)");
-    expect_refused("crop in.png -o out.png", "trimlet: unknown rule 'crop' (rect, aspect, auto, edges)");
-    expect_refused("help crop", "trimlet: help: no rule 'crop' (rect, aspect, auto, edges)");
+    expect_refused("", "trimlet: no RULE given (rect, aspect, auto, edges, thumb)");
+    expect_refused("crop in.png -o out.png", "trimlet: unknown rule 'crop' (rect, aspect, auto, edges, thumb)");
+    expect_refused("help crop", "trimlet: help: no rule 'crop' (rect, aspect, auto, edges, thumb)");
     expect_refused("rect 1 2 3x 4 in.png -o out.png", "trimlet: rect: W must be a whole number, not '3x'");
     expect_refused("rect 1 2 3 \"\" in.png -o out.png", "trimlet: rect: H must be a whole number, not ''");
     expect_refused("rect 1 2 3 2147483648 in.png -o out.png", "trimlet: rect: H must be 1..2147483647, not '2147483648'");
@@ -510,15 +510,19 @@ TEST(CliPlan, BoxesAreTheRectanglesTheCropsCut) {
         const char *names[2] = {"in.png", "two words.png"};
         const tt::Pixels *images[2] = {&in, &other};
         for (int k = 0; k < 2; ++k) {
-            int x, y, w, h, iw, ih, used = 0;
-            ASSERT_EQ(std::sscanf(lines[k].c_str(), "%d %d %d %d %d %d %n", &x, &y, &w, &h, &iw, &ih, &used), 6);
+            int x, y, w, h, iw, ih, ow, oh, used = 0;
+            ASSERT_EQ(std::sscanf(lines[k].c_str(), "%d %d %d %d %d %d %d %d %n", &x, &y, &w, &h, &iw, &ih, &ow,
+                                  &oh, &used), 8);
             EXPECT_EQ(lines[k].substr(size_t(used)), names[k]);
             EXPECT_EQ(iw, images[k]->w);
             EXPECT_EQ(ih, images[k]->h);
+            EXPECT_EQ(ow, w);  // no resize: written at the box's size
+            EXPECT_EQ(oh, h);
             char expected[256];
             std::snprintf(expected, sizeof expected,
-                          "{\"file\": \"%s\", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": %d, \"image_h\": %d}",
-                          names[k], x, y, w, h, iw, ih);
+                          "{\"file\": \"%s\", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": %d, "
+                          "\"image_h\": %d, \"output_w\": %d, \"output_h\": %d}",
+                          names[k], x, y, w, h, iw, ih, ow, oh);
             EXPECT_EQ(objects[k], expected);
             fs::remove(tt::scratch("crop.png"));
             Result crop = run(std::string(rule.args) + " \"" + names[k] + "\" -o crop.png");
@@ -529,7 +533,7 @@ TEST(CliPlan, BoxesAreTheRectanglesTheCropsCut) {
     tt::write_png(tt::scratch("uniform.png"), tt::solid(8, 8, 1, 2, 3));
     Result failed = run("plan auto uniform.png in.png missing.png");
     EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(failed.out, "7 5 12 9 40 30 in.png\n");
+    EXPECT_EQ(failed.out, "7 5 12 9 40 30 12 9 in.png\n");
     EXPECT_EQ(failed.err, "trimlet: uniform.png: auto: image is uniform (nothing to crop to, tolerance 10)\n"
                           "trimlet: missing.png: cannot read: cannot decode 'missing.png': No such file or directory\n");
 }
@@ -551,7 +555,7 @@ TEST(CliStreams, StandardInputAndOutputRoundTrip) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::max_diff(tt::read_tga(tt::scratch("cut.tga")), tt::flatten(tt::crop(in, 10, 5, 9, 9))), 0);
     r = run("plan auto - <in.png");
-    EXPECT_EQ(r.out, "7 5 12 9 40 30 -\n");
+    EXPECT_EQ(r.out, "7 5 12 9 40 30 12 9 -\n");
     // failures name standard input, and leave no file behind
     tt::write_file(tt::scratch("text.txt"), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'});
     r = run("auto - -o never.png <text.txt");
@@ -694,7 +698,7 @@ TEST(CliUsage, FolderOutputsRangesAndLosslessConflictsAreRefusedClearly) {
          "rect: --quality does not go with --lossless (nothing is re-encoded)"},
         {"rect 0 0 5 5 in.jpg -o out.jpg --background 000000 --lossless",
          "rect: --background does not go with --lossless (nothing is re-encoded)"},
-        {"plan --json crop in.png", "plan: unknown rule 'crop' (rect, aspect, auto, edges)"},
+        {"plan --json crop in.png", "plan: unknown rule 'crop' (rect, aspect, auto, edges, thumb)"},
         {"rect 0 0 5 5 in.png --json -o out.png", "rect: unknown option '--json'"},
     };
     for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
@@ -799,5 +803,148 @@ TEST(CliCrop, LosslessWithTheDefaultsTurnsEachOrientationOrSaysWhyNot) {
                 EXPECT_FALSE(tt::file_exists(tt::scratch("out.jpg")));
             }
         }
+    }
+}
+
+// --position and --resize: every value is read strictly, and a position or a
+// resize that cannot apply is refused, all before any file is touched.
+TEST(CliUsage, PositionResizeAndThumbValuesAreRefusedBeforeAnythingIsTouched) {
+    tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
+    tt::write_jpeg(tt::scratch("in.jpg"), tt::gradient(20, 10), 90);
+    const std::string to_dir = " in.png -d dir";
+    const std::string sizes = "must be WxH, Wx or xH in whole pixels, like 800x600 or 800x, not ";
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"aspect 1:1 --position up" + to_dir,
+         "aspect: --position must be centre, north, northeast, east, southeast, south, southwest, west, "
+         "northwest, entropy or attention, not 'up'"},
+        {"rect 0 0 5 5 --position north" + to_dir, "rect: --position applies to aspect and thumb only"},
+        {"plan auto --position entropy in.png", "auto: --position applies to aspect and thumb only"},
+        {"aspect 1:1 --resize 0x5" + to_dir, "aspect: --resize sides must be above 0, not '0x5'"},
+        {"aspect 1:1 --resize x" + to_dir, "aspect: --resize " + sizes + "'x'"},
+        {"aspect 1:1 --resize 64" + to_dir, "aspect: --resize " + sizes + "'64'"},
+        {"aspect 1:1 --resize 64X64" + to_dir, "aspect: --resize " + sizes + "'64X64'"},
+        {"edges 0 0 0 0 --resize 5x5x5" + to_dir, "edges: --resize " + sizes + "'5x5x5'"},
+        {"auto --resize 99999999999x" + to_dir, "auto: --resize " + sizes + "'99999999999x'"},
+        {"aspect 1:1" + to_dir + " --resize", "aspect: --resize needs a value"},
+        {"aspect 1:1 --resize 8x8 --lossless in.jpg -o out.jpg",
+         "aspect: --resize does not go with --lossless (nothing is re-encoded)"},
+        {"thumb 10x" + to_dir, "thumb: SIZE must be WxH in whole pixels, like 256x256, not '10x'"},
+        {"thumb 0x5" + to_dir, "thumb: SIZE sides must be above 0, not '0x5'"},
+        {"thumb 8x8 --resize 4x4" + to_dir, "thumb: --resize does not go with thumb (its WxH is the size)"},
+        {"thumb 8x8 --lossless in.jpg -o out.jpg",
+         "thumb: --lossless does not go with thumb (a thumbnail is scaled, so re-encoded)"},
+    };
+    for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
+    EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.jpg")));
+}
+
+namespace {
+
+// What trimlet_run reports for a plan of `in` (the reference for the program).
+trimlet_result library_plan(const std::string &in, int rule, const int *params, const trimlet_options &o) {
+    trimlet_request q{};
+    q.size = sizeof q;
+    q.input_path = in.c_str();
+    q.rule = rule;
+    q.params = params;
+    q.options = &o;
+    trimlet_result r{};
+    r.size = sizeof r;
+    EXPECT_EQ(trimlet_run(&q, &r), 1) << r.error;
+    return r;
+}
+
+}  // namespace
+
+// thumb WxH gives exactly W x H from a large enough input, by every route
+// (-o, -d, --in-place, pipes), the very file the library writes; a smaller
+// crop is kept, never enlarged.
+TEST(CliThumb, WritesExactlyTheSizeByEveryRouteAsTheLibraryDoes) {
+    const tt::Pixels in = tt::gradient(120, 90);
+    const std::string in_path = tt::scratch("in.png");
+    tt::write_png(in_path, in);
+    struct Case {
+        const char *args;  // after "thumb"
+        int w, h, position;
+        int out_w, out_h;
+    } cases[] = {
+        {"64x48", 64, 48, TRIMLET_CENTRE, 64, 48},
+        {"32x32 --position east", 32, 32, TRIMLET_EAST, 32, 32},
+        {"50x20 --position southwest", 50, 20, TRIMLET_SOUTHWEST, 50, 20},
+        {"1x30 --position attention", 1, 30, TRIMLET_ATTENTION, 1, 30},
+        {"17x17 --position entropy", 17, 17, TRIMLET_ENTROPY, 17, 17},
+        {"200x200", 200, 200, TRIMLET_CENTRE, 90, 90},  // the 90x90 crop is kept
+    };
+    const char *routes[] = {"in.png -o out.png", "in.png -d dir", "copy.png --in-place",
+                            "- -o - --format png <in.png"};
+    const char *written[] = {"out.png", "dir/in.png", "copy.png", "piped.png"};
+    for (const Case &c : cases) {
+        trimlet_options o = program_defaults();
+        o.format = "png";
+        o.position = c.position;
+        o.resize_w = c.w;
+        o.resize_h = c.h;
+        const RuleArgs rule = {"", TRIMLET_RATIO, {c.w, c.h}};
+        const std::vector<uint8_t> expected = library_crop(in_path, rule, o);
+        for (size_t k = 0; k < std::size(routes); ++k) {
+            const std::string args = std::string("thumb ") + c.args + " " + routes[k];
+            SCOPED_TRACE(args);
+            fs::remove(tt::scratch(written[k]));
+            tt::write_png(tt::scratch("copy.png"), in);
+            Result r = run(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(r.err, "");
+            if (routes[k][0] == '-') tt::write_file(tt::scratch(written[k]), {r.out.begin(), r.out.end()});
+            const tt::Pixels got = tt::read_png(tt::scratch(written[k]));
+            EXPECT_EQ(got.w, c.out_w);
+            EXPECT_EQ(got.h, c.out_h);
+            EXPECT_EQ(tt::read_file(tt::scratch(written[k])), expected);
+        }
+    }
+}
+
+// plan prints the box and the size it would be written at, as trimlet_run
+// reports both, for --position, --resize (one side free or both) and thumb.
+TEST(CliPlan, PositionResizeAndThumbShowTheBoxAndTheOutputSize) {
+    const std::string in = tt::scratch("in.png");
+    tt::write_png(in, tt::gradient(120, 90));
+    struct Case {
+        const char *args;
+        int rule, params[4], position, resize_w, resize_h;
+        int out_w, out_h;
+    } cases[] = {
+        {"aspect 1:1 --position northeast", TRIMLET_RATIO, {1, 1}, TRIMLET_NORTHEAST, 0, 0, 90, 90},
+        {"aspect 16:9 --position attention --resize 40x", TRIMLET_RATIO, {16, 9}, TRIMLET_ATTENTION, 40, 0,
+         40, 23},
+        {"aspect 3:4 --resize x30", TRIMLET_RATIO, {3, 4}, TRIMLET_CENTRE, 0, 30, 23, 30},
+        {"rect 0 0 100 10 --resize 10x10", TRIMLET_RECT, {0, 0, 100, 10}, TRIMLET_CENTRE, 10, 10, 10, 1},
+        {"edges 0 0 0 0 --resize 500x500", TRIMLET_EDGES, {0, 0, 0, 0}, TRIMLET_CENTRE, 500, 500, 120, 90},
+        {"thumb 30x10 --position south", TRIMLET_RATIO, {30, 10}, TRIMLET_SOUTH, 30, 10, 30, 10},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        trimlet_options o = program_defaults();
+        o.position = c.position;
+        o.resize_w = c.resize_w;
+        o.resize_h = c.resize_h;
+        const trimlet_result want = library_plan(in, c.rule, c.params, o);
+        EXPECT_EQ(want.output_w, c.out_w);
+        EXPECT_EQ(want.output_h, c.out_h);
+        const trimlet_box &b = want.box;
+        char line[128], json[256];
+        std::snprintf(line, sizeof line, "%d %d %d %d 120 90 %d %d in.png\n", b.x, b.y, b.w, b.h, c.out_w,
+                      c.out_h);
+        std::snprintf(json, sizeof json,
+                      "{\"file\": \"in.png\", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": 120, "
+                      "\"image_h\": 90, \"output_w\": %d, \"output_h\": %d}\n",
+                      b.x, b.y, b.w, b.h, c.out_w, c.out_h);
+        Result plain = run(std::string("plan ") + c.args + " in.png");
+        Result as_json = run(std::string("plan ") + c.args + " in.png --json");
+        EXPECT_EQ(plain.status, 0) << plain.err;
+        EXPECT_EQ(plain.out, line);
+        EXPECT_EQ(as_json.out, json);
     }
 }

@@ -384,6 +384,52 @@ TEST(PhotoOrientation, EveryRuleSeesTheUprightImage) {
     }
 }
 
+// A position and a resize (a JPEG scaled down at decode time included) see
+// the upright picture: the box and the pixels are those of the same picture
+// stored upright.
+TEST(PhotoOrientation, PositionAndResizeSeeTheUprightImage) {
+    tt::Pixels stored = ramp(480, 288);  // whole blocks, which a lossless turn keeps
+    for (int y = 40; y < 110; ++y) {     // a saturated block off centre for attention
+        for (int x = 20; x < 90; ++x) std::memcpy(stored.at(x, y), "\xe0\x20\x30\xff", 4);
+    }
+    for (int o = 1; o <= 8; ++o) {
+        Bytes in = photo(JPEG, stored, camera_exif(false, o));
+        Bytes reference = png_file(upright(decode(in), o), {});
+        for (int side : {0, 40}) {
+            SCOPED_TRACE("orientation " + std::to_string(o) + " resize " + std::to_string(side));
+            trimlet_options turn = options(TRIMLET_APPLY_EXIF, TRIMLET_STRIP);
+            trimlet_options as_is = options(TRIMLET_AS_STORED, TRIMLET_STRIP);
+            turn.position = as_is.position = TRIMLET_ATTENTION;
+            turn.resize_w = as_is.resize_w = side;
+            turn.resize_h = as_is.resize_h = side;
+            tt::Pixels a = decode(crop(in, TRIMLET_RATIO, {1, 1}, turn));
+            tt::Pixels b = decode(crop(reference, TRIMLET_RATIO, {1, 1}, as_is));
+            EXPECT_LE(tt::max_diff(a, b), side ? 12 : 3);
+        }
+        // A lossless cut takes the same box, grown onto the block grid.
+        trimlet_box lossy;
+        trimlet_options cut = options(TRIMLET_APPLY_EXIF, TRIMLET_STRIP, "jpg");
+        cut.position = TRIMLET_ATTENTION;
+        cut.lossless = 1;
+        trimlet_box box;
+        char err[TRIMLET_ERROR_SIZE];
+        if (!trimlet_has("lossless")) continue;
+        ASSERT_EQ(trimlet_plan_memory(in.data(), in.size(), TRIMLET_RATIO, std::vector<int>{1, 1}.data(), &cut,
+                                      &box, err),
+                  1)
+            << err;
+        cut.lossless = 0;
+        ASSERT_EQ(trimlet_plan_memory(in.data(), in.size(), TRIMLET_RATIO, std::vector<int>{1, 1}.data(), &cut,
+                                      &lossy, err),
+                  1);
+        EXPECT_LE(box.x, lossy.x);
+        EXPECT_LE(box.y, lossy.y);
+        EXPECT_GE(box.x + box.w, lossy.x + lossy.w);
+        EXPECT_GE(box.y + box.h, lossy.y + lossy.h);
+        EXPECT_LT(box.w - lossy.w + box.h - lossy.h, 32);
+    }
+}
+
 // Exif blocks that do not hold together, or whose Orientation is not a SHORT
 // 1..8: the picture stays as stored and the crop succeeds. A block whose
 // structure holds is still carried by TRIMLET_KEEP; one that does not is not.

@@ -9,8 +9,6 @@
 
 #include "cli.h"
 
-#include <errno.h>
-#include <limits.h>
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,6 +44,8 @@ static const Option OPTIONS[] = {
     {"--keep-metadata", 0, FIELD(metadata), 1, CROP},
     {"--strip", 0, FIELD(metadata), -1, CROP},
     {"--lossless", 0, FIELD(lossless), 1, ANY},
+    {"--position", 1, FIELD(position_text), 0, ANY},
+    {"--resize", 1, FIELD(resize_text), 0, ANY},
     {"-j", 1, FIELD(jobs_text), 0, ANY},
     {"-t", 1, FIELD(tolerance_text), 0, AUTO},
     {"--json", 0, FIELD(json), 1, PLAN},
@@ -65,87 +65,6 @@ static const Option *find_option(const char *arg) {
  * (rect takes negative X and Y); "-" alone is standard input. */
 static int is_option(const char *arg) {
     return arg[0] == '-' && arg[1] != '\0' && !(arg[1] >= '0' && arg[1] <= '9');
-}
-
-/* ------------------------------------------------------------------------ */
-/* Values */
-
-/* Parses a whole decimal number: an optional sign (only when signed_ok),
- * digits and nothing else. Returns 1, or 0 when the text is not such a
- * number, or -1 when it is one outside the int range. */
-static int scan_int(const char *text, int signed_ok, int *out) {
-    const char *digits = text;
-    if (signed_ok && (text[0] == '-' || text[0] == '+')) ++digits;
-    if (*digits < '0' || *digits > '9') return 0;
-    char *end = NULL;
-    errno = 0;
-    long long v = strtoll(text, &end, 10);
-    if (*end != '\0') return 0;
-    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) return -1;
-    *out = (int)v;
-    return 1;
-}
-
-int parse_int(const char *command, const char *name, const char *text, int lo, int hi, int *out) {
-    if (text == NULL) {
-        usage_error("%s: missing %s", command, name);
-        return 0;
-    }
-    int got = scan_int(text, 1, out);
-    if (got == 0) {
-        usage_error("%s: %s must be a whole number, not '%s'", command, name, text);
-        return 0;
-    }
-    if (got < 0 || *out < lo || *out > hi) {
-        usage_error("%s: %s must be %d..%d, not '%s'", command, name, lo, hi, text);
-        return 0;
-    }
-    return 1;
-}
-
-/* RATIO is W:H with both parts whole numbers above 0. A bare number is
- * refused: it used to be an index into a table of five ratios, and `aspect 1`
- * meaning 4:3 was too easy to misread. */
-static int parse_ratio(const char *text, int parts[2]) {
-    if (text == NULL) {
-        usage_error("aspect: missing RATIO");
-        return 0;
-    }
-    const char *colon = strchr(text, ':');
-    char left[32];
-    size_t n = colon ? (size_t)(colon - text) : 0;
-    int ok = colon && n < sizeof left;
-    if (ok) {
-        memcpy(left, text, n);
-        left[n] = '\0';
-        ok = scan_int(left, 0, &parts[0]) > 0 && scan_int(colon + 1, 0, &parts[1]) > 0;
-    }
-    if (!ok) {
-        usage_error("aspect: RATIO must be W:H with whole parts, like 16:9 or 3:4, not '%s'", text);
-        return 0;
-    }
-    if (parts[0] <= 0 || parts[1] <= 0) {
-        usage_error("aspect: RATIO parts must be above 0, not '%s'", text);
-        return 0;
-    }
-    return 1;
-}
-
-/* RRGGBB (or #RRGGBB) in hexadecimal. */
-static int parse_colour(const char *text, unsigned char rgb[3]) {
-    const char *hex = text[0] == '#' ? text + 1 : text;
-    int ok = strlen(hex) == 6;
-    for (int i = 0; ok && i < 6; ++i) {
-        char c = hex[i];
-        int v = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-        if (v < 0) ok = 0;
-        if (i % 2 == 0) rgb[i / 2] = (unsigned char)(v << 4);
-        else rgb[i / 2] = (unsigned char)(rgb[i / 2] | v);
-    }
-    return ok;
 }
 
 /* ------------------------------------------------------------------------ */
@@ -225,6 +144,20 @@ static int read_values(Command *c) {
         }
         c->has_background = 1;
     }
+    if (c->position_text) {
+        if (!parse_position(rule, c->position_text, &c->position)) return 0;
+        if (c->position != TRIMLET_CENTRE && c->rule->library_rule != TRIMLET_RATIO) {
+            usage_error("%s: --position applies to aspect and thumb only", rule);
+            return 0;
+        }
+    }
+    if (c->resize_text) {
+        if (c->rule->args == ARGS_SIZE) {
+            usage_error("%s: --resize does not go with %s (its WxH is the size)", rule, rule);
+            return 0;
+        }
+        if (!parse_size(rule, "--resize", c->resize_text, 1, c->resize)) return 0;
+    }
     if (c->format_text) {
         c->format = writable_format(c->format_text);
         if (!c->format) {
@@ -233,10 +166,17 @@ static int read_values(Command *c) {
         }
     }
     /* A lossless cut keeps the file's own compressed data: nothing is
-     * encoded, so quality and background would silently do nothing. */
-    if (c->lossless && (c->quality_text || c->background_text)) {
+     * encoded, so quality and background would silently do nothing, and
+     * nothing can be scaled. */
+    if (c->lossless && c->rule->args == ARGS_SIZE) {
+        usage_error("%s: --lossless does not go with %s (a thumbnail is scaled, so re-encoded)", rule, rule);
+        return 0;
+    }
+    if (c->lossless && (c->quality_text || c->background_text || c->resize_text)) {
         usage_error("%s: %s does not go with --lossless (nothing is re-encoded)", rule,
-                    c->quality_text ? "--quality" : "--background");
+                    c->quality_text      ? "--quality"
+                    : c->background_text ? "--background"
+                                         : "--resize");
         return 0;
     }
     return 1;
@@ -246,6 +186,13 @@ static int read_values(Command *c) {
 static int read_rule_args(const char **nums, Command *c) {
     const Rule *r = c->rule;
     if (r->args == ARGS_RATIO) return parse_ratio(nums[0], c->params);
+    if (r->args == ARGS_SIZE) {
+        /* A thumbnail: the ratio of the size, then scaled down to it. */
+        if (!parse_size(r->name, r->num_names[0], nums[0], 0, c->resize)) return 0;
+        c->params[0] = c->resize[0];
+        c->params[1] = c->resize[1];
+        return 1;
+    }
     for (int k = 0; r->args == ARGS_INTS && k < r->nums; ++k) {
         if (!parse_int(r->name, r->num_names[k], nums[k], r->lo[k], r->hi[k], &c->params[k])) return 0;
     }
@@ -258,15 +205,15 @@ static int find_command(int n_words, const char **words, Command *c, int *first_
     if (first && strcmp(first, "plan") == 0) {
         c->plan = 1;
         set_hint("plan");
-        if (n_words < 2) return usage_error("plan: no RULE given (rect, aspect, auto, edges)");
+        if (n_words < 2) return usage_error("plan: no RULE given (%s)", rule_list());
         c->rule = find_rule(words[1]);
-        if (!c->rule) return usage_error("plan: unknown rule '%s' (rect, aspect, auto, edges)", words[1]);
+        if (!c->rule) return usage_error("plan: unknown rule '%s' (%s)", words[1], rule_list());
         *first_arg = 2;
         return -1;
     }
-    if (!first) return usage_error("no RULE given (rect, aspect, auto, edges)");
+    if (!first) return usage_error("no RULE given (%s)", rule_list());
     c->rule = find_rule(first);
-    if (!c->rule) return usage_error("unknown rule '%s' (rect, aspect, auto, edges)", first);
+    if (!c->rule) return usage_error("unknown rule '%s' (%s)", first, rule_list());
     set_hint(c->rule->name);
     *first_arg = 1;
     return -1;
@@ -299,8 +246,8 @@ static int show_help(int argc, char **argv, int n_words, const char **words) {
     } else if (about && find_rule(about)) {
         print_rule_help(stdout, find_rule(about));
     } else if (about) {
-        return topic ? usage_error("help: no rule '%s' (rect, aspect, auto, edges)", about)
-                     : usage_error("unknown rule '%s' (rect, aspect, auto, edges)", about);
+        return topic ? usage_error("help: no rule '%s' (%s)", about, rule_list())
+                     : usage_error("unknown rule '%s' (%s)", about, rule_list());
     } else {
         print_overview(stdout);
     }
@@ -342,6 +289,13 @@ int parse_command(int argc, char **argv, Command *c) {
     if (c->lossless && !trimlet_has("lossless")) {
         return usage_error("%s: --lossless is not available in this build of the library", rule);
     }
+    if (c->position != TRIMLET_CENTRE && !trimlet_has("position")) {
+        return usage_error("%s: --position is not available in this build of the library", rule);
+    }
+    if ((c->resize[0] || c->resize[1]) && !trimlet_has("resize")) {
+        return usage_error("%s: %s is not available in this build of the library", rule,
+                           c->resize_text ? "--resize" : "thumb");
+    }
     return -1;
 }
 
@@ -355,5 +309,8 @@ trimlet_options options_for(const Command *c, const char *format) {
     o.lossless = c->lossless;
     o.orient = c->upright >= 0 ? TRIMLET_APPLY_EXIF : TRIMLET_AS_STORED;
     o.metadata = c->metadata >= 0 ? TRIMLET_KEEP : TRIMLET_STRIP;
+    o.position = c->position;
+    o.resize_w = c->resize[0];
+    o.resize_h = c->resize[1];
     return o;
 }

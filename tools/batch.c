@@ -41,6 +41,7 @@ typedef struct Job {
     int ok;
     char *message;      /* the failure line without "trimlet: ", malloc'd */
     trimlet_box box;
+    int output_w, output_h; /* the size the crop is (or would be) written at */
 } Job;
 
 /* On a terminal, a batch shows one line "done/total name", rewritten in
@@ -120,6 +121,8 @@ static void run_job(const Batch *b, Job *job) {
     r.size = sizeof r;
     job->ok = trimlet_run(&q, &r);
     job->box = r.box;
+    job->output_w = r.output_w;
+    job->output_h = r.output_h;
     if (job->ok && to_stdout && !write_stdout(r.output, r.output_size)) {
         char why[TRIMLET_ERROR_SIZE];
         snprintf(why, sizeof why, "cannot write standard output: %s", strerror(errno));
@@ -146,11 +149,12 @@ static void print_box(const Command *c, const Job *job) {
     if (c->json) {
         fputs("{\"file\": ", stdout);
         print_json_string(stdout, job->input);
-        printf(", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": %d, \"image_h\": %d}\n",
-               x->x, x->y, x->w, x->h, x->image_w, x->image_h);
+        printf(", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": %d, \"image_h\": %d, "
+               "\"output_w\": %d, \"output_h\": %d}\n",
+               x->x, x->y, x->w, x->h, x->image_w, x->image_h, job->output_w, job->output_h);
     } else {
-        printf("%d %d %d %d %d %d %s\n", x->x, x->y, x->w, x->h, x->image_w, x->image_h,
-               job->input);
+        printf("%d %d %d %d %d %d %d %d %s\n", x->x, x->y, x->w, x->h, x->image_w, x->image_h,
+               job->output_w, job->output_h, job->input);
     }
 }
 

@@ -4,6 +4,8 @@
  *   main.c      the entry: help, version, and the steps of one command
  *   help.c      the rules the program offers, help texts, usage errors
  *   args.c      the option table and the parse of a command line
+ *   values.c    the values of arguments: numbers, ratios, sizes, colours,
+ *               position names
  *   outputs.c   where each crop is written, and the checks that nothing is
  *               overwritten by surprise
  *   batch.c     the jobs: one trimlet_run each, on threads, reported in order
@@ -35,7 +37,7 @@ enum { EXIT_ALL_CROPPED = 0, EXIT_SOME_FAILED = 1, EXIT_USAGE = 2 };
  * help.c */
 
 /* How a rule's leading arguments are read. */
-enum RuleArgs { ARGS_NONE, ARGS_INTS, ARGS_RATIO };
+enum RuleArgs { ARGS_NONE, ARGS_INTS, ARGS_RATIO, ARGS_SIZE };
 
 typedef struct Rule {
     const char *name;
@@ -51,6 +53,8 @@ typedef struct Rule {
 } Rule;
 
 const Rule *find_rule(const char *name);
+/* The rules' names as messages list them: "rect, aspect, ..., thumb". */
+const char *rule_list(void);
 void print_overview(FILE *f);
 void print_rule_help(FILE *f, const Rule *rule);
 void print_plan_help(FILE *f);
@@ -84,8 +88,11 @@ typedef struct Command {
     int upright;            /* +1 --upright (default), -1 --as-stored */
     int metadata;           /* +1 --keep-metadata (default), -1 --strip */
     int lossless;
+    int position;           /* TRIMLET_CENTRE .. TRIMLET_ATTENTION */
+    int resize[2];          /* --resize, or thumb's size; 0: that side is free */
     /* option text as given, read once the whole line is known */
     const char *format_text, *tolerance_text, *quality_text, *background_text, *jobs_text;
+    const char *position_text, *resize_text;
 } Command;
 
 /* Parses argv into c (c->inputs must have room for argc entries). Returns -1
@@ -96,9 +103,21 @@ int parse_command(int argc, char **argv, Command *c);
 /* The library's options for one output format (NULL for plans). */
 trimlet_options options_for(const Command *c, const char *format);
 
-/* Parses a whole decimal number within lo..hi into *out, or prints a usage
- * error ("<command>: <name> must be lo..hi, not '<text>'") and returns 0. */
+/* ------------------------------------------------------------------------
+ * values.c: each returns 1, or 0 after printing a usage error (but
+ * parse_colour, which leaves the message to its caller). */
+
+/* A whole decimal number within lo..hi ("<command>: <name> must be lo..hi,
+ * not '<text>'"). */
 int parse_int(const char *command, const char *name, const char *text, int lo, int hi, int *out);
+/* W:H, both whole numbers above 0. */
+int parse_ratio(const char *text, int parts[2]);
+/* WxH in whole pixels above 0; with free_ok also Wx or xH, the free side 0. */
+int parse_size(const char *command, const char *name, const char *text, int free_ok, int size[2]);
+/* RRGGBB or #RRGGBB in hexadecimal. Prints nothing. */
+int parse_colour(const char *text, unsigned char rgb[3]);
+/* A --position name: centre, north, ... northwest, entropy, attention. */
+int parse_position(const char *command, const char *text, int *out);
 
 /* ------------------------------------------------------------------------
  * outputs.c */

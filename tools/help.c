@@ -20,7 +20,8 @@ static const Rule RULES[] = {
     {"aspect", TRIMLET_RATIO, ARGS_RATIO, 1, {"RATIO"}, {0}, {0}, "W:H",
      "crops the largest centred region of ratio W:H",
      "Crops the largest centred region of ratio W:H (width:height), for\n"
-     "example 1:1, 4:3, 3:4, 16:9, 21:9; both parts are whole numbers above 0.\n",
+     "example 1:1, 4:3, 3:4, 16:9, 21:9; both parts are whole numbers above 0.\n"
+     "--position places it elsewhere.\n",
      "trimlet aspect 16:9 photo.png -o wide.png"},
     {"auto", TRIMLET_AUTO, ARGS_NONE, 0, {NULL}, {0}, {0}, "[-t PERCENT]",
      "trims uniform borders (tolerance PERCENT, default 10)",
@@ -33,6 +34,13 @@ static const Rule RULES[] = {
      "Cuts a percentage (0-49, rounded down to whole pixels) from each side:\n"
      "TOP and BOTTOM of the height, RIGHT and LEFT of the width.\n",
      "trimlet edges 10 0 0 25 photo.png -o cut.png"},
+    {"thumb", TRIMLET_RATIO, ARGS_SIZE, 1, {"SIZE"}, {0}, {0}, "WxH",
+     "crops to ratio W:H, then scales down to W x H",
+     "A thumbnail: crops the largest region of ratio W:H (placed by --position,\n"
+     "default centre), then scales it down to exactly W x H pixels; a crop\n"
+     "smaller than that is kept as it is, never enlarged. W and H are whole\n"
+     "numbers above 0.\n",
+     "trimlet thumb 256x256 --position attention photo.jpg -o thumb.jpg"},
 };
 
 static const char OUTPUT_HELP[] =
@@ -56,11 +64,17 @@ static const char OUTPUT_HELP[] =
     "  --keep-metadata  carry the colour profile and EXIF into PNG and JPEG\n"
     "                   output (default)\n"
     "  --strip          write no colour profile and no EXIF\n"
+    "  --position P     where aspect and thumb place their box: centre (default),\n"
+    "                   north, northeast, east, southeast, south, southwest, west,\n"
+    "                   northwest, entropy (the most detail) or attention (what\n"
+    "                   draws the eye)\n"
+    "  --resize WxH     scale the crop down to fit within W x H, keeping its\n"
+    "                   ratio, never enlarging; Wx or xH leaves a side free\n"
     "  --lossless       JPEG to JPEG without re-encoding; the box grows up and\n"
     "                   left onto the file's 8 or 16 pixel blocks, a photo is\n"
     "                   turned upright losslessly where its blocks allow (else\n"
     "                   that file fails; --as-stored cuts it as stored); not with\n"
-    "                   --quality or --background\n"
+    "                   --quality, --background, --resize or thumb\n"
     "  -j N             crop N files at once (default: the number of cores)\n"
     "  -h, --help       show this help\n"
     "  --               end of options: every later argument is an INPUT\n"
@@ -73,19 +87,32 @@ static const char OUTPUT_HELP[] =
 static const char PLAN_HELP[] =
     "usage: trimlet plan RULE ARGS INPUT... [--json] [options]\n"
     "Prints the box RULE would cut from each INPUT, without writing anything:\n"
-    "one line per file, 'x y w h image_w image_h name' (the name runs to the\n"
-    "end of the line), or with --json one JSON object per line with the keys\n"
-    "file, x, y, w, h, image_w and image_h. Failures are reported as for crops.\n"
-    "Options (anywhere before '--'): --json, --upright, --as-stored, --lossless,\n"
-    "-j N, -t PERCENT (auto).\n"
-    "Example:\n"
-    "  trimlet plan auto -t 5 scans/*.png --json\n";
+    "one line per file, 'x y w h image_w image_h output_w output_h name' (the\n"
+    "size the crop is written at, after --resize or thumb, comes before the\n"
+    "name, which runs to the end of the line), or with --json one JSON object\n"
+    "per line with the keys file, x, y, w, h, image_w, image_h, output_w and\n"
+    "output_h. Failures are reported as for crops.\n"
+    "Options (anywhere before '--'): --json, --position, --resize, --upright,\n"
+    "--as-stored, --lossless, -j N, -t PERCENT (auto).\n"
+    "Examples:\n"
+    "  trimlet plan auto -t 5 scans/*.png --json\n"
+    "  trimlet plan thumb 256x256 --position attention photo.jpg\n";
 
 const Rule *find_rule(const char *name) {
     for (int i = 0; i < COUNT(RULES); ++i) {
         if (strcmp(RULES[i].name, name) == 0) return &RULES[i];
     }
     return NULL;
+}
+
+const char *rule_list(void) {
+    static char list[64];
+    if (list[0]) return list;
+    for (int i = 0; i < COUNT(RULES); ++i) {
+        size_t used = strlen(list);
+        snprintf(list + used, sizeof list - used, "%s%s", i ? ", " : "", RULES[i].name);
+    }
+    return list;
 }
 
 void print_overview(FILE *f) {
@@ -105,7 +132,8 @@ void print_overview(FILE *f) {
     fputs(OUTPUT_HELP, f);
     fputs("Examples:\n", f);
     for (int i = 0; i < COUNT(RULES); ++i) fprintf(f, "  %s\n", RULES[i].example);
-    fputs("  trimlet auto *.png -d trimmed --format jpg\n"
+    fputs("  trimlet aspect 1:1 --position entropy --resize 512x photo.jpg -o square.jpg\n"
+          "  trimlet auto *.png -d trimmed --format jpg\n"
           "  trimlet plan auto scan.png\n",
           f);
 }

@@ -5,6 +5,7 @@
  *   trimlet rect X Y W H INPUT... (-o OUT | -d DIR | --in-place) [options]
  *   trimlet aspect W:H ...        trimlet auto [-t PERCENT] ...
  *   trimlet edges TOP RIGHT BOTTOM LEFT ...
+ *   trimlet thumb WxH ...         (ratio W:H, scaled down to W x H)
  *   trimlet plan RULE ARGS INPUT... [--json]     (prints boxes, writes nothing)
  *
  * Every crop is one trimlet_run. Before any file is read or written, the

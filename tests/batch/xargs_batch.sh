@@ -25,7 +25,7 @@ grep -qx "trimlet: photos/broken.png: not an image: cannot decode 'photos/broken
 
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
 for i in $(seq 0 39); do
-  read -r x y w h iw ih name < <("$trimlet" plan aspect 3:2 "photos/p$i.png")
+  read -r x y w h iw ih ow oh name < <("$trimlet" plan aspect 3:2 "photos/p$i.png")
   [ "$(png_size "cropped/p$i.png")" = "$w $h" ] || { echo "cropped/p$i.png is not ${w}x$h"; exit 1; }
 done
 [ "$(ls cropped | wc -l)" -eq 40 ] || { echo "expected 40 outputs"; ls cropped; exit 1; }
