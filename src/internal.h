@@ -14,6 +14,7 @@
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
 //   webp.cpp    WebP through libwebp: header, region decode, encode with metadata
+//   tiff.cpp    TIFF through libtiff: strips and tiles to RGBA, metadata
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   position.cpp where the aspect and ratio rules place their box
@@ -353,6 +354,12 @@ struct Codec {
     // read_metadata's (none for formats it does not know).
     void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 };
+extern const Codec TIFF_CODEC;  // tiff.cpp: libtiff
+#ifdef TRIMLET_USE_LIBTIFF
+#define TIFF_READ 1
+#else
+#define TIFF_READ 0
+#endif
 
 // ---------------------------------------------------------------------------
 // webp.cpp (libwebp; built without it, WEBP_CODEC has NULL functions and

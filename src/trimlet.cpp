@@ -183,6 +183,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
         {"webp", WEBP_LIB},
+        {"tiff", TIFF_READ},
         {"position", 1},
         {"resize", 1},
     };

@@ -115,6 +115,34 @@ std::vector<uint8_t> big_canvas_gif(int w, int h) {
     return g;
 }
 
+// A little-endian grey TIFF of w x h in 256 x 256 uncompressed tiles that
+// all share one tile of zeros.
+std::vector<uint8_t> shared_tile_tiff(int w, int h) {
+    const uint32_t side = 256, across = (w + side - 1) / side, down = (h + side - 1) / side;
+    const uint32_t tiles = across * down, entries = 10;
+    const uint32_t offsets = 8 + 2 + entries * 12 + 4, counts = offsets + 4 * tiles, data = counts + 4 * tiles;
+    std::vector<uint8_t> t = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto put = [&t](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) t.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    put(entries, 2);
+    const uint32_t tags[][3] = {{256, 4, uint32_t(w)}, {257, 4, uint32_t(h)}, {258, 3, 8},  {259, 3, 1},
+                                {262, 3, 1},           {277, 3, 1},           {322, 3, side}, {323, 3, side},
+                                {324, 4, offsets},     {325, 4, counts}};
+    for (const auto &g : tags) {
+        put(g[0], 2);
+        put(g[1], 2);
+        put(g[0] >= 324 ? tiles : 1, 4);
+        put(g[2], g[1] == 3 ? 2 : 4);
+        if (g[1] == 3) put(0, 2);
+    }
+    put(0, 4);  // no next IFD
+    for (uint32_t i = 0; i < tiles; ++i) put(data, 4);
+    for (uint32_t i = 0; i < tiles; ++i) put(side * side, 4);
+    t.resize(t.size() + side * side, 0);
+    return t;
+}
+
 std::string write_scratch(const std::string &name, const std::vector<uint8_t> &bytes) {
     std::string path = tt::scratch(name);
     tt::write_file(path, bytes);
@@ -444,11 +472,15 @@ struct Bomb {
 };
 
 const std::vector<Bomb> &bombs() {
-    static const std::vector<Bomb> made = {
-        {"25000x20000.png", zero_png(25000, 20000, 8)},          // 486 KB
-        {"16384x16384-1bit.png", zero_png(16384, 16384, 1)},     // 33 KB
-        {"32768x16383.gif", big_canvas_gif(32768, 16383)},       // 35 bytes
-    };
+    static const std::vector<Bomb> made = [] {
+        std::vector<Bomb> b = {
+            {"25000x20000.png", zero_png(25000, 20000, 8)},          // 486 KB
+            {"16384x16384-1bit.png", zero_png(16384, 16384, 1)},     // 33 KB
+            {"32768x16383.gif", big_canvas_gif(32768, 16383)},       // 35 bytes
+        };
+        if (trimlet_has("tiff")) b.push_back({"20000x20000.tif", shared_tile_tiff(20000, 20000)});  // 115 KB
+        return b;
+    }();
     return made;
 }
 
