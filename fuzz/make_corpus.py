@@ -245,6 +245,7 @@ def main():
     for name in [n for n in seeds if n.startswith('jpeg_')]:
         seeds[name.replace('jpeg_', 'jpeg_lossless_')] = seeds[name]
     params = {0: (0, 0, 2, 1), 1: (2, 0, 0, 0), 2: (10, 0, 0, 0), 3: (10, 5, 0, 5), 4: (3, 4, 0, 0)}
+    heif_seeds()
     for i, (name, data) in enumerate(sorted(seeds.items())):
         # Cycle through the five rules, the output formats (4: none given,
         # PNG), qualities, backgrounds and options; parameters chosen so that
@@ -300,6 +301,60 @@ def webp_seeds():
         for i, (rule, fmt, params, quality, bg, flags) in enumerate(trailers[name]):
             trailer = bytes([rule, fmt]) + bytes(params) + bytes([quality, bg, flags])
             open(os.path.join(CORPUS, 'webp_%s_%d' % (name, i)), 'wb').write(data + trailer)
+
+
+def heif_seeds():
+    """HEIC and AVIF seeds, written by heif-enc and avifenc (libheif-examples,
+    libavif-bin) when they are installed: 8-, 10- and 12-bit, alpha, grey,
+    a grid, the container's rotation, mirror and clean aperture, and a
+    profile with Exif (kept by the trailer)."""
+    import shutil
+    if not (shutil.which('heif-enc') and shutil.which('avifenc')):
+        print('make_corpus: heif-enc or avifenc missing, no HEIF seeds', file=sys.stderr)
+        return
+    made = {}
+    with tempfile.TemporaryDirectory() as tmp:
+        def src(name, w, h, ctype, depth):
+            ch = {0: 1, 2: 3, 6: 4}[ctype]
+            rows = []
+            for y in range(h):
+                row = []
+                for x in range(w):
+                    for c in range(ch):
+                        v = (x * 255 // max(w - 1, 1), y * 255 // max(h - 1, 1), 128, 255 - x * 8)[c if ch > 1 else 0]
+                        row += [v, (x * 7 + y) & 255] if depth == 16 else [v]
+                rows.append(bytes(row))
+            open(os.path.join(tmp, name), 'wb').write(png(w, h, ctype, depth, rows))
+            return os.path.join(tmp, name)
+        exif = b'II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0'
+        open(os.path.join(tmp, 'exif'), 'wb').write(exif)
+        open(os.path.join(tmp, 'icc'), 'wb').write(b'\0\0\0\x40' + bytes(60))
+        rgb, rgba, grey = src('rgb.png', 16, 12, 2, 8), src('rgba.png', 16, 12, 6, 8), src('grey.png', 16, 12, 0, 8)
+        deep, wide = src('deep.png', 16, 12, 6, 16), src('wide.png', 128, 64, 2, 8)
+        jobs = {
+            'heif_heic_rgb': ['heif-enc', '-q', '30', '-o', 'OUT', rgb],
+            'heif_heic_alpha_10bit': ['heif-enc', '-b', '10', '-o', 'OUT', deep],
+            'heif_heic_grey': ['heif-enc', '-o', 'OUT', grey],
+            'heif_avif_by_heif_enc': ['heif-enc', '-A', '-o', 'OUT', rgba],
+            'heif_avif_rgb': ['avifenc', '-s', '10', rgb, 'OUT'],
+            'heif_avif_alpha_12bit': ['avifenc', '-s', '10', '-d', '12', deep, 'OUT'],
+            'heif_avif_mono': ['avifenc', '-s', '10', '-y', '400', grey, 'OUT'],
+            'heif_avif_grid': ['avifenc', '-s', '10', '-g', '2x1', wide, 'OUT'],
+            'heif_avif_irot_imir': ['avifenc', '-s', '10', '--irot', '1', '--imir', '1', rgba, 'OUT'],
+            'heif_avif_clap': ['avifenc', '-s', '10', '--crop', '2,2,10,8', rgb, 'OUT'],
+            'heif_avif_icc_exif': ['avifenc', '-s', '10', '--icc', os.path.join(tmp, 'icc'),
+                                   '--exif', os.path.join(tmp, 'exif'), rgb, 'OUT'],
+        }
+        for name, cmd in jobs.items():
+            out = os.path.join(tmp, name + ('.heic' if 'heic' in name else '.avif'))
+            subprocess.run([out if a == 'OUT' else a for a in cmd], check=True, capture_output=True)
+            made[name] = open(out, 'rb').read()
+    params = {0: (0, 0, 2, 1), 1: (2, 0, 0, 0), 2: (10, 0, 0, 0), 3: (10, 5, 0, 5), 4: (3, 4, 0, 0)}
+    for i, (name, data) in enumerate(sorted(made.items())):
+        rule, fmt = i % 5, (i // 5) % 5
+        flags = 2 | 4 if 'exif' in name else 0
+        trailer = bytes([rule, fmt]) + bytes(params[rule]) + bytes([(0, 50, 100)[i % 3], 0x80, flags])
+        open(os.path.join(CORPUS, name), 'wb').write(data + trailer)
 
 
 if __name__ == '__main__':

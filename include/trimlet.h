@@ -20,7 +20,9 @@
  *   - Crop functions return nonzero on success and 0 on failure.
  *   - On failure, one line of English (no trailing newline, at most 511
  *     characters) is left in the library's error buffer; read it with
- *     trimlet_last_error(). A successful crop clears it. Nothing is printed.
+ *     trimlet_last_error(). A successful crop clears it. Nothing is printed
+ *     by trimlet; a codec libheif calls may print a line to stderr about a
+ *     damaged HEIC or AVIF file (dav1d, libde265: see docs/formats.md).
  *   - Paths are NUL-terminated narrow strings, owned by the caller and only
  *     read. They are passed to the C runtime's fopen unchanged.
  *   - Input and output may name the same file: the input is read and closed
@@ -29,8 +31,13 @@
  *   - Every call allocates and frees its own memory; nothing survives a call
  *     except the error text.
  *
- * Thread safety: the library starts no threads. The seven functions below
- * share one error buffer per process, unguarded: a host that calls them from
+ * Thread safety: the library starts no threads of its own. Codecs it calls
+ * may: decoding a HEIC file, libde265 (started by libheif) runs worker
+ * threads, and decoding an AVIF file, dav1d starts its own (libheif 1.15 does
+ * not let a caller turn either off); they end before the call returns. AVIF
+ * output asks the aom encoder for one thread and starts none.
+ * The seven functions below share one error buffer per process, unguarded:
+ * a host that calls them from
  * several threads must serialise those calls (for example with one mutex
  * around each call and the following trimlet_last_error read). The reentrant
  * interface further down (trimlet_crop_file, trimlet_crop_memory,
@@ -179,7 +186,10 @@ enum trimlet_rule {
  * (the reader checks every offset and count, and a loop in the chain of
  * IFDs) count as 1: the picture as stored. An Exif block carried into the
  * output (TRIMLET_KEEP) then says Orientation 1, so no viewer turns the
- * crop again.
+ * crop again. HEIC and AVIF are always read upright, whatever this option:
+ * their container's rotation, mirroring and clean aperture are part of the
+ * picture, their Exif Orientation is never applied, and Exif carried from
+ * them says Orientation 1.
  *
  * Memory: rules that look at the size alone (rect, aspect, edges, ratio) cut
  * the stored pixels and turn only the crop, after the source is freed, so
@@ -216,7 +226,9 @@ enum trimlet_rule {
  * to n with one count n) and PNG iCCP chunks (at most 255 * 65519 bytes
  * inflated); a profile or Exif block that does not hold together is left
  * out, never failing the crop. An Exif block longer than one JPEG segment
- * holds (65527 bytes) is left out of JPEG output. */
+ * holds (65527 bytes) is left out of JPEG output. HEIC and AVIF input give
+ * their ICC profile (an nclx colour description is none) and their first Exif
+ * item; AVIF output carries both (a colr box and an Exif item). */
 #define TRIMLET_STRIP 0 /* write no ICC profile and no EXIF (default) */
 #define TRIMLET_KEEP 1  /* carry the input's ICC profile and EXIF into PNG and JPEG */
 
@@ -267,8 +279,8 @@ typedef struct trimlet_options {
     const char *format;              /* NULL: by the output path's extension (PNG for memory
                                         output); else "png", "jpg", "jpeg", "bmp" or "tga"
                                         (and "webp", "avif" where built), in any ASCII case */
-    int quality;                     /* JPEG and WebP quality 1..100; 0 means the format's
-                                        default: JPEG 90, WebP 80 */
+    int quality;                     /* JPEG, WebP and AVIF quality 1..100; 0 means the
+                                        format's default: JPEG 90, WebP 80, AVIF 50 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
                                         JPEG and BMP; NULL means white */
     int lossless;                    /* nonzero: with WebP output, lossless WebP of any
@@ -484,7 +496,9 @@ TRIMLET_API const char *trimlet_version(void);
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
  * "webp"), "libspng", "webp", "avif" (read),
- * "avif-write", "heic", "tiff", "position", "resize". */
+ * "avif-write", "heic", "tiff", "position", "resize". "heic", "avif" and
+ * "avif-write" are asked of the libheif loaded, at the call: 1 when it has
+ * the HEVC decoder, the AV1 decoder, the AV1 encoder. */
 TRIMLET_API int trimlet_has(const char *feature);
 
 #ifdef __cplusplus

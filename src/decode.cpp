@@ -120,6 +120,7 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
 static const Codec *const CODECS[] = {
     &WEBP_CODEC,
     &TIFF_CODEC,
+    &HEIF_CODEC,
     NULL,  // the table ends with NULL
 };
 

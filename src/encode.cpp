@@ -1,6 +1,6 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Encoding: RGBA to PNG, JPEG, BMP, TGA or WebP (webp.cpp), into a sink that is a file or a
+// Encoding: RGBA to PNG, JPEG, BMP, TGA, WebP (webp.cpp) or AVIF (heif.cpp), into a sink that is a file or a
 // block of memory. stb_image_write is compiled into this file, privately.
 
 #include "internal.h"
@@ -38,7 +38,7 @@ struct FormatName {
 };
 static const FormatName FORMAT_NAMES[] = {
     {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
-    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA}, {"webp", FORMAT_WEBP},
+    {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA}, {"webp", FORMAT_WEBP}, {"avif", FORMAT_AVIF},
 };
 
 int format_from_name(const char *name) {
@@ -60,15 +60,20 @@ int format_for_path(const char *path) {
 }
 
 const char *format_name(int format) {
-    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp"};
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp", "avif"};
     return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
 }
 
-int format_available(int format) { return format != FORMAT_WEBP || WEBP_LIB; }
+int format_available(int format) {
+    if (format == FORMAT_WEBP) return WEBP_LIB;
+    if (format == FORMAT_AVIF) return avif_writable();  // the installed libheif's encoders
+    return 1;
+}
 
 // The quality an encoder is given: the caller's, else the format's default.
 static int quality_for(int format, const Settings *set) {
     if (set->quality != 0) return set->quality;
+    if (format == FORMAT_AVIF) return AVIF_DEFAULT_QUALITY;
     return format == FORMAT_WEBP ? WEBP_DEFAULT_QUALITY : JPEG_DEFAULT_QUALITY;
 }
 
@@ -125,6 +130,7 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
 
 int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
+    if (format == FORMAT_AVIF) return avif_encode(img, quality_for(format, set), meta, sink, name, err);
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
                   (format == FORMAT_PNG || format == FORMAT_JPEG || format == FORMAT_WEBP);
     if (format == FORMAT_WEBP) {

@@ -15,6 +15,7 @@
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
 //   webp.cpp    WebP through libwebp: header, region decode, encode with metadata
 //   tiff.cpp    TIFF through libtiff: strips and tiles to RGBA, metadata
+//   heif.cpp    HEIC and AVIF through libheif: decode, metadata, AVIF encode
 //   photo.cpp   EXIF orientation, ICC profile and EXIF carried to the output
 //   rules.cpp   the crop rules: a rectangle from an image
 //   position.cpp where the aspect and ratio rules place their box
@@ -66,16 +67,17 @@ struct Rect {
 // The largest width or height accepted from a decoded file.
 static const int MAX_SIDE = 32768;
 
-enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP };
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP, FORMAT_AVIF };
 
-// The quality JPEG and WebP output get when the caller gives none.
+// The quality JPEG, WebP and AVIF output get when the caller gives none.
 static const int JPEG_DEFAULT_QUALITY = 90;
 static const int WEBP_DEFAULT_QUALITY = 80;
+static const int AVIF_DEFAULT_QUALITY = 50;
 
 // A call's options, checked and with every default filled in.
 struct Settings {
     int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
-    int quality;                   // JPEG and WebP quality, 1..100; 0: the format's default
+    int quality;                   // JPEG, WebP and AVIF quality, 1..100; 0: the format's default
     unsigned char background[3];   // what alpha is flattened onto
     int lossless;                  // WebP output: lossless WebP; else JPEG coefficients cut
     int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
@@ -516,6 +518,24 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
                   Failure *err);
 
 // ---------------------------------------------------------------------------
+// heif.cpp (libheif; built without it, HEIF files are refused as unavailable
+// and so is AVIF output)
+
+extern const Codec HEIF_CODEC;
+// 1 when the installed libheif decodes HEIC (HEVC) / AVIF (AV1), encodes
+// AVIF: asked at run time, since libheif's codecs are its own build choice.
+int heic_readable(void);
+int avif_readable(void);
+int avif_writable(void);
+// Encodes img as AVIF of the given quality (1..100) into sink, keeping alpha
+// (an opaque crop has no alpha plane), with meta's ICC profile and Exif
+// block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
+// no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
+// failing sink is left for sink_finish / finish_replace to report.
+int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+                Failure *err);
+
+// ---------------------------------------------------------------------------
 // rules.cpp
 
 // The rule's short name ("rect", "aspect", "auto", "edges", "ratio"), or
@@ -576,7 +596,7 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp" in any ASCII case; -1
+// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif" in any ASCII case; -1
 // otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
@@ -584,7 +604,8 @@ int format_from_name(const char *name);
 const char *format_name(int format);
 
 
-// 1 when this build writes the format (WebP needs libwebp), else 0.
+// 1 when this build writes the format (WebP needs libwebp; AVIF an AV1
+// encoder in the libheif loaded, asked at the call), else 0.
 int format_available(int format);
 
 // Encodes img in format into sink with the settings' quality and background

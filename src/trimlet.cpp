@@ -176,6 +176,18 @@ extern "C" TRIMLET_API const char *trimlet_version(void) { return TRIMLET_VERSIO
 
 extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     if (feature == NULL) return 0;
+    // Formats whose codecs a library chooses at its own build: asked of it.
+    static const struct {
+        const char *name;
+        int (*present)(void);
+    } CODEC_FEATURES[] = {
+        {"heic", heic_readable},
+        {"avif", avif_readable},
+        {"avif-write", avif_writable},
+    };
+    for (const auto &f : CODEC_FEATURES) {
+        if (strcmp(feature, f.name) == 0) return f.present();
+    }
     static const struct {
         const char *name;
         int present;

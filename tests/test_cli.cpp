@@ -140,6 +140,28 @@ std::vector<uint8_t> library_crop(const std::string &in, const RuleArgs &r, cons
     return tt::read_file(out);
 }
 
+// The formats this build writes as the program's messages list them, each
+// name after `dot`: "png, jpg, jpeg, bmp, tga or webp".
+std::string writable(const std::string &dot) {
+    std::vector<std::string> names = {"png", "jpg", "jpeg", "bmp", "tga"};
+    if (trimlet_has("webp")) names.push_back("webp");
+    if (trimlet_has("avif-write")) names.push_back("avif");
+    std::string list;
+    for (size_t i = 0; i < names.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + dot + names[i];
+    }
+    return list;
+}
+
+// The first bytes of a WebP or an AVIF file ("" for anything else).
+std::string codec_of(const std::string &path) {
+    std::vector<uint8_t> v = tt::read_file(path);
+    std::string head(v.begin(), v.begin() + std::min<size_t>(v.size(), 12));
+    if (head.size() == 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0) return "webp";
+    if (head.size() == 12 && head.compare(4, 8, "ftypavif") == 0) return "avif";
+    return "";
+}
+
 }  // namespace
 
 TEST(CliCrop, EachRuleWritesTheRectangleTheLibraryChooses) {
@@ -285,7 +307,7 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
     tt::write_gif(tt::scratch("anim.gif"), tt::solid(20, 10, 1, 2, 3));
     const std::vector<uint8_t> gif = tt::read_file(tt::scratch("anim.gif"));
     const std::string to_dir = " in.png -d dir";
-    const std::string ext = ": trimlet writes .png, .jpg, .jpeg, .bmp or .tga; rename the output or add --format";
+    const std::string ext = ": trimlet writes " + writable(".") + "; rename the output or add --format";
     struct Case {
         std::string args;
         std::string message;
@@ -310,17 +332,19 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
         {"auto --background 12345" + to_dir, "auto: --background must be RRGGBB in hexadecimal, like ff8000, not '12345'"},
         {"auto --background 12345g" + to_dir, "auto: --background must be RRGGBB in hexadecimal, like ff8000, not '12345g'"},
         {"auto -j 0" + to_dir, "auto: -j must be 1..256, not '0'"},
-        {"auto --format webp" + to_dir, "auto: --format must be png, jpg, jpeg, bmp or tga, not 'webp'"},
-        {"auto --lossless" + to_dir, "auto: --lossless writes JPEG, but in.png would be written as png"},
+        {"auto --format gif" + to_dir, "auto: --format must be " + writable("") + ", not 'gif'"},
+        {"auto --lossless" + to_dir, std::string("auto: --lossless writes ") +
+                                         (trimlet_has("webp") ? "JPEG or WebP" : "JPEG") +
+                                         ", but in.png would be written as png"},
         {"auto --upright --as-stored" + to_dir, "auto: --as-stored contradicts an earlier option"},
         {"auto in.png -o out.gif", "auto: out.gif" + ext},
-        {"auto in.png -o out.webp", "auto: out.webp" + ext},
         {"auto in.png -o out.TIFF", "auto: out.TIFF" + ext},
         {"auto in.png -o out.xyz", "auto: out.xyz" + ext},
         {"auto in.png -o out", "auto: out" + ext},
         {"auto in.png -o -", "auto: -o - (standard output) needs --format"},
         {"auto anim.gif --in-place",
-         "auto: anim.gif: cannot crop in place: trimlet writes png, jpg, jpeg, bmp or tga, not this file's format; use -o or -d"},
+         "auto: anim.gif: cannot crop in place: trimlet writes " + writable("") +
+             ", not this file's format; use -o or -d"},
         {"auto in.png --in-place --format png",
          "auto: --format does not go with --in-place (each file keeps its format)"},
         {"auto - -d dir", "auto: standard input has no name to write under dir; use -o"},
@@ -331,7 +355,7 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
     };
     for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
     EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
-    for (const char *name : {"out.gif", "out.webp", "out.TIFF", "out.xyz", "out", "-", "out.png"}) {
+    for (const char *name : {"out.gif", "out.TIFF", "out.xyz", "out", "-", "out.png"}) {
         EXPECT_FALSE(tt::file_exists(tt::scratch(name))) << name;
     }
     EXPECT_EQ(tt::read_file(tt::scratch("anim.gif")), gif);
@@ -397,7 +421,7 @@ TEST(CliUsage, MistakesExitWithStatusTwoNamingTheArgumentAndDoNothing) {
     expect_refused("auto in.png -o out.png -d dir", "trimlet: auto: use only one of -o, -d and --in-place");
     expect_refused("auto in.png -o out.png -o out2.png", "trimlet: auto: -o given twice");
     expect_refused("auto in.png -d dir --format gif",
-                   "trimlet: auto: --format must be png, jpg, jpeg, bmp or tga, not 'gif'");
+                   "trimlet: auto: --format must be " + writable("") + ", not 'gif'");
     EXPECT_FALSE(tt::file_exists(tt::scratch("out.png")));
     EXPECT_FALSE(tt::file_exists(tt::scratch("out2.png")));
     EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
@@ -411,7 +435,7 @@ TEST(CliHelp, HelpAndVersionGoToStdoutWithStatusZero) {
         EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
         EXPECT_EQ(r.err, "");
     };
-    expect_shown("--version", "trimlet " TRIMLET_PROJECT_VERSION "\n");
+    expect_shown("--version", "trimlet " TRIMLET_PROJECT_VERSION "\nreads: png, jpeg, ");
     expect_shown("--help", "  edges TOP RIGHT BOTTOM LEFT");
     expect_shown("help", "  trimlet aspect 16:9 photo.png -o wide.png");
     expect_shown("help auto", "usage: trimlet auto [-t PERCENT] INPUT...");
@@ -947,4 +971,88 @@ TEST(CliPlan, PositionResizeAndThumbShowTheBoxAndTheOutputSize) {
         EXPECT_EQ(plain.out, line);
         EXPECT_EQ(as_json.out, json);
     }
+}
+
+// WebP and AVIF outputs, by extension and by --format: the file is of that
+// format and, for WebP, byte for byte what the library writes for the same
+// options (quality left to the format's default unless given).
+TEST(CliFormats, WebpAndAvifOutputsAreWhatTheLibraryWrites) {
+    const std::string in_path = tt::scratch("in.png");
+    tt::write_png(in_path, framed_patch());
+    const trimlet_options defaults = program_defaults();
+    struct Case {
+        const char *feature, *out, *args, *format;
+        int quality, lossless;
+    } cases[] = {
+        {"webp", "out.webp", "", "webp", 0, 0},
+        {"webp", "out.img", "--format WEBP --quality 30", "webp", 30, 0},
+        {"webp", "out.WebP", "--lossless", "webp", 0, 1},
+        {"avif-write", "out.avif", "", "avif", 0, 0},
+        {"avif-write", "out.img", "--format avif --quality 70", "avif", 70, 0},
+    };
+    std::string missing;
+    for (const Case &c : cases) {
+        const std::string args = std::string("rect 5 6 10 7 in.png -o ") + c.out + " " + c.args;
+        SCOPED_TRACE(args);
+        if (!trimlet_has(c.feature)) {
+            missing += std::string(" ") + c.feature;
+            continue;
+        }
+        const std::string out = tt::scratch(c.out);
+        fs::remove(out);
+        Result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(codec_of(out), c.format);
+        if (std::string(c.format) != "webp") continue;  // AVIF encoders may differ run to run
+        trimlet_options o = defaults;
+        o.format = c.format;
+        o.quality = c.quality;
+        o.lossless = c.lossless;
+        EXPECT_EQ(tt::read_file(out), library_crop(in_path, FOUR_RULES[0], o));
+    }
+    if (!missing.empty()) GTEST_SKIP() << "this library build lacks" << missing;
+}
+
+// -d keeps a WebP input WebP, named by its extension or, without one, by its
+// first bytes; --version says the build writes it.
+TEST(CliFormats, DirectoryKeepsWebpAndVersionListsIt) {
+    if (!trimlet_has("webp")) GTEST_SKIP() << "this library build has no WebP";
+    tt::write_png(tt::scratch("in.png"), framed_patch());
+    trimlet_options o = program_defaults();
+    o.format = "webp";
+    const std::vector<uint8_t> webp = library_crop(tt::scratch("in.png"), FOUR_RULES[2], o);
+    tt::write_file(tt::scratch("a.webp"), webp);
+    tt::write_file(tt::scratch("b"), webp);
+    Result r = run("rect 0 0 8 4 a.webp b in.png -d out");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(codec_of(tt::scratch("out/a.webp")), "webp");
+    EXPECT_EQ(codec_of(tt::scratch("out/b.webp")), "webp");
+    EXPECT_EQ(tt::sniff(tt::scratch("out/in.png")), "png");
+    r = run("--version");
+    EXPECT_NE(r.out.find("\nwrites: png, jpeg, bmp, tga, webp"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(", avif") != std::string::npos, trimlet_has("avif") != 0) << r.out;
+}
+
+// AVIF output is never lossless; a build without a format refuses it by
+// name. Nothing is written either way.
+TEST(CliFormats, LosslessAvifAndUnbuiltFormatsAreRefused) {
+    tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
+    const std::string no = " is not available in this build of the library";
+    for (const char *f : {"webp", "avif"}) {
+        const std::string feature = std::string(f) == "avif" ? "avif-write" : f;
+        if (trimlet_has(feature.c_str())) continue;
+        expect_refused(std::string("rect 0 0 5 5 in.png -o out.") + f,
+                       std::string("trimlet: rect: out.") + f + ": " + f + " output" + no);
+        expect_refused(std::string("rect 0 0 5 5 in.png -o out.png --format ") + f,
+                       std::string("trimlet: rect: --format ") + f + no);
+    }
+    if (trimlet_has("avif-write")) {
+        expect_refused("rect 0 0 5 5 in.png -o out.avif --lossless",
+                       "trimlet: rect: --lossless does not go with AVIF output (in.png would be written as avif)");
+        expect_refused("rect 0 0 5 5 in.png -d dir --format avif --lossless",
+                       "trimlet: rect: --lossless does not go with AVIF output (in.png would be written as avif)");
+    }
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.avif")));
+    EXPECT_FALSE(tt::file_exists(tt::scratch("out.webp")));
+    EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
 }

@@ -160,6 +160,11 @@ static int read_values(Command *c) {
     }
     if (c->format_text) {
         c->format = writable_format(c->format_text);
+        if (!c->format && known_format(c->format_text)) {
+            usage_error("%s: --format %s is not available in this build of the library", rule,
+                        known_format(c->format_text));
+            return 0;
+        }
         if (!c->format) {
             usage_error("%s: --format must be %s, not '%s'", rule, format_list(0), c->format_text);
             return 0;
@@ -236,7 +241,7 @@ static int show_help(int argc, char **argv, int n_words, const char **words) {
         topic = 1;
     }
     if (version && !help) {
-        printf("trimlet %s\n", trimlet_version());
+        print_version(stdout);
         return EXIT_ALL_CROPPED;
     }
     if (!help) return -1;
@@ -286,7 +291,8 @@ int parse_command(int argc, char **argv, Command *c) {
         status = check_output_choices(c);
         if (status >= 0) return status;
     }
-    if (c->lossless && !trimlet_has("lossless")) {
+    /* Crops check --lossless against each output's format (outputs.c). */
+    if (c->plan && c->lossless && !trimlet_has("lossless")) {
         return usage_error("%s: --lossless is not available in this build of the library", rule);
     }
     if (c->position != TRIMLET_CENTRE && !trimlet_has("position")) {

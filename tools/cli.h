@@ -58,6 +58,9 @@ const char *rule_list(void);
 void print_overview(FILE *f);
 void print_rule_help(FILE *f, const Rule *rule);
 void print_plan_help(FILE *f);
+/* `trimlet --version`: the version and the formats this build reads and
+ * writes. */
+void print_version(FILE *f);
 
 /* What usage errors hint at: "plan", a rule's name, or NULL (the overview). */
 void set_hint(const char *hint);
@@ -127,6 +130,9 @@ const char *writable_format(const char *name);
 /* The formats this program writes with the library in use, as messages list
  * them: "png, jpg, jpeg, bmp or tga", with `dot` ".png, .jpg, ...". */
 const char *format_list(int dot);
+/* Any format this program knows how to ask the library for, built or not
+ * ("WEBP" gives "webp"), or NULL. */
+const char *known_format(const char *name);
 int is_jpeg_format(const char *format);
 /* The extension of a path's file name (after its last dot), or NULL. */
 const char *extension(const char *path);
@@ -158,6 +164,9 @@ int is_separator(char c);
 int path_kind(const char *path);
 /* Creates dir unless it is a folder already. Returns 0 after printing why. */
 int ensure_dir(const char *dir);
+/* Reads up to n bytes from the start of a file; returns how many (0 when it
+ * cannot be opened). */
+size_t read_head(const char *path, unsigned char *buf, size_t n);
 
 /* A whole stream in memory. */
 typedef struct Bytes {

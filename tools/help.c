@@ -46,16 +46,21 @@ static const Rule RULES[] = {
 static const char OUTPUT_HELP[] =
     "Output (exactly one):\n"
     "  -o OUT           write the crop of the single INPUT to OUT; OUT's extension\n"
-    "                   (.png, .jpg, .jpeg, .bmp, .tga) or --format picks the\n"
-    "                   format; '-o -' writes to standard output (needs --format);\n"
-    "                   an existing folder is refused (use -d)\n"
+    "                   (.png, .jpg, .jpeg, .bmp, .tga; .webp, .avif where built)\n"
+    "                   or --format picks the format; '-o -' writes to standard\n"
+    "                   output (needs --format); an existing folder is refused\n"
+    "                   (use -d)\n"
     "  -d DIR           write each INPUT's crop to DIR/<input name>.<format>: the\n"
-    "                   input's own format when trimlet writes it, else PNG, or\n"
-    "                   --format (DIR is created if missing)\n"
+    "                   input's own format when trimlet writes it (by its\n"
+    "                   extension, or a WebP or AVIF file by its content), else\n"
+    "                   PNG (also for HEIC and TIFF), or --format (DIR is\n"
+    "                   created if missing)\n"
     "  --in-place       crop each INPUT onto itself, in its own format\n"
     "Options (anywhere before '--'):\n"
-    "  --format FMT     png, jpg, jpeg, bmp or tga, in any case\n"
-    "  --quality N      JPEG quality 1-100 (default 90)\n"
+    "  --format FMT     png, jpg, jpeg, bmp, tga, webp or avif (where built; see\n"
+    "                   --version), in any case\n"
+    "  --quality N      JPEG, WebP and AVIF quality 1-100 (default: JPEG 90,\n"
+    "                   WebP 80, AVIF 50)\n"
     "  --background RRGGBB  colour that transparency is flattened onto in JPEG\n"
     "                   and BMP output (default ffffff, white)\n"
     "  --upright        turn photos by their EXIF orientation, as viewers show\n"
@@ -70,11 +75,13 @@ static const char OUTPUT_HELP[] =
     "                   draws the eye)\n"
     "  --resize WxH     scale the crop down to fit within W x H, keeping its\n"
     "                   ratio, never enlarging; Wx or xH leaves a side free\n"
-    "  --lossless       JPEG to JPEG without re-encoding; the box grows up and\n"
-    "                   left onto the file's 8 or 16 pixel blocks, a photo is\n"
-    "                   turned upright losslessly where its blocks allow (else\n"
-    "                   that file fails; --as-stored cuts it as stored); not with\n"
-    "                   --quality, --background, --resize or thumb\n"
+    "  --lossless       WebP output: lossless WebP of any input, every pixel\n"
+    "                   exact. JPEG output: JPEG to JPEG without re-encoding;\n"
+    "                   the box grows up and left onto the file's 8 or 16 pixel\n"
+    "                   blocks, a photo is turned upright losslessly where its\n"
+    "                   blocks allow (else that file fails; --as-stored cuts it\n"
+    "                   as stored). Not with AVIF output, --quality,\n"
+    "                   --background, --resize or thumb\n"
     "  -j N             crop N files at once (default: the number of cores)\n"
     "  -h, --help       show this help\n"
     "  --               end of options: every later argument is an INPUT\n"
@@ -113,6 +120,18 @@ const char *rule_list(void) {
         snprintf(list + used, sizeof list - used, "%s%s", i ? ", " : "", RULES[i].name);
     }
     return list;
+}
+
+void print_version(FILE *f) {
+    /* stb_image's formats and the encoders every build has, then the codec
+     * libraries this build was made with. */
+    static const char *const READ_FEATURES[] = {"webp", "avif", "heic", "tiff"};
+    fprintf(f, "trimlet %s\nreads: png, jpeg, bmp, gif, psd, tga, hdr, pic, pnm", trimlet_version());
+    for (int i = 0; i < COUNT(READ_FEATURES); ++i) {
+        if (trimlet_has(READ_FEATURES[i])) fprintf(f, ", %s", READ_FEATURES[i]);
+    }
+    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s\n", trimlet_has("webp") ? ", webp" : "",
+            trimlet_has("avif-write") ? ", avif" : "");
 }
 
 void print_overview(FILE *f) {

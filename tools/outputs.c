@@ -17,6 +17,7 @@ static const struct {
     const char *feature;
 } FORMATS[] = {
     {"png", NULL}, {"jpg", NULL}, {"jpeg", NULL}, {"bmp", NULL}, {"tga", NULL},
+    {"webp", "webp"}, {"avif", "avif-write"},
 };
 
 static int format_built(int i) {
@@ -57,6 +58,27 @@ const char *writable_format(const char *name) {
     return NULL;
 }
 
+const char *known_format(const char *name) {
+    for (int i = 0; name && i < COUNT(FORMATS); ++i) {
+        if (same_ascii_nocase(name, FORMATS[i].name)) return FORMATS[i].name;
+    }
+    return NULL;
+}
+
+/* The format of a file trimlet writes that its first bytes show (a RIFF WebP,
+ * an ISO-BMFF file of the avif or avis brand), or NULL: only -d's naming
+ * asks, the library reads every file by its content anyway. */
+static const char *content_format(const char *path) {
+    unsigned char h[12];
+    if (read_head(path, h, sizeof h) != sizeof h) return NULL;
+    const char *f = NULL;
+    if (memcmp(h, "RIFF", 4) == 0 && memcmp(h + 8, "WEBP", 4) == 0) f = "webp";
+    if (memcmp(h + 4, "ftyp", 4) == 0 && (memcmp(h + 8, "avif", 4) == 0 || memcmp(h + 8, "avis", 4) == 0)) {
+        f = "avif";
+    }
+    return writable_format(f);
+}
+
 int is_jpeg_format(const char *format) {
     return strcmp(format, "jpg") == 0 || strcmp(format, "jpeg") == 0;
 }
@@ -82,6 +104,7 @@ const char *format_of(const Command *c, int i) {
     if (c->format) return c->format;
     if (c->out_file) return writable_format(extension(c->out_file));
     const char *own = writable_format(extension(c->inputs[i]));
+    if (!own && c->out_dir) own = content_format(c->inputs[i]);
     return own ? own : "png";
 }
 
@@ -106,6 +129,11 @@ int check_output_choices(const Command *c) {
             return usage_error("%s: %s is a folder; use -d %s to write into it", rule, c->out_file,
                                c->out_file);
         }
+        const char *known = known_format(extension(c->out_file));
+        if (!c->format && known && !writable_format(known)) {
+            return usage_error("%s: %s: %s output is not available in this build of the library", rule,
+                               c->out_file, known);
+        }
         if (!c->format && !writable_format(extension(c->out_file))) {
             return usage_error("%s: %s: trimlet writes %s; rename the output or add --format", rule,
                                c->out_file, format_list(1));
@@ -127,9 +155,19 @@ int check_output_choices(const Command *c) {
             return usage_error("%s: %s: cannot crop in place: trimlet writes %s, not this file's "
                                "format; use -o or -d", rule, in, format_list(0));
         }
-        if (c->lossless && !is_jpeg_format(format_of(c, k))) {
-            return usage_error("%s: --lossless writes JPEG, but %s would be written as %s", rule,
-                               is_stream(in) ? STDIN_NAME : in, format_of(c, k));
+        /* --lossless: a JPEG cut into JPEG, or lossless WebP of any input. */
+        const char *format = format_of(c, k);
+        const char *shown = is_stream(in) ? STDIN_NAME : in;
+        if (c->lossless && strcmp(format, "avif") == 0) {
+            return usage_error("%s: --lossless does not go with AVIF output (%s would be written as avif)",
+                               rule, shown);
+        }
+        if (c->lossless && !is_jpeg_format(format) && strcmp(format, "webp") != 0) {
+            return usage_error("%s: --lossless writes %s, but %s would be written as %s", rule,
+                               trimlet_has("webp") ? "JPEG or WebP" : "JPEG", shown, format);
+        }
+        if (c->lossless && is_jpeg_format(format) && !trimlet_has("lossless")) {
+            return usage_error("%s: --lossless is not available in this build of the library", rule);
         }
     }
     return -1;

@@ -131,6 +131,20 @@ int ensure_dir(const char *dir) {
     return 1;
 }
 
+size_t read_head(const char *path, unsigned char *buf, size_t n) {
+#ifdef _WIN32
+    wchar_t *w = widen(path);
+    FILE *f = w ? _wfopen(w, L"rb") : NULL;
+    free(w);
+#else
+    FILE *f = fopen(path, "rb");
+#endif
+    if (!f) return 0;
+    size_t got = fread(buf, 1, n, f);
+    fclose(f);
+    return got;
+}
+
 /* ------------------------------------------------------------------------ */
 /* File identity: "./a.png", "a.png" and links to one file are one file */
 
