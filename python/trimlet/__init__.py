@@ -5,7 +5,9 @@
 
     png = trimlet.crop("photo.jpg", "ratio", 16, 9)          # bytes of a PNG
     trimlet.crop(upload_bytes, "auto", 10, output="out.jpg", quality=85)
-    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h)
+    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h, output_w, output_h)
+    trimlet.crop("photo.jpg", "ratio", 1, 1, resize=(256, 256), position="attention",
+                 output="thumb.webp")
 
 The rules are the library's (include/trimlet.h), by name, as a Rule or by
 number:
@@ -42,8 +44,8 @@ if TYPE_CHECKING:
 
 __version__ = "1.2.0"
 
-__all__ = ["crop", "plan", "has", "Box", "Rule", "Status", "TrimletError", "ArgumentError",
-           "RuleError", "UnsupportedError", "CorruptError", "TooLargeError", "ReadError",
+__all__ = ["crop", "plan", "has", "Box", "Rule", "Position", "Status", "TrimletError",
+           "ArgumentError", "RuleError", "UnsupportedError", "CorruptError", "TooLargeError", "ReadError",
            "WriteError", "OutOfMemoryError", "UnavailableError", "RECT", "ASPECT", "AUTO",
            "EDGES", "RATIO", "library_path", "library_version", "__version__"]
 
@@ -58,6 +60,22 @@ class Rule(enum.IntEnum):
 
 
 RECT, ASPECT, AUTO, EDGES, RATIO = Rule.RECT, Rule.ASPECT, Rule.AUTO, Rule.EDGES, Rule.RATIO
+
+class Position(enum.IntEnum):
+    """trimlet_options.position: where "aspect" and "ratio" place their box
+    (TRIMLET_CENTRE ..); by name, the names of the program's --position."""
+    CENTRE = 0
+    NORTH = 1
+    NORTHEAST = 2
+    EAST = 3
+    SOUTHEAST = 4
+    SOUTH = 5
+    SOUTHWEST = 6
+    WEST = 7
+    NORTHWEST = 8
+    ENTROPY = 9
+    ATTENTION = 10
+
 
 _PARAM_COUNT = {Rule.RECT: 4, Rule.ASPECT: 1, Rule.AUTO: 1, Rule.EDGES: 4, Rule.RATIO: 2}
 _DEFAULT_TOLERANCE = 10
@@ -131,8 +149,9 @@ _ERRORS: Dict[int, Type[TrimletError]] = {
     Status.UNAVAILABLE: UnavailableError,
 }
 
-Box = collections.namedtuple("Box", "x y w h image_w image_h")
-Box.__doc__ = "The rectangle a rule cuts (x, y, w, h) and the size of the image it is cut from."
+Box = collections.namedtuple("Box", "x y w h image_w image_h output_w output_h")
+Box.__doc__ = ("The rectangle a rule cuts (x, y, w, h), the size of the image it is cut from, "
+               "and the size of the picture encoded (the box's, or what resize scales it to).")
 
 _ERROR_SIZE = 512      # TRIMLET_ERROR_SIZE
 _APPLY_EXIF = 1        # TRIMLET_APPLY_EXIF
@@ -157,7 +176,7 @@ class _Options(ctypes.Structure):
 
 
 class _Box(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_int) for name in Box._fields]
+    _fields_ = [(name, ctypes.c_int) for name in ("x", "y", "w", "h", "image_w", "image_h")]
 
 
 class _Request(ctypes.Structure):
@@ -324,16 +343,35 @@ def _set_max_pixels(o, value, keep):
     o.max_pixels = _whole(value, "max_pixels", _LLONG_MIN, _LLONG_MAX)
 
 
+def _set_position(o, value, keep):
+    if isinstance(value, str):
+        try:
+            o.position = Position[value.upper()]
+        except KeyError:
+            raise ValueError("trimlet: unknown position %r (%s)"
+                             % (value, ", ".join(p.name.lower() for p in Position))) from None
+    else:
+        o.position = _whole(value, "position", 0, len(Position) - 1)
+
+
+def _set_resize(o, value, keep):
+    if isinstance(value, (str, bytes)) or not hasattr(value, "__len__") or len(value) != 2:
+        raise TypeError("trimlet: resize must be (width, height), not %r" % (value,))
+    o.resize_w, o.resize_h = (0 if side is None else _whole(side, "resize", 0) for side in value)
+
+
 # Keyword -> what it sets in trimlet_options. None (or False for a switch)
 # leaves the library's default.
 _OPTIONS: Dict[str, Callable[[_Options, Any, list], None]] = {
-    "format": _set_format,                     # "png", "jpg", "jpeg", "bmp", "tga", any case
-    "quality": _set_quality,                   # JPEG quality 1..100 (90)
+    "format": _set_format,                     # "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif"
+    "quality": _set_quality,                   # 1..100 (JPEG 90, WebP 80, AVIF 50)
     "background": _set_background,             # (r, g, b), b"rgb" or "RRGGBB" (white)
     "upright": _set_flag("orient", _APPLY_EXIF),
     "keep_metadata": _set_flag("metadata", _KEEP),
     "lossless": _set_flag("lossless", 1),
     "max_pixels": _set_max_pixels,             # > 0 a limit, < 0 none (268402689)
+    "position": _set_position,                 # a Position, its name or 0..10 (centre)
+    "resize": _set_resize,                     # (w, h), 0 or None a free side (no resize)
 }
 
 if TYPE_CHECKING:
@@ -345,6 +383,8 @@ if TYPE_CHECKING:
         keep_metadata: bool
         lossless: bool
         max_pixels: Optional[int]
+        position: Union[Position, str, int, None]
+        resize: Optional[Tuple[Optional[int], Optional[int]]]
 
 
 def _options(caller, options):
@@ -399,19 +439,28 @@ def crop(source: Source, rule: Union[str, int], *params: int,
     path (str or os.PathLike). output: None to get the encoded result back as
     bytes, or a path to write it to; an existing file there is replaced only
     once the new one is complete, and kept as it was on failure. The path's
-    extension must be .png, .jpg, .jpeg, .bmp or .tga unless format is given.
+    extension must be .png, .jpg, .jpeg, .bmp or .tga (.webp and .avif where
+    the library has them) unless format is given.
 
     Options (keywords):
-      format: "png", "jpg", "jpeg", "bmp" or "tga" (any case); by default the
-        output path's extension picks it, and bytes come back as PNG.
-      quality: JPEG quality 1..100 (default 90).
+      format: "png", "jpg", "jpeg", "bmp" or "tga", "webp" or "avif" where the
+        library has them (any case); by default the output path's extension
+        picks it, and bytes come back as PNG.
+      quality: JPEG, WebP and AVIF quality 1..100 (default: JPEG 90, WebP 80,
+        AVIF 50).
       background: the colour alpha is flattened onto for JPEG and BMP, as
         (r, g, b), 3 bytes or "RRGGBB" (default white).
       upright: turn photos by their EXIF orientation.
       keep_metadata: carry the ICC profile and EXIF into PNG and JPEG.
-      lossless: JPEG to JPEG without re-encoding.
+      lossless: JPEG to JPEG without re-encoding; with WebP output, lossless
+        WebP of any input.
       max_pixels: refuse inputs of more pixels than this (default 268402689;
         a negative number: no limit beyond 32768 a side).
+      position: where "aspect" and "ratio" place their box: a Position, its
+        name ("centre", "north", ... "northwest", "entropy", "attention") or
+        its number 0..10 (default centre).
+      resize: (width, height) to scale the crop down to fit within, keeping
+        its ratio, never enlarging; 0 or None leaves a side free.
 
     Returns the bytes when output is None, else None. Raises the subclass of
     TrimletError for the failure's class, TypeError or ValueError for
@@ -432,4 +481,5 @@ def plan(source: Source, rule: Union[str, int], *params: int,
     nothing. With the same options, it agrees with crop() on the rectangle
     and on every failure."""
     result = _run(source, rule, params, None, False, "plan", options)
-    return Box(*(getattr(result.box, name) for name in Box._fields))
+    return Box(*(getattr(result.box, name) for name in Box._fields[:6]),
+               result.output_w, result.output_h)

@@ -68,7 +68,7 @@ class BytesAndPaths(Scratch):
         data = encoded(img)
         for rule, params, box in RULES:
             with self.subTest(rule=rule):
-                self.assertEqual(trimlet.plan(data, rule, *params), trimlet.Box(*box, 60, 40))
+                self.assertEqual(trimlet.plan(data, rule, *params), trimlet.Box(*box, 60, 40, *box[2:]))
                 out = Image.open(io.BytesIO(trimlet.crop(data, rule, *params)))
                 self.assertEqual(out.format, "PNG")
                 x, y, w, h = box
@@ -89,7 +89,7 @@ class BytesAndPaths(Scratch):
         name = self.dir / "été-北.png"
         trimlet.crop(src, "rect", 0, 0, 5, 5, output=name)
         self.assertEqual(Image.open(name).size, (5, 5))
-        self.assertEqual(trimlet.plan(name, "rect", 1, 2, 9, 9), trimlet.Box(1, 2, 4, 3, 5, 5))
+        self.assertEqual(trimlet.plan(name, "rect", 1, 2, 9, 9), trimlet.Box(1, 2, 4, 3, 5, 5, 4, 3))
 
     def test_bytearray_and_memoryview_are_image_bytes(self):
         data = encoded(framed())
@@ -132,8 +132,8 @@ class Options(Scratch):
         exif = Image.Exif()
         exif[0x0112] = 6  # stored turned: shown rotated 90 degrees clockwise
         data = encoded(gradient(40, 20).convert("RGB"), "JPEG", exif=exif.tobytes(), quality=95)
-        self.assertEqual(trimlet.plan(data, "auto", 0), trimlet.Box(0, 0, 40, 20, 40, 20))
-        self.assertEqual(trimlet.plan(data, "auto", 0, upright=True), trimlet.Box(0, 0, 20, 40, 20, 40))
+        self.assertEqual(trimlet.plan(data, "auto", 0), trimlet.Box(0, 0, 40, 20, 40, 20, 40, 20))
+        self.assertEqual(trimlet.plan(data, "auto", 0, upright=True), trimlet.Box(0, 0, 20, 40, 20, 40, 20, 40))
         self.assertEqual(Image.open(io.BytesIO(trimlet.crop(data, "rect", 0, 0, 20, 30, upright=True))).size,
                          (20, 30))
 
@@ -158,6 +158,51 @@ class Options(Scratch):
         out = trimlet.crop(data, "rect", 16, 8, 32, 32, format="jpg", lossless=True)
         decoded = Image.open(io.BytesIO(data)).crop((16, 8, 48, 40))
         self.assertEqual(list(Image.open(io.BytesIO(out)).getdata()), list(decoded.getdata()))
+
+    def test_position_and_resize_make_a_thumbnail(self):
+        if not (trimlet.has("position") and trimlet.has("resize")):
+            self.skipTest("this build has no position or resize")
+        tall, wide = encoded(gradient(40, 80)), encoded(gradient(80, 40))
+        thumb = trimlet.crop(tall, trimlet.RATIO, 1, 1, resize=(64, 64), position="attention")
+        self.assertEqual(Image.open(io.BytesIO(thumb)).size, (40, 40))  # never enlarged
+        thumb = trimlet.crop(encoded(gradient(100, 150)), trimlet.RATIO, 1, 1, resize=(64, 64),
+                             position="attention", output=self.dir / "t.png")
+        self.assertEqual(Image.open(self.dir / "t.png").size, (64, 64))
+        for position in trimlet.Position:  # each name reaches the library as its number
+            if position >= trimlet.Position.ENTROPY:
+                continue
+            name = position.name
+            y = 0 if name.startswith("NORTH") else 40 if name.startswith("SOUTH") else 20
+            x = 40 if name.endswith("EAST") else 0 if name.endswith("WEST") else 20
+            for value in (name.lower(), int(position), position):
+                with self.subTest(position=value):
+                    self.assertEqual(trimlet.plan(tall, "ratio", 1, 1, position=value)[:2], (0, y))
+                    self.assertEqual(trimlet.plan(wide, "ratio", 1, 1, position=value)[:2], (x, 0))
+        for resize, out in [((20, 20), (20, 10)), ((20, 0), (20, 10)), ((None, 8), (16, 8)),
+                            ((0, 0), (80, 40)), (None, (80, 40)), ((200, 200), (80, 40))]:
+            with self.subTest(resize=resize):
+                self.assertEqual(trimlet.plan(wide, "rect", 0, 0, 80, 40, resize=resize)[6:], out)
+                got = trimlet.crop(wide, "rect", 0, 0, 80, 40, resize=resize)
+                self.assertEqual(Image.open(io.BytesIO(got)).size, out)
+
+    def test_webp_and_avif_outputs(self):
+        data, img = encoded(gradient(40, 30)), gradient(40, 30)
+        jpeg = trimlet.crop(data, "auto", 0, format="jpg")
+        self.assertEqual(trimlet.crop(data, "auto", 0, format="jpg", quality=None), jpeg)
+        self.assertEqual(trimlet.crop(data, "auto", 0, format="jpg", quality=90), jpeg)
+        if not trimlet.has("webp"):
+            self.skipTest("this build has no WebP")
+        webp = trimlet.crop(data, "rect", 5, 5, 20, 10, format="webp", quality=None)
+        self.assertEqual(Image.open(io.BytesIO(webp)).format, "WEBP")
+        self.assertEqual(Image.open(io.BytesIO(webp)).size, (20, 10))
+        self.assertEqual(trimlet.crop(data, "rect", 5, 5, 20, 10, format="WebP", quality=80), webp)
+        self.assertNotEqual(trimlet.crop(data, "rect", 5, 5, 20, 10, format="webp", quality=30), webp)
+        trimlet.crop(data, "rect", 5, 5, 20, 10, lossless=True, output=self.dir / "o.webp")
+        self.assertEqual(list(Image.open(self.dir / "o.webp").convert("RGBA").getdata()),
+                         list(img.crop((5, 5, 25, 15)).getdata()))
+        if trimlet.has("avif-write"):
+            trimlet.crop(data, "auto", 0, output=self.dir / "o.avif")
+            self.assertEqual((self.dir / "o.avif").read_bytes()[4:12], b"ftypavif")
 
 
 class Errors(Scratch):
@@ -226,6 +271,16 @@ class Errors(Scratch):
             (ValueError, lambda: trimlet.crop(data, "auto", quality=0)),
             (ValueError, lambda: trimlet.crop(data, "auto", quality=101)),
             (ValueError, lambda: trimlet.crop(data, "auto", background="12345")),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position="center")),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position=11)),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position=-1)),
+            (TypeError, lambda: trimlet.crop(data, "ratio", 1, 1, position=1.0)),
+            (ValueError, lambda: trimlet.crop(data, "auto", resize=(-1, 64))),
+            (ValueError, lambda: trimlet.crop(data, "auto", resize=(64, 2**31))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=(True, 64))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=(64.0, 64))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=64)),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize="64x64")),
         ]
         for kind, call in cases:
             with self.subTest(kind=kind.__name__):
