@@ -47,7 +47,11 @@
 
 #include <stddef.h>
 
-#if defined(_WIN32) || defined(__CYGWIN__)
+/* A static build of the library (CMake: TRIMLET_STATIC) is used with
+ * TRIMLET_STATIC defined; its CMake target and pkg-config file define it. */
+#if defined(TRIMLET_STATIC)
+#  define TRIMLET_API
+#elif defined(_WIN32) || defined(__CYGWIN__)
 #  if defined(TRIMLET_BUILDING_DLL)
 #    define TRIMLET_API __declspec(dllexport)
 #  else

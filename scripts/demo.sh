@@ -3,8 +3,8 @@
 # demo/sample.png four ways into out/demo/, one per crop rule.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build
+scripts/deps.sh --demo
+cmake -S . -B build -DTRIMLET_BUILD_TESTS=OFF
 cmake --build build -j"$(nproc)" --target trimlet_cli
 trimlet=build/tools/trimlet
 out=out/demo

@@ -1,24 +1,45 @@
 #!/usr/bin/env bash
-# Installs the Debian/Ubuntu packages trimlet needs to build and test, plus
-# any extra package names given as arguments. Only missing packages are
-# installed; apt-get update runs only when something is missing.
-# --no-install-recommends (first argument) keeps large optional packages out.
+# Installs the Debian/Ubuntu packages a piece of trimlet needs, and any extra
+# package names given as arguments, always without recommends. Only missing
+# packages are installed; apt-get update runs only when something is missing.
+#
+#   scripts/deps.sh --demo [PKG...]   what the demo needs: the build tools, stb,
+#                                     libdeflate and the codec libraries
+#   scripts/deps.sh [--test] [PKG...] that, plus what the tests need (the default)
+#   scripts/deps.sh --dask [PKG...]   that, plus Dask for examples/batch_dask.py
 set -euo pipefail
 
-apt_opts=()
-if [ "${1:-}" = --no-install-recommends ]; then
-  apt_opts+=(--no-install-recommends)
-  shift
-fi
+build=(
+  # build tools
+  g++ cmake make pkg-config
+  # stb_image and stb_image_write; libdeflate compresses PNG
+  libstb-dev libdeflate-dev
+  # codec libraries (each optional to the build; found by CMake when present)
+  libjpeg62-turbo-dev libturbojpeg0-dev
+  libspng-dev libwebp-dev libheif-dev libtiff-dev
+)
+test=(
+  # GoogleTest and the independent decoders the tests read results back with
+  libgtest-dev libpng-dev libjpeg-dev zlib1g-dev icc-profiles-free
+  # Python: the module's tests (Pillow) and its offline pip install into a venv
+  python3 python3-pil python3-venv python3-setuptools python3-wheel
+  # Dask: the batch test runs the Dask example
+  python3-distributed
+  # tools the tests use to make files
+  webp libheif-examples libavif-bin libtiff-tools
+)
+dask=(python3 python3-distributed)
 
-base=(g++ cmake make pkg-config libstb-dev libdeflate-dev libgtest-dev libpng-dev libjpeg-dev
-      icc-profiles-free python3 python3-pil python3-distributed libjpeg62-turbo-dev
-      libturbojpeg0-dev libspng-dev libwebp-dev webp libtiff-dev libtiff-tools)
-# HEIC and AVIF: libheif to build; its and libavif's tools make and read the
-# test files.
-base+=(libheif-dev libheif-examples libavif-bin)
+want=("${build[@]}" "${test[@]}")
+case "${1:-}" in
+  --demo) want=("${build[@]}"); shift ;;
+  --test) shift ;;
+  --dask) want=("${build[@]}" "${dask[@]}"); shift ;;
+  --no-install-recommends) shift ;;  # always the case now
+esac
+
 missing=()
-for pkg in "${base[@]}" "$@"; do
+for pkg in "${want[@]}" "$@"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
@@ -30,4 +51,4 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "deps.sh: installing ${missing[*]}"
 "${sudo[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${apt_opts[@]}" "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

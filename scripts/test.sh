@@ -3,7 +3,7 @@
 # every test with CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build
+scripts/deps.sh --test
+cmake -S . -B build -DTRIMLET_BUILD_TESTS=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"

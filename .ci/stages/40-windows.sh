@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Cross-builds trimlet.dll with MinGW-w64 and runs the test suite against it
-# under wine. CTest also checks the DLL's export table (the twelve functions,
+# under wine. CTest also checks the DLL's export table (the fifteen functions,
 # unmangled) and import table (system DLLs only).
 #
 # Wine's background services can keep a test's output pipe open and make

@@ -5,60 +5,162 @@
 
     png = trimlet.crop("photo.jpg", "ratio", 16, 9)          # bytes of a PNG
     trimlet.crop(upload_bytes, "auto", 10, output="out.jpg", quality=85)
-    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h)
+    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h, output_w, output_h)
+    trimlet.crop("photo.jpg", "ratio", 1, 1, resize=(256, 256), position="attention",
+                 output="thumb.webp")
 
-The rules are the library's (include/trimlet.h), by name or number:
+The rules are the library's (include/trimlet.h), by name, as a Rule or by
+number:
 
-    "rect"    x, y, w, h              RECT
-    "aspect"  ratio index 0..4        ASPECT  (1:1, 4:3, 16:9, 3:2, 9:16)
-    "auto"    tolerance percent       AUTO    (10 when left out)
-    "edges"   top, right, bottom, left percentages    EDGES
-    "ratio"   width part, height part RATIO
+    "rect"    x, y, w, h              Rule.RECT
+    "aspect"  ratio index 0..4        Rule.ASPECT  (1:1, 4:3, 16:9, 3:2, 9:16)
+    "auto"    tolerance percent       Rule.AUTO    (10 when left out)
+    "edges"   top, right, bottom, left percentages    Rule.EDGES
+    "ratio"   width part, height part Rule.RATIO
 
-Every call is one call of the library's reentrant interface, which keeps no
-shared state; ctypes releases the GIL around it, so a thread pool crops on
-every core. A failure raises TrimletError carrying the library's message.
+Every call is one call of the library's trimlet_run, which keeps no shared
+state; ctypes releases the GIL around it, so a thread pool crops on every
+core. A failure raises the subclass of TrimletError for its class (its
+`status`), carrying the library's message unchanged.
 
 The shared library is found, in this order: the file the environment
 variable TRIMLET_LIBRARY names; a copy next to this module; the one
 `cmake --install` put under the same prefix as this module; the system's
-library search path.
+library search path (LD_LIBRARY_PATH included).
 """
+
+from __future__ import annotations
 
 import collections
 import ctypes
 import ctypes.util
+import enum
 import os
 import sys
-import tempfile
+from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Tuple, Type, Union
 
-__all__ = ["crop", "plan", "Box", "TrimletError", "RECT", "ASPECT", "AUTO", "EDGES", "RATIO",
-           "library_path"]
+if TYPE_CHECKING:
+    from typing_extensions import TypedDict, Unpack
 
-RECT, ASPECT, AUTO, EDGES, RATIO = 0, 1, 2, 3, 4
+__version__ = "1.2.0"
 
-_RULES = {"rect": (RECT, 4), "aspect": (ASPECT, 1), "auto": (AUTO, 1), "edges": (EDGES, 4),
-          "ratio": (RATIO, 2)}
-_PARAM_COUNT = {number: count for number, count in _RULES.values()}
+__all__ = ["crop", "plan", "has", "Box", "Rule", "Position", "Status", "TrimletError",
+           "ArgumentError", "RuleError", "UnsupportedError", "CorruptError", "TooLargeError", "ReadError",
+           "WriteError", "OutOfMemoryError", "UnavailableError", "RECT", "ASPECT", "AUTO",
+           "EDGES", "RATIO", "library_path", "library_version", "__version__"]
+
+
+class Rule(enum.IntEnum):
+    """enum trimlet_rule."""
+    RECT = 0
+    ASPECT = 1
+    AUTO = 2
+    EDGES = 3
+    RATIO = 4
+
+
+RECT, ASPECT, AUTO, EDGES, RATIO = Rule.RECT, Rule.ASPECT, Rule.AUTO, Rule.EDGES, Rule.RATIO
+
+class Position(enum.IntEnum):
+    """trimlet_options.position: where "aspect" and "ratio" place their box
+    (TRIMLET_CENTRE ..); by name, the names of the program's --position."""
+    CENTRE = 0
+    NORTH = 1
+    NORTHEAST = 2
+    EAST = 3
+    SOUTHEAST = 4
+    SOUTH = 5
+    SOUTHWEST = 6
+    WEST = 7
+    NORTHWEST = 8
+    ENTROPY = 9
+    ATTENTION = 10
+
+
+_PARAM_COUNT = {Rule.RECT: 4, Rule.ASPECT: 1, Rule.AUTO: 1, Rule.EDGES: 4, Rule.RATIO: 2}
 _DEFAULT_TOLERANCE = 10
+
+
+class Status(enum.IntEnum):
+    """enum trimlet_status: the class of a failure."""
+    OK = 0
+    ARGUMENT = 1
+    RULE = 2
+    UNSUPPORTED = 3
+    CORRUPT = 4
+    TOO_LARGE = 5
+    READ = 6
+    WRITE = 7
+    NO_MEMORY = 8
+    UNAVAILABLE = 9
+
+
+class TrimletError(Exception):
+    """A crop or plan failed. `status` is its class (a Status), `message`
+    the library's one-line reason, exactly as the library wrote it."""
+
+    def __init__(self, message: str, status: Union[Status, int]) -> None:
+        super().__init__(message)
+        self.message = message
+        self.status = status
+
+
+class ArgumentError(TrimletError):
+    """An argument, parameter or option out of range, or an unknown rule."""
+
+
+class RuleError(TrimletError):
+    """The rule leaves no rectangle on this image."""
+
+
+class UnsupportedError(TrimletError):
+    """The input is no image type the library knows, or the output extension
+    is one it does not write."""
+
+
+class CorruptError(TrimletError):
+    """The input is damaged or truncated."""
+
+
+class TooLargeError(TrimletError):
+    """Over a size limit (32768 a side, max_pixels, ...)."""
+
+
+class ReadError(TrimletError):
+    """The input file cannot be opened or read."""
+
+
+class WriteError(TrimletError):
+    """The output cannot be written."""
+
+
+class OutOfMemoryError(TrimletError):
+    """The library ran out of memory."""
+
+
+class UnavailableError(TrimletError):
+    """An option or format this build of the library does not have."""
+
+
+_ERRORS: Dict[int, Type[TrimletError]] = {
+    Status.ARGUMENT: ArgumentError, Status.RULE: RuleError, Status.UNSUPPORTED: UnsupportedError,
+    Status.CORRUPT: CorruptError, Status.TOO_LARGE: TooLargeError, Status.READ: ReadError,
+    Status.WRITE: WriteError, Status.NO_MEMORY: OutOfMemoryError,
+    Status.UNAVAILABLE: UnavailableError,
+}
+
+Box = collections.namedtuple("Box", "x y w h image_w image_h output_w output_h")
+Box.__doc__ = ("The rectangle a rule cuts (x, y, w, h), the size of the image it is cut from, "
+               "and the size of the picture encoded (the box's, or what resize scales it to).")
 
 _ERROR_SIZE = 512      # TRIMLET_ERROR_SIZE
 _APPLY_EXIF = 1        # TRIMLET_APPLY_EXIF
 _KEEP = 1              # TRIMLET_KEEP
 _INT_MIN, _INT_MAX = -2**31, 2**31 - 1
-
-Box = collections.namedtuple("Box", "x y w h image_w image_h")
-Box.__doc__ = "The rectangle a rule cuts (x, y, w, h) and the size of the image it is cut from."
+_LLONG_MIN, _LLONG_MAX = -2**63, 2**63 - 1
 
 
-class TrimletError(Exception):
-    """A crop or plan failed; `message` is the library's one-line reason."""
-
-    def __init__(self, message):
-        super().__init__(message)
-        self.message = message
-
-
+# The records of include/trimlet.h, field for field.
 class _Options(ctypes.Structure):
     _fields_ = [("size", ctypes.c_size_t),
                 ("format", ctypes.c_char_p),
@@ -66,11 +168,39 @@ class _Options(ctypes.Structure):
                 ("background", ctypes.POINTER(ctypes.c_ubyte)),
                 ("lossless", ctypes.c_int),
                 ("orient", ctypes.c_int),
-                ("metadata", ctypes.c_int)]
+                ("metadata", ctypes.c_int),
+                ("max_pixels", ctypes.c_longlong),
+                ("position", ctypes.c_int),
+                ("resize_w", ctypes.c_int),
+                ("resize_h", ctypes.c_int)]
 
 
 class _Box(ctypes.Structure):
-    _fields_ = [(name, ctypes.c_int) for name in Box._fields]
+    _fields_ = [(name, ctypes.c_int) for name in ("x", "y", "w", "h", "image_w", "image_h")]
+
+
+class _Request(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_size_t),
+                ("input_path", ctypes.c_char_p),
+                ("input", ctypes.c_void_p),
+                ("input_size", ctypes.c_size_t),
+                ("output_path", ctypes.c_char_p),
+                ("output_to_memory", ctypes.c_int),
+                ("rule", ctypes.c_int),
+                ("params", ctypes.POINTER(ctypes.c_int)),
+                ("options", ctypes.POINTER(_Options))]
+
+
+class _Result(ctypes.Structure):
+    _fields_ = [("size", ctypes.c_size_t),
+                ("status", ctypes.c_int),
+                ("box", _Box),
+                ("output_w", ctypes.c_int),
+                ("output_h", ctypes.c_int),
+                ("output", ctypes.c_void_p),
+                ("output_size", ctypes.c_size_t),
+                ("output_format", ctypes.c_char_p),
+                ("error", ctypes.c_char * _ERROR_SIZE)]
 
 
 def _candidates():
@@ -99,33 +229,39 @@ def _load():
             tried.append(path + " (missing)")
             continue
         try:
-            return ctypes.CDLL(path), path
+            lib = ctypes.CDLL(path)
         except OSError as e:
             tried.append("%s (%s)" % (path, e))
+            continue
+        if not hasattr(lib, "trimlet_run"):
+            tried.append("%s (older than 1.2: no trimlet_run)" % path)
+            continue
+        return lib, path
     raise ImportError("trimlet: cannot load the trimlet library; tried: " + "; ".join(tried) +
                       ". Set TRIMLET_LIBRARY to the library file.")
 
 
 _lib, library_path = _load()
 
-_c_int_p = ctypes.POINTER(ctypes.c_int)
-_options_p = ctypes.POINTER(_Options)
-_box_p = ctypes.POINTER(_Box)
-_lib.trimlet_crop_file.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int, _c_int_p,
-                                   _options_p, ctypes.c_char_p]
-_lib.trimlet_crop_file.restype = ctypes.c_int
-_lib.trimlet_crop_memory.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
-                                     _options_p, ctypes.POINTER(ctypes.c_void_p),
-                                     ctypes.POINTER(ctypes.c_size_t), ctypes.c_char_p]
-_lib.trimlet_crop_memory.restype = ctypes.c_int
-_lib.trimlet_plan_file.argtypes = [ctypes.c_char_p, ctypes.c_int, _c_int_p, _options_p, _box_p,
-                                   ctypes.c_char_p]
-_lib.trimlet_plan_file.restype = ctypes.c_int
-_lib.trimlet_plan_memory.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
-                                     _options_p, _box_p, ctypes.c_char_p]
-_lib.trimlet_plan_memory.restype = ctypes.c_int
+_lib.trimlet_run.argtypes = [ctypes.POINTER(_Request), ctypes.POINTER(_Result)]
+_lib.trimlet_run.restype = ctypes.c_int
 _lib.trimlet_free.argtypes = [ctypes.c_void_p]
 _lib.trimlet_free.restype = None
+_lib.trimlet_version.argtypes = []
+_lib.trimlet_version.restype = ctypes.c_char_p
+_lib.trimlet_has.argtypes = [ctypes.c_char_p]
+_lib.trimlet_has.restype = ctypes.c_int
+
+library_version: str = _lib.trimlet_version().decode("ascii")
+"""The version of the library loaded (trimlet_version()), e.g. "1.2.0"."""
+
+
+def has(feature: str) -> bool:
+    """Whether the loaded library has a feature: "libjpeg-turbo", "lossless"
+    and the others trimlet_has() knows; False for any other name."""
+    if not isinstance(feature, str):
+        raise TypeError("trimlet: feature must be a str, not %s" % type(feature).__name__)
+    return bool(_lib.trimlet_has(feature.encode("utf-8")))
 
 
 def _path_bytes(path):
@@ -136,29 +272,34 @@ def _path_bytes(path):
     return os.fsencode(path)
 
 
+def _whole(value, what, low=_INT_MIN, high=_INT_MAX):
+    """`value` if it is an int (not a bool) from low to high."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("trimlet: %s must be an int, not %s" % (what, type(value).__name__))
+    if not low <= value <= high:
+        raise ValueError("trimlet: %s %d out of range %d..%d" % (what, value, low, high))
+    return value
+
+
 def _rule_and_params(rule, params):
     if isinstance(rule, str):
-        if rule not in _RULES:
-            raise ValueError("trimlet: unknown rule %r (%s)" % (rule, ", ".join(_RULES)))
-        number, count = _RULES[rule]
+        try:
+            number = Rule[rule.upper()]
+        except KeyError:
+            raise ValueError("trimlet: unknown rule %r (%s)"
+                             % (rule, ", ".join(r.name.lower() for r in Rule))) from None
     else:
-        number = int(rule)
-        count = _PARAM_COUNT.get(number)
-        if count is None:  # the library names it
-            count = len(params)
-    if number == AUTO and not params:
+        number = _whole(rule, "rule")
+    count = _PARAM_COUNT.get(number)
+    if count is None:  # the library refuses it with its own message
+        count = len(params)
+    if number == Rule.AUTO and not params:
         params = (_DEFAULT_TOLERANCE,)
     if len(params) != count:
         raise TypeError("trimlet: rule %r takes %d parameter%s, got %d"
                         % (rule, count, "" if count == 1 else "s", len(params)))
-    values = []
-    for p in params:
-        value = int(p) if not isinstance(p, float) else None
-        if value is None or not _INT_MIN <= value <= _INT_MAX:
-            raise ValueError("trimlet: parameter %r is not a 32-bit whole number" % (p,))
-        values.append(value)
-    array = (ctypes.c_int * max(1, len(values)))(*values)
-    return number, array
+    values = [_whole(p, "parameter") for p in params]
+    return int(number), (ctypes.c_int * max(1, len(values)))(*values)
 
 
 def _background(colour):
@@ -177,122 +318,168 @@ def _background(colour):
     return (ctypes.c_ubyte * 3)(*parts)
 
 
-def _options(format=None, quality=None, background=None, upright=False, keep_metadata=False,
-             lossless=False):
+def _set_format(o, value, keep):
+    if not isinstance(value, str):
+        raise TypeError("trimlet: format must be a str, not %s" % type(value).__name__)
+    o.format = value.encode("ascii", "replace")
+
+
+def _set_quality(o, value, keep):
+    o.quality = _whole(value, "quality", 1, 100)
+
+
+def _set_background(o, value, keep):
+    keep.append(_background(value))
+    o.background = ctypes.cast(keep[-1], ctypes.POINTER(ctypes.c_ubyte))
+
+
+def _set_flag(field, on):
+    def set_field(o, value, keep):
+        setattr(o, field, on if value else 0)
+    return set_field
+
+
+def _set_max_pixels(o, value, keep):
+    o.max_pixels = _whole(value, "max_pixels", _LLONG_MIN, _LLONG_MAX)
+
+
+def _set_position(o, value, keep):
+    if isinstance(value, str):
+        try:
+            o.position = Position[value.upper()]
+        except KeyError:
+            raise ValueError("trimlet: unknown position %r (%s)"
+                             % (value, ", ".join(p.name.lower() for p in Position))) from None
+    else:
+        o.position = _whole(value, "position", 0, len(Position) - 1)
+
+
+def _set_resize(o, value, keep):
+    if isinstance(value, (str, bytes)) or not hasattr(value, "__len__") or len(value) != 2:
+        raise TypeError("trimlet: resize must be (width, height), not %r" % (value,))
+    o.resize_w, o.resize_h = (0 if side is None else _whole(side, "resize", 0) for side in value)
+
+
+# Keyword -> what it sets in trimlet_options. None (or False for a switch)
+# leaves the library's default.
+_OPTIONS: Dict[str, Callable[[_Options, Any, list], None]] = {
+    "format": _set_format,                     # "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif"
+    "quality": _set_quality,                   # 1..100 (JPEG 90, WebP 80, AVIF 50)
+    "background": _set_background,             # (r, g, b), b"rgb" or "RRGGBB" (white)
+    "upright": _set_flag("orient", _APPLY_EXIF),
+    "keep_metadata": _set_flag("metadata", _KEEP),
+    "lossless": _set_flag("lossless", 1),
+    "max_pixels": _set_max_pixels,             # > 0 a limit, < 0 none (268402689)
+    "position": _set_position,                 # a Position, its name or 0..10 (centre)
+    "resize": _set_resize,                     # (w, h), 0 or None a free side (no resize)
+}
+
+if TYPE_CHECKING:
+    class Options(TypedDict, total=False):
+        format: Optional[str]
+        quality: Optional[int]
+        background: Union[Tuple[int, int, int], bytes, str, None]
+        upright: bool
+        keep_metadata: bool
+        lossless: bool
+        max_pixels: Optional[int]
+        position: Union[Position, str, int, None]
+        resize: Optional[Tuple[Optional[int], Optional[int]]]
+
+
+def _options(caller, options):
     o = _Options()
     o.size = ctypes.sizeof(_Options)
-    o.format = format.encode("ascii", "replace") if format is not None else None
-    o.quality = 0 if quality is None else int(quality)
-    keep = None
-    if background is not None:
-        keep = _background(background)
-        o.background = ctypes.cast(keep, ctypes.POINTER(ctypes.c_ubyte))
-    o.lossless = 1 if lossless else 0
-    o.orient = _APPLY_EXIF if upright else 0
-    o.metadata = _KEEP if keep_metadata else 0
-    return o, keep  # keep: the colour's storage, alive for the call
+    keep: list = []  # storage the record points into, alive for the call
+    for name, value in options.items():
+        setter = _OPTIONS.get(name)
+        if setter is None:
+            raise TypeError("%s() got an unexpected keyword argument '%s'" % (caller, name))
+        if value is not None:
+            setter(o, value, keep)
+    return o, keep
 
 
-def _is_data(source):
-    return isinstance(source, (bytes, bytearray, memoryview))
+Source = Union[bytes, bytearray, memoryview, str, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 
-def _fail(err, memory_name=None):
-    message = err.value.decode("utf-8", "replace")
-    if memory_name is not None:
-        message = message.replace("'<memory>'", "'%s'" % memory_name, 1)
-    raise TrimletError(message)
+def _run(source, rule, params, output, to_memory, caller, options):
+    number, values = _rule_and_params(rule, params)
+    opts, keep = _options(caller, options)
+    request = _Request(size=ctypes.sizeof(_Request), rule=number, options=ctypes.pointer(opts),
+                       params=ctypes.cast(values, ctypes.POINTER(ctypes.c_int)))
+    data = None
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        data = source if isinstance(source, bytes) else bytes(source)
+        request.input = ctypes.cast(ctypes.c_char_p(data), ctypes.c_void_p)
+        request.input_size = len(data)
+    else:
+        request.input_path = _path_bytes(source)
+    if output is not None:
+        request.output_path = _path_bytes(output)
+    request.output_to_memory = 1 if to_memory else 0
+    result = _Result(size=ctypes.sizeof(_Result))
+    if not _lib.trimlet_run(ctypes.byref(request), ctypes.byref(result)):
+        message = result.error.decode("utf-8", "replace")
+        try:
+            status: Union[Status, int] = Status(result.status)
+        except ValueError:  # a class newer than this module
+            status = result.status
+        raise _ERRORS.get(result.status, TrimletError)(message, status)
+    del data, keep
+    return result
 
 
-def _crop_memory(data, rule, params, options):
-    err = ctypes.create_string_buffer(_ERROR_SIZE)
-    out = ctypes.c_void_p()
-    out_size = ctypes.c_size_t()
-    ok = _lib.trimlet_crop_memory(data, len(data), rule, params, ctypes.byref(options),
-                                  ctypes.byref(out), ctypes.byref(out_size), err)
-    if not ok:
-        return None, err
-    try:
-        return ctypes.string_at(out, out_size.value), None
-    finally:
-        _lib.trimlet_free(out)
-
-
-def crop(source, rule, *params, output=None, format=None, quality=None, background=None,
-         upright=False, keep_metadata=False, lossless=False):
-    """Crops an image by `rule` and its `params`.
+def crop(source: Source, rule: Union[str, int], *params: int,
+         output: Union[str, "os.PathLike[str]", None] = None,
+         **options: Unpack[Options]) -> Optional[bytes]:
+    """Crops an image by `rule` and its `params` (ints).
 
     source: the bytes of an image file (bytes, bytearray or memoryview), or a
     path (str or os.PathLike). output: None to get the encoded result back as
     bytes, or a path to write it to; an existing file there is replaced only
-    once the new one is complete, and kept as it was on failure.
+    once the new one is complete, and kept as it was on failure. The path's
+    extension must be .png, .jpg, .jpeg, .bmp or .tga (.webp and .avif where
+    the library has them) unless format is given.
 
-    format: "png", "jpg", "jpeg", "bmp" or "tga" (any case); by default the
-    output path's extension picks it, and bytes come back as PNG.
-    quality: JPEG quality 1..100 (default 90). background: the colour alpha is
-    flattened onto for JPEG and BMP, as (r, g, b), 3 bytes or "RRGGBB"
-    (default white). upright: turn photos by their EXIF orientation.
-    keep_metadata: carry the ICC profile and EXIF into PNG and JPEG.
-    lossless: JPEG to JPEG without re-encoding.
+    Options (keywords):
+      format: "png", "jpg", "jpeg", "bmp" or "tga", "webp" or "avif" where the
+        library has them (any case); by default the output path's extension
+        picks it, and bytes come back as PNG.
+      quality: JPEG, WebP and AVIF quality 1..100 (default: JPEG 90, WebP 80,
+        AVIF 50).
+      background: the colour alpha is flattened onto for JPEG and BMP, as
+        (r, g, b), 3 bytes or "RRGGBB" (default white).
+      upright: turn photos by their EXIF orientation.
+      keep_metadata: carry the ICC profile and EXIF into PNG and JPEG.
+      lossless: JPEG to JPEG without re-encoding; with WebP output, lossless
+        WebP of any input.
+      max_pixels: refuse inputs of more pixels than this (default 268402689;
+        a negative number: no limit beyond 32768 a side).
+      position: where "aspect" and "ratio" place their box: a Position, its
+        name ("centre", "north", ... "northwest", "entropy", "attention") or
+        its number 0..10 (default centre).
+      resize: (width, height) to scale the crop down to fit within, keeping
+        its ratio, never enlarging; 0 or None leaves a side free.
 
-    Returns the bytes when output is None, else None. Raises TrimletError
-    with the library's message when the crop fails.
+    Returns the bytes when output is None, else None. Raises the subclass of
+    TrimletError for the failure's class, TypeError or ValueError for
+    arguments Python can judge before the call.
     """
-    number, values = _rule_and_params(rule, params)
-    options, _keep = _options(format, quality, background, upright, keep_metadata, lossless)
-    err = ctypes.create_string_buffer(_ERROR_SIZE)
-    if _is_data(source):
-        data = bytes(source)
-        if output is None:
-            result, err = _crop_memory(data, number, values, options)
-            if err is not None:
-                _fail(err)
-            return result
-        # Through a file, so the output gets trimlet_crop_file's safe replace.
-        fd, temp = tempfile.mkstemp(prefix="trimlet-")
-        try:
-            with os.fdopen(fd, "wb") as f:
-                f.write(data)
-            if not _lib.trimlet_crop_file(_path_bytes(temp), _path_bytes(output), number, values,
-                                          ctypes.byref(options), err):
-                message = err.value.decode("utf-8", "replace")
-                raise TrimletError(message.replace("'%s'" % temp, "'<memory>'", 1))
-        finally:
-            os.remove(temp)
+    result = _run(source, rule, params, output, output is None, "crop", options)
+    if output is not None:
         return None
-    path = os.fspath(source)
-    if output is None:
-        try:
-            with open(path, "rb") as f:
-                data = f.read()
-        except OSError as e:
-            raise TrimletError("cannot decode '%s': %s" % (path, e.strerror)) from None
-        result, err = _crop_memory(data, number, values, options)
-        if err is not None:
-            _fail(err, memory_name=path)
-        return result
-    if not _lib.trimlet_crop_file(_path_bytes(path), _path_bytes(output), number, values,
-                                  ctypes.byref(options), err):
-        _fail(err)
-    return None
+    try:
+        return ctypes.string_at(result.output, result.output_size)
+    finally:
+        _lib.trimlet_free(result.output)
 
 
-def plan(source, rule, *params, format=None, quality=None, background=None, upright=False,
-         keep_metadata=False, lossless=False):
+def plan(source: Source, rule: Union[str, int], *params: int,
+         **options: Unpack[Options]) -> Box:
     """The Box `rule` would cut from `source` (bytes or a path), writing
     nothing. With the same options, it agrees with crop() on the rectangle
-    and on every failure. Raises TrimletError with the library's message."""
-    number, values = _rule_and_params(rule, params)
-    options, _keep = _options(format, quality, background, upright, keep_metadata, lossless)
-    err = ctypes.create_string_buffer(_ERROR_SIZE)
-    box = _Box()
-    if _is_data(source):
-        data = bytes(source)
-        ok = _lib.trimlet_plan_memory(data, len(data), number, values, ctypes.byref(options),
-                                      ctypes.byref(box), err)
-    else:
-        ok = _lib.trimlet_plan_file(_path_bytes(source), number, values, ctypes.byref(options),
-                                    ctypes.byref(box), err)
-    if not ok:
-        _fail(err)
-    return Box(*(getattr(box, name) for name in Box._fields))
+    and on every failure."""
+    result = _run(source, rule, params, None, False, "plan", options)
+    return Box(*(getattr(result.box, name) for name in Box._fields[:6]),
+               result.output_w, result.output_h)

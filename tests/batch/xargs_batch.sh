@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the README's xargs batch: files spread over two trimlet processes,
+# Runs the xargs batch of docs/batches.md: files spread over two trimlet processes,
 # sixteen at a time. Checks that every good file was written with the size
 # `trimlet plan` gives, and that the broken one made the batch fail.
 # usage: xargs_batch.sh TRIMLET SAMPLE_PNG
@@ -16,7 +16,7 @@ for i in $(seq 0 39); do
 done
 echo "not an image" >photos/broken.png
 
-# As in the README:
+# As in docs/batches.md:
 status=0
 find photos -name '*.png' -print0 | xargs -0 -n 16 -P 2 "$trimlet" aspect 3:2 -j 1 -d cropped \
   2>errors.txt || status=$?

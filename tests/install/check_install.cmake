@@ -88,11 +88,15 @@ elseif(STEP STREQUAL "find_package")
   run_example("${work}/build/readme_example" "${work}/run")
 
 elseif(STEP STREQUAL "subdirectory")
-  # Configured only: the compile lines it would run are enough to see that
-  # trimlet's own sources are built without -Werror in someone else's project.
+  # A host project with its own flags and no build type (its configure step
+  # checks that trimlet leaves them so and adds no program, tests or
+  # benchmark), built and run: trimlet's own sources compile without -Werror
+  # or the host's warnings raised, its program links, and installing the host
+  # installs nothing of trimlet's.
   must_run("host configure" "${CMAKE_COMMAND}" -S "${HOST}" -B "${work}/build" -G "${GENERATOR}"
            "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_CXX_COMPILER=${CXX}" "-DTRIMLET_SOURCE=${SOURCE}"
-           -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+           "-DCMAKE_C_FLAGS=-DHOST_C_FLAG" "-DCMAKE_CXX_FLAGS=-DHOST_CXX_FLAG"
+           "-DTRIMLET_STATIC=${STATIC}" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
   file(READ "${work}/build/compile_commands.json" commands)
   string(FIND "${commands}" "${SOURCE}/src/" library_source)
   if(library_source LESS 0)
@@ -101,6 +105,41 @@ elseif(STEP STREQUAL "subdirectory")
   string(FIND "${commands}" "-Werror" werror)
   if(NOT werror LESS 0)
     message(FATAL_ERROR "a host's build of trimlet treats warnings as errors:\n${commands}")
+  endif()
+  string(REGEX MATCH "\"command\": \"[^\"]*host_program\\.c\"" host_line "${commands}")
+  if(NOT host_line MATCHES "-DHOST_C_FLAG" OR host_line MATCHES "-Wall|-Wextra|-O[0-3s]")
+    message(FATAL_ERROR "the host's own program is not compiled with its flags alone: ${host_line}")
+  endif()
+  must_run("host build" "${CMAKE_COMMAND}" --build "${work}/build" --target host_program --parallel 2)
+  must_run("host program" "${work}/build/host_program")
+  must_run("host install" "${CMAKE_COMMAND}" --install "${work}/build" --prefix "${work}/prefix")
+  file(GLOB_RECURSE installed "${work}/prefix/*")
+  if(installed)
+    message(FATAL_ERROR "installing the host installed trimlet's files: ${installed}")
+  endif()
+
+elseif(STEP STREQUAL "pip")
+  # The module installed by pip, offline, into a fresh virtual environment
+  # that sees the system's setuptools and wheel, from a copy of python/ (pip
+  # builds in the source folder), then run against the installed library.
+  file(COPY "${SOURCE}/python/" DESTINATION "${work}/src"
+       PATTERN "__pycache__" EXCLUDE PATTERN "build" EXCLUDE PATTERN "*.egg-info" EXCLUDE)
+  must_run("python -m venv" "${PYTHON}" -m venv --system-site-packages "${work}/venv")
+  set(venv_python "${work}/venv/bin/python")
+  must_run("pip install" "${venv_python}" -m pip install --no-index --no-build-isolation
+           --disable-pip-version-check "${work}/src")
+  must_run("the installed module" "${CMAKE_COMMAND}" -E env --unset=TRIMLET_LIBRARY
+           --unset=PYTHONPATH "LD_LIBRARY_PATH=${PREFIX}/${LIBDIR}" PYTHONDONTWRITEBYTECODE=1
+           "${venv_python}" -c "
+import os, sys, trimlet
+assert os.path.realpath(trimlet.__file__).startswith(os.path.realpath(sys.prefix)), trimlet.__file__
+assert trimlet.__version__ == trimlet.library_version == '${VERSION}', (trimlet.__version__, trimlet.library_version)
+png = trimlet.crop('${SOURCE}/demo/sample.png', 'auto')
+assert png[:8] == b'\\x89PNG\\r\\n\\x1a\\n', png[:8]
+print(trimlet.plan(png, trimlet.Rule.RECT, 0, 0, 9999, 9999))
+")
+  if(NOT OUT MATCHES "Box\\(x=0, y=0, w=145, h=123, image_w=145, image_h=123, output_w=145, output_h=123\\)")
+    message(FATAL_ERROR "unexpected crop from the pip-installed module: ${OUT}")
   endif()
 
 elseif(STEP STREQUAL "pkg_config")
@@ -164,8 +203,8 @@ elseif(STEP STREQUAL "pe")
   string(REGEX MATCHALL "[^\n]+" names "${table}")
   list(SORT names)
   set(want trimlet_aspect trimlet_auto trimlet_cleanup trimlet_crop_file trimlet_crop_memory
-           trimlet_edges trimlet_free trimlet_init trimlet_last_error trimlet_plan_file
-           trimlet_plan_memory trimlet_rect)
+           trimlet_edges trimlet_free trimlet_has trimlet_init trimlet_last_error trimlet_plan_file
+           trimlet_plan_memory trimlet_rect trimlet_run trimlet_version)
   if(NOT names STREQUAL want)
     message(FATAL_ERROR "${LIB} exports [${names}], expected [${want}]")
   endif()

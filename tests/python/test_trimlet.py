@@ -36,9 +36,10 @@ def unavailable(**options):
     """The library's message when this build lacks an option, else None."""
     try:
         trimlet.plan(encoded(gradient(4, 4)), "rect", 0, 0, 1, 1, **options)
-    except trimlet.TrimletError as e:
-        if "is not available in this build" in e.message:
-            return e.message
+    except trimlet.UnavailableError as e:
+        return e.message
+    except trimlet.TrimletError:
+        pass
     return None
 
 
@@ -67,7 +68,7 @@ class BytesAndPaths(Scratch):
         data = encoded(img)
         for rule, params, box in RULES:
             with self.subTest(rule=rule):
-                self.assertEqual(trimlet.plan(data, rule, *params), trimlet.Box(*box, 60, 40))
+                self.assertEqual(trimlet.plan(data, rule, *params), trimlet.Box(*box, 60, 40, *box[2:]))
                 out = Image.open(io.BytesIO(trimlet.crop(data, rule, *params)))
                 self.assertEqual(out.format, "PNG")
                 x, y, w, h = box
@@ -88,7 +89,7 @@ class BytesAndPaths(Scratch):
         name = self.dir / "été-北.png"
         trimlet.crop(src, "rect", 0, 0, 5, 5, output=name)
         self.assertEqual(Image.open(name).size, (5, 5))
-        self.assertEqual(trimlet.plan(name, "rect", 1, 2, 9, 9), trimlet.Box(1, 2, 4, 3, 5, 5))
+        self.assertEqual(trimlet.plan(name, "rect", 1, 2, 9, 9), trimlet.Box(1, 2, 4, 3, 5, 5, 4, 3))
 
     def test_bytearray_and_memoryview_are_image_bytes(self):
         data = encoded(framed())
@@ -131,8 +132,8 @@ class Options(Scratch):
         exif = Image.Exif()
         exif[0x0112] = 6  # stored turned: shown rotated 90 degrees clockwise
         data = encoded(gradient(40, 20).convert("RGB"), "JPEG", exif=exif.tobytes(), quality=95)
-        self.assertEqual(trimlet.plan(data, "auto", 0), trimlet.Box(0, 0, 40, 20, 40, 20))
-        self.assertEqual(trimlet.plan(data, "auto", 0, upright=True), trimlet.Box(0, 0, 20, 40, 20, 40))
+        self.assertEqual(trimlet.plan(data, "auto", 0), trimlet.Box(0, 0, 40, 20, 40, 20, 40, 20))
+        self.assertEqual(trimlet.plan(data, "auto", 0, upright=True), trimlet.Box(0, 0, 20, 40, 20, 40, 20, 40))
         self.assertEqual(Image.open(io.BytesIO(trimlet.crop(data, "rect", 0, 0, 20, 30, upright=True))).size,
                          (20, 30))
 
@@ -158,48 +159,157 @@ class Options(Scratch):
         decoded = Image.open(io.BytesIO(data)).crop((16, 8, 48, 40))
         self.assertEqual(list(Image.open(io.BytesIO(out)).getdata()), list(decoded.getdata()))
 
+    def test_position_and_resize_make_a_thumbnail(self):
+        if not (trimlet.has("position") and trimlet.has("resize")):
+            self.skipTest("this build has no position or resize")
+        tall, wide = encoded(gradient(40, 80)), encoded(gradient(80, 40))
+        thumb = trimlet.crop(tall, trimlet.RATIO, 1, 1, resize=(64, 64), position="attention")
+        self.assertEqual(Image.open(io.BytesIO(thumb)).size, (40, 40))  # never enlarged
+        thumb = trimlet.crop(encoded(gradient(100, 150)), trimlet.RATIO, 1, 1, resize=(64, 64),
+                             position="attention", output=self.dir / "t.png")
+        self.assertEqual(Image.open(self.dir / "t.png").size, (64, 64))
+        for position in trimlet.Position:  # each name reaches the library as its number
+            if position >= trimlet.Position.ENTROPY:
+                continue
+            name = position.name
+            y = 0 if name.startswith("NORTH") else 40 if name.startswith("SOUTH") else 20
+            x = 40 if name.endswith("EAST") else 0 if name.endswith("WEST") else 20
+            for value in (name.lower(), int(position), position):
+                with self.subTest(position=value):
+                    self.assertEqual(trimlet.plan(tall, "ratio", 1, 1, position=value)[:2], (0, y))
+                    self.assertEqual(trimlet.plan(wide, "ratio", 1, 1, position=value)[:2], (x, 0))
+        for resize, out in [((20, 20), (20, 10)), ((20, 0), (20, 10)), ((None, 8), (16, 8)),
+                            ((0, 0), (80, 40)), (None, (80, 40)), ((200, 200), (80, 40))]:
+            with self.subTest(resize=resize):
+                self.assertEqual(trimlet.plan(wide, "rect", 0, 0, 80, 40, resize=resize)[6:], out)
+                got = trimlet.crop(wide, "rect", 0, 0, 80, 40, resize=resize)
+                self.assertEqual(Image.open(io.BytesIO(got)).size, out)
+
+    def test_webp_and_avif_outputs(self):
+        data, img = encoded(gradient(40, 30)), gradient(40, 30)
+        jpeg = trimlet.crop(data, "auto", 0, format="jpg")
+        self.assertEqual(trimlet.crop(data, "auto", 0, format="jpg", quality=None), jpeg)
+        self.assertEqual(trimlet.crop(data, "auto", 0, format="jpg", quality=90), jpeg)
+        if not trimlet.has("webp"):
+            self.skipTest("this build has no WebP")
+        webp = trimlet.crop(data, "rect", 5, 5, 20, 10, format="webp", quality=None)
+        self.assertEqual(Image.open(io.BytesIO(webp)).format, "WEBP")
+        self.assertEqual(Image.open(io.BytesIO(webp)).size, (20, 10))
+        self.assertEqual(trimlet.crop(data, "rect", 5, 5, 20, 10, format="WebP", quality=80), webp)
+        self.assertNotEqual(trimlet.crop(data, "rect", 5, 5, 20, 10, format="webp", quality=30), webp)
+        trimlet.crop(data, "rect", 5, 5, 20, 10, lossless=True, output=self.dir / "o.webp")
+        self.assertEqual(list(Image.open(self.dir / "o.webp").convert("RGBA").getdata()),
+                         list(img.crop((5, 5, 25, 15)).getdata()))
+        if trimlet.has("avif-write"):
+            trimlet.crop(data, "auto", 0, output=self.dir / "o.avif")
+            self.assertEqual((self.dir / "o.avif").read_bytes()[4:12], b"ftypavif")
+
 
 class Errors(Scratch):
-    def test_failures_raise_with_the_librarys_message(self):
+    def test_failures_raise_their_class_with_the_librarys_message(self):
         data = encoded(framed())
         missing = str(self.dir / "missing.png")
-        cases = [
-            (lambda: trimlet.crop(missing, "auto", output=self.dir / "o.png"),
-             "cannot decode '%s': No such file or directory" % missing),
-            (lambda: trimlet.crop(missing, "auto"), "cannot decode '%s': No such file or directory" % missing),
-            (lambda: trimlet.plan(missing, "auto"), "cannot decode '%s': No such file or directory" % missing),
-            (lambda: trimlet.crop(b"not an image", "auto"), "cannot decode '<memory>': unknown image type"),
-            (lambda: trimlet.plan(b"not an image", "auto"), "cannot decode '<memory>': unknown image type"),
-            (lambda: trimlet.crop(data, "rect", 0, 0, 0, 5), "rect: width/height must be > 0 (got 0x5)"),
-            (lambda: trimlet.crop(data, "aspect", 7), "aspect: ratio 7 out of range 0..4"),
-            (lambda: trimlet.crop(data, "ratio", 0, 1), "ratio: parts must be > 0 (got 0:1)"),
-            (lambda: trimlet.crop(data, 9), "crop: unknown rule 9"),
-            (lambda: trimlet.crop(data, "auto", quality=101), "options: quality 101 out of range 1..100"),
-            (lambda: trimlet.crop(data, "auto", format="gif"),
-             "options: unknown format 'gif' (png, jpg, jpeg, bmp or tga)"),
+        no_dir = self.dir / "no" / "dir.png"
+        cases = [  # call, exception, status, message
+            (lambda: trimlet.crop(missing, "auto", output=self.dir / "o.png"), trimlet.ReadError,
+             "READ", "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.crop(missing, "auto"), trimlet.ReadError,
+             "READ", "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.plan(missing, "auto"), trimlet.ReadError,
+             "READ", "cannot decode '%s': No such file or directory" % missing),
+            (lambda: trimlet.crop(b"not an image", "auto"), trimlet.UnsupportedError,
+             "UNSUPPORTED", "cannot decode '<memory>': unknown image type"),
+            (lambda: trimlet.crop(b"not an image", "auto", output=self.dir / "o.png"),
+             trimlet.UnsupportedError, "UNSUPPORTED", "cannot decode '<memory>': unknown image type"),
+            (lambda: trimlet.plan(b"not an image", "auto"), trimlet.UnsupportedError,
+             "UNSUPPORTED", "cannot decode '<memory>': unknown image type"),
+            (lambda: trimlet.crop(data[:len(data) // 2], "auto"), trimlet.CorruptError, "CORRUPT", None),
+            (lambda: trimlet.crop(data, "rect", 0, 0, 0, 5), trimlet.ArgumentError,
+             "ARGUMENT", "rect: width/height must be > 0 (got 0x5)"),
+            (lambda: trimlet.crop(data, "aspect", 7), trimlet.ArgumentError,
+             "ARGUMENT", "aspect: ratio 7 out of range 0..4"),
+            (lambda: trimlet.crop(data, "ratio", 0, 1), trimlet.ArgumentError,
+             "ARGUMENT", "ratio: parts must be > 0 (got 0:1)"),
+            (lambda: trimlet.crop(data, 9), trimlet.ArgumentError, "ARGUMENT", "crop: unknown rule 9"),
+            (lambda: trimlet.crop(data, "auto", format="xyz"), trimlet.ArgumentError, "ARGUMENT", None),
+            (lambda: trimlet.crop(data, "rect", 100, 0, 5, 5), trimlet.RuleError, "RULE",
+             "rect: 100,0 5x5 does not overlap the 60x40 image"),
             (lambda: trimlet.crop(encoded(Image.new("RGB", (9, 9), (1, 2, 3))), "auto"),
-             "auto: image is uniform (nothing to crop to, tolerance 10)"),
-            (lambda: trimlet.crop(data, "auto", output=self.dir / "no" / "dir.png"),
-             "cannot write '%s': No such file or directory" % (self.dir / "no" / "dir.png")),
+             trimlet.RuleError, "RULE", "auto: image is uniform (nothing to crop to, tolerance 10)"),
+            (lambda: trimlet.crop(data, "auto", max_pixels=2399), trimlet.TooLargeError, "TOO_LARGE",
+             "image too large: 60x40 is more than 2399 pixels (max_pixels)"),
+            (lambda: trimlet.crop(data, "auto", output=no_dir), trimlet.WriteError,
+             "WRITE", "cannot write '%s': No such file or directory" % no_dir),
+            (lambda: trimlet.crop(data, "auto", output=self.dir / "o.gif"), trimlet.UnsupportedError,
+             "UNSUPPORTED", None),
         ]
-        for call, message in cases:
-            with self.subTest(message=message):
-                with self.assertRaises(trimlet.TrimletError) as caught:
+        for call, kind, status, message in cases:
+            with self.subTest(kind=kind.__name__, message=message):
+                with self.assertRaises(kind) as caught:
                     call()
-                self.assertEqual(caught.exception.message, message)
-                self.assertEqual(str(caught.exception), message)
+                self.assertIsInstance(caught.exception, trimlet.TrimletError)
+                self.assertEqual(caught.exception.status, trimlet.Status[status])
+                if message is not None:
+                    self.assertEqual(caught.exception.message, message)
+                self.assertEqual(str(caught.exception), caught.exception.message)
         self.assertEqual(sorted(os.listdir(self.dir)), [])
+        self.assertEqual(trimlet.plan(data, "auto", max_pixels=2400), trimlet.plan(data, "auto", max_pixels=-1))
 
-    def test_wrong_arguments_are_python_errors(self):
+    def test_wrong_arguments_are_python_errors_before_the_call(self):
         data = encoded(framed())
-        with self.assertRaises(TypeError):
-            trimlet.crop(data, "rect", 1, 2)
-        with self.assertRaises(ValueError):
-            trimlet.crop(data, "trim")
-        with self.assertRaises(ValueError):
-            trimlet.crop(data, "rect", 0, 0, 2**31, 1)
-        with self.assertRaises(ValueError):
-            trimlet.crop(data, "auto", background="12345")
+        cases = [
+            (TypeError, lambda: trimlet.crop(data, "rect", 1, 2)),
+            (TypeError, lambda: trimlet.crop(data, "rect", 0, 0, "5", 5)),
+            (TypeError, lambda: trimlet.crop(data, "rect", 0, 0, True, 5)),
+            (TypeError, lambda: trimlet.crop(data, "auto", 2.0)),
+            (TypeError, lambda: trimlet.crop(data, True)),
+            (TypeError, lambda: trimlet.crop(data, "auto", quality="90")),
+            (TypeError, lambda: trimlet.crop(data, "auto", quality=True)),
+            (TypeError, lambda: trimlet.crop(data, "auto", colour="red")),
+            (ValueError, lambda: trimlet.crop(data, "trim")),
+            (ValueError, lambda: trimlet.crop(data, "rect", 0, 0, 2**31, 1)),
+            (ValueError, lambda: trimlet.crop(data, "auto", quality=0)),
+            (ValueError, lambda: trimlet.crop(data, "auto", quality=101)),
+            (ValueError, lambda: trimlet.crop(data, "auto", background="12345")),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position="center")),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position=11)),
+            (ValueError, lambda: trimlet.crop(data, "ratio", 1, 1, position=-1)),
+            (TypeError, lambda: trimlet.crop(data, "ratio", 1, 1, position=1.0)),
+            (ValueError, lambda: trimlet.crop(data, "auto", resize=(-1, 64))),
+            (ValueError, lambda: trimlet.crop(data, "auto", resize=(64, 2**31))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=(True, 64))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=(64.0, 64))),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize=64)),
+            (TypeError, lambda: trimlet.crop(data, "auto", resize="64x64")),
+        ]
+        for kind, call in cases:
+            with self.subTest(kind=kind.__name__):
+                self.assertRaises(kind, call)
+
+    def test_bytes_into_a_file_leave_no_temporary_file(self):
+        data = encoded(framed())
+        tempfile.tempdir = str(self.dir)
+        try:
+            trimlet.crop(data, "auto", output=self.dir / "a.png")
+            with self.assertRaises(trimlet.CorruptError):
+                trimlet.crop(data[:len(data) // 2], "auto", output=self.dir / "b.png")
+        finally:
+            tempfile.tempdir = None
+        self.assertEqual(os.listdir(self.dir), ["a.png"])
+
+
+class Module(unittest.TestCase):
+    def test_versions_and_rules(self):
+        self.assertEqual(trimlet.__version__, trimlet.library_version)
+        expected = os.environ.get("TRIMLET_EXPECTED_VERSION")
+        if expected:
+            self.assertEqual(trimlet.__version__, expected)
+        self.assertEqual([(r.name, int(r)) for r in trimlet.Rule],
+                         [("RECT", 0), ("ASPECT", 1), ("AUTO", 2), ("EDGES", 3), ("RATIO", 4)])
+        data = encoded(framed())
+        self.assertEqual(trimlet.plan(data, trimlet.Rule.AUTO), trimlet.plan(data, "auto"))
+        self.assertIs(trimlet.has("no such feature"), False)
+        self.assertIs(trimlet.has("lossless"), unavailable(lossless=True) is None)
 
 
 class Threads(Scratch):
