@@ -28,7 +28,10 @@
 //     encoding or for memory;
 //   - a successful crop is a non-empty block that decodes (with the
 //     harness's own copy of stb_image, or libwebp for WebP) to exactly the
-//     plan's box.
+//     plan's box;
+//   - a PNG that the library's stb_image decodes gives the same pixels
+//     through libspng (png_decode), whole and for the trailer's rectangle,
+//     or libspng declines it.
 //
 // Built with -fsanitize=fuzzer (TRIMLET_FUZZ) this is a libFuzzer target.
 // Otherwise it is a replay program: each argument is a file or a directory
@@ -108,6 +111,40 @@ static const trimlet_options *options_from(const uint8_t *t, trimlet_options *o,
     return t[8] & 8 ? NULL : o;
 }
 
+// The PNG fast path against stb_image on the same bytes: where both decode
+// the file, the pixels are the same, and a region holds the whole's pixels.
+static void check_png_paths(const uint8_t *data, size_t size, const int *p) {
+    Input in;
+    input_from_memory(data, size, 0, &in);
+    if (!png_takes(&in)) return;
+    int w = 0, h = 0;
+    const char *why = NULL;
+    unsigned char *want = stb_decode(data, size, &w, &h, &why);
+    Image whole = {0, 0, NULL};
+    int got = png_decode(&in, NULL, &whole, NULL);
+    if (got && want != NULL) {
+        if (whole.w != w || whole.h != h || memcmp(whole.px, want, (size_t)w * (size_t)h * 4) != 0) {
+            broken("libspng and stb_image decode a PNG differently", "whole");
+        }
+    }
+    if (got) {
+        Rect r = {abs(p[0]) % whole.w, abs(p[1]) % whole.h, 0, 0};
+        r.w = 1 + abs(p[2]) % (whole.w - r.x);
+        r.h = 1 + abs(p[3]) % (whole.h - r.y);
+        Image part = {0, 0, NULL};
+        if (!png_decode(&in, &r, &part, NULL)) broken("libspng decodes a PNG but not its region", "region");
+        for (int y = 0; y < r.h; ++y) {
+            if (memcmp(part.px + (size_t)y * (size_t)r.w * 4,
+                       whole.px + ((size_t)(r.y + y) * (size_t)whole.w + (size_t)r.x) * 4, (size_t)r.w * 4) != 0) {
+                broken("a PNG region differs from the whole image", "region");
+            }
+        }
+        free(part.px);
+    }
+    free(whole.px);
+    free(want);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     uint8_t t[TRAILER] = {0, 0, 0, 0, 1, 1, 0, 0x80, 0};
     if (size >= TRAILER) {
@@ -141,6 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (rule == TRIMLET_EDGES) {
         for (int i = 0; i < 4; ++i) p[i] %= 60;
     }
+    check_png_paths(data, size, p);
     trimlet_options o;
     unsigned char bg[3];
     const trimlet_options *opt = options_from(t, &o, bg);

@@ -1,8 +1,9 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
 // Decoding: an input's bytes to 8-bit RGBA, after the screening: stb_image
-// (stb.cpp) for every format, and this library's own reader for 16-bit
-// PGM/PPM.
+// (stb.cpp) for every format, in front of it libjpeg-turbo (jpeg.cpp) and
+// libspng (png.cpp) for the files they take, codecs of their own for formats
+// stb_image does not read, and this library's own reader for 16-bit PGM/PPM.
 
 #include "internal.h"
 
@@ -170,6 +171,30 @@ void read_input_metadata(const Input *in, int want_orientation, int want_blocks,
 }
 
 // ---------------------------------------------------------------------------
+// Faster decoders of stb_image's formats
+//
+// JPEG and PNG go through libjpeg-turbo and libspng where the build has them.
+// Each is a fast path in front of stb_image, giving stb_image's pixels: it
+// declines the files it does not take (its decode returns 0), and stb_image
+// then decodes them, its verdict and message standing. Both decode a region
+// without the whole image's block.
+struct FastPath {
+    int (*takes)(const Input *in);
+    int (*decode)(const Input *in, const Rect *region, Image *out, const char **why);
+};
+static const FastPath FAST_PATHS[] = {
+    {jpeg_takes, jpeg_decode},
+    {png_takes, png_decode},
+};
+
+static const FastPath *fast_path_of(const Input *in) {
+    for (const FastPath &f : FAST_PATHS) {
+        if (f.takes(in)) return &f;
+    }
+    return NULL;
+}
+
+// ---------------------------------------------------------------------------
 // Decoding any input
 
 int decode_image(const Input *in, Image *img, Failure *err) {
@@ -180,10 +205,16 @@ int decode_image(const Input *in, Image *img, Failure *err) {
     if (c != NULL) return codec_decode(c, in, NULL, img, err);
     int w = 0, h = 0;
     if (!screen(in, &w, &h, err)) return 0;
-    // JPEG goes through libjpeg-turbo where it takes the file, else through
-    // stb_image like every other format (whose verdict then stands).
-    if (jpeg_takes(in) && jpeg_decode(in, NULL, img, NULL)) return 1;
+    // JPEG and PNG go through their own libraries where those take the
+    // file, else through stb_image like every other format (whose verdict
+    // then stands).
+    const FastPath *f = fast_path_of(in);
     const char *why = NULL;
+    if (f != NULL && f->decode(in, NULL, img, &why)) return 1;
+    // Memory ran out: stb_image would need as much again.
+    if (f != NULL && strcmp(why, FAST_PATH_NO_MEMORY) == 0) {
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", in->name);
+    }
     unsigned char *px = decode_rgba(in->data, in->size, &w, &h, &why);
     if (px == NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
     if (!within_limits(w, h, in->max_pixels, err)) {
@@ -201,11 +232,11 @@ int screened_size(const Input *in, int *w, int *h, Failure *err) {
     return c != NULL ? codec_header(c, in, w, h, err) : screen(in, w, h, err);
 }
 
-// stb_image decodes whole images only; libjpeg-turbo (jpeg.cpp) takes
-// regions of JPEG files, and codecs say for their own.
+// stb_image decodes whole images only; libjpeg-turbo (jpeg.cpp) and libspng
+// (png.cpp) take regions of JPEG and PNG files, and codecs say for their own.
 int region_decodable(const Input *in) {
     const Codec *c = codec_of(in);
-    if (c == NULL) return jpeg_takes(in);
+    if (c == NULL) return fast_path_of(in) != NULL;
     return c->header != NULL && c->regions != NULL && c->regions(in);
 }
 
@@ -216,10 +247,16 @@ int decode_region(const Input *in, Rect r, Image *crop, Failure *err) {
     crop->px = NULL;
     const Codec *c = codec_of(in);
     if (c != NULL) return codec_decode(c, in, &r, crop, err);
-    if (jpeg_takes(in)) {
+    const FastPath *f = fast_path_of(in);
+    if (f != NULL) {
         int w = 0, h = 0;
         if (!screen(in, &w, &h, err)) return 0;
-        if (jpeg_decode(in, &r, crop, NULL)) return 1;
+        const char *why = NULL;
+        if (f->decode(in, &r, crop, &why)) return 1;
+        // Memory ran out for the region: a whole decode would need more.
+        if (strcmp(why, FAST_PATH_NO_MEMORY) == 0) {
+            return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
+        }
         // Not a file this path takes: a whole decode by stb_image gives the
         // verdict and the pixels, as for any other format.
     }

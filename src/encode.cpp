@@ -10,7 +10,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-// PNG data goes through our compressor (zlib.cpp: libdeflate where built).
+// PNG is written by pngwrite.cpp; stb_image_write's PNG writer is not used,
+// but its compressor hook still names ours (zlib.cpp).
 #define STBIW_ZLIB_COMPRESS zlib_stb_compress
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -84,8 +85,9 @@ static void stb_sink(void *context, void *data, int size) {
 // ---------------------------------------------------------------------------
 // Encoding
 
-// Encodes img with stb_image_write into sink; returns stb's result (0 only
-// when memory runs out), or -1 when the flattened copy cannot be allocated.
+// Encodes img with stb_image_write (PNG: pngwrite.cpp) into sink; returns
+// the encoder's result (0 only when memory runs out), or -1 when the
+// flattened copy cannot be allocated.
 static int encode_pixels(const Image *img, int format, const Settings *set, Sink *sink) {
     int ok;
     if (format == FORMAT_JPEG || format == FORMAT_BMP) {
@@ -100,13 +102,13 @@ static int encode_pixels(const Image *img, int format, const Settings *set, Sink
     } else if (format == FORMAT_TGA) {
         ok = stbi_write_tga_to_func(stb_sink, sink, img->w, img->h, 4, img->px);
     } else {
-        ok = stbi_write_png_to_func(stb_sink, sink, img->w, img->h, 4, img->px, 0);
+        ok = png_write(img, NULL, sink);
     }
     return ok;
 }
 
-// PNG and JPEG output that carries a profile or an Exif block is encoded
-// into memory first, then written to the sink with the chunks or segments
+// JPEG output (stb_image_write's) that carries a profile or an Exif block
+// is encoded into memory first, then written to the sink with the segments
 // inserted after its header (photo.cpp).
 static int encode_with_metadata(const Image *img, int format, const Settings *set,
                                 const Metadata *meta, Sink *sink) {
@@ -119,11 +121,7 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
         return ok;
     }
     ok = sink_finish(&mem, ok);
-    if (ok && format == FORMAT_PNG) {
-        ok = png_with_metadata(mem.mem, mem.mem_size, meta, sink);
-    } else if (ok) {
-        jpeg_with_metadata(mem.mem, mem.mem_size, meta, sink);
-    }
+    if (ok) jpeg_with_metadata(mem.mem, mem.mem_size, meta, sink);
     free(mem.mem);
     return ok;
 }
@@ -142,6 +140,9 @@ int encode_image(const Image *img, int format, const Settings *set, const Metada
         // libjpeg-turbo writes the segments itself, between the header and
         // the pixels (jpeg.cpp).
         ok = jpeg_encode(img, quality_for(format, set), set->background, carries ? meta : NULL, sink);
+    } else if (format == FORMAT_PNG) {
+        // So does the PNG writer (pngwrite.cpp).
+        ok = png_write(img, carries ? meta : NULL, sink);
     } else {
         ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);

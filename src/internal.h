@@ -13,6 +13,8 @@
 //   screen.cpp  refusing hostile files from their structure, before decoding
 //   decode.cpp  an input's bytes to RGBA (stb_image; jpeg.cpp for JPEG)
 //   jpeg.cpp    JPEG through libjpeg-turbo: region decode, encode, lossless cut
+//   png.cpp     PNG through libspng: whole or row-by-row region decode
+//   pngwrite.cpp PNG output: one filter by trial, deflated in one piece
 //   webp.cpp    WebP through libwebp: header, region decode, encode with metadata
 //   tiff.cpp    TIFF through libtiff: strips and tiles to RGBA, metadata
 //   heif.cpp    HEIC and AVIF through libheif: decode, metadata, AVIF encode
@@ -229,6 +231,12 @@ unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len)
 // libdeflate where built, else stb's own compressor. A malloc'd stream, or
 // NULL when memory runs out.
 unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality);
+
+// The size d deflates to at the compressor's fastest level, for comparing
+// filters; 0 when memory runs out.
+size_t zlib_deflated_size(const unsigned char *d, size_t len);
+// Continues the CRC-32 of PNG chunks (start with crc 0).
+uint32_t png_crc(uint32_t crc, const unsigned char *d, size_t len);
 
 // ---------------------------------------------------------------------------
 // files.cpp
@@ -458,6 +466,10 @@ void write_jpeg_metadata(const Metadata *meta, Sink *sink);
 // inserted after SOI and the JFIF APP0 segment when there is one.
 void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *meta, Sink *sink);
 
+// The reason jpeg_decode and png_decode give when memory runs out: the
+// caller then fails instead of trying stb_image, which would need more.
+static const char FAST_PATH_NO_MEMORY[] = "out of memory";
+
 // ---------------------------------------------------------------------------
 // jpeg.cpp (libjpeg-turbo; built without it, decode and encode decline every
 // image and the lossless functions fail with "options: lossless is not
@@ -478,8 +490,8 @@ int jpeg_takes(const Input *in);
 // entropy-coded data is read to the end either way, so corrupt data outside
 // the region still fails. Returns 0 when this path does not take the file
 // (not JPEG, CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error or
-// warning, out of memory): the caller then decodes with stb_image, whose
-// verdict and message stand. why (may be NULL) gets a short reason for
+// warning): the caller then decodes with stb_image, whose verdict and
+// message stand; or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for
 // debugging; it is never shown to a host.
 int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
 // jpeg_decode at 1/denom of the size (denom 1, 2, 4 or 8: libjpeg-turbo's
@@ -516,6 +528,39 @@ int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *
 // fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
 int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
                   Failure *err);
+
+// ---------------------------------------------------------------------------
+// png.cpp (libspng; built without it, png_decode declines every file)
+
+#ifdef TRIMLET_USE_LIBSPNG
+#define PNG_SPNG 1
+#else
+#define PNG_SPNG 0
+#endif
+
+// 1 when the input starts with the PNG signature and the library is built
+// with libspng: the inputs png_decode takes.
+int png_takes(const Input *in);
+// Decodes a PNG input to RGBA exactly as stb_image does: the whole image
+// (region NULL) or only the rectangle *region of it (inside the image) into
+// an r.w x r.h block. A non-interlaced image is decoded row by row and its
+// whole block is never allocated; an interlaced one is decoded whole in the
+// file's own format first. The image data is inflated to its end either way,
+// so damage outside the region still fails. Returns 0 when this path does
+// not take the file (chunks stb_image reads its own way, any libspng error):
+// the caller then decodes with stb_image, whose verdict and message stand;
+// or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for debugging; it is
+// never shown to a host.
+int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
+
+// ---------------------------------------------------------------------------
+// pngwrite.cpp
+
+// Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
+// and Exif block (eXIf) after IHDR (meta NULL: none). Returns 0, having
+// written nothing, when memory runs out; a failing sink is left for
+// sink_finish / finish_replace to report.
+int png_write(const Image *img, const Metadata *meta, Sink *sink);
 
 // ---------------------------------------------------------------------------
 // heif.cpp (libheif; built without it, HEIF files are refused as unavailable

@@ -143,7 +143,7 @@ static int decode_body(DecodeJob *job) {
         job->h = img_h;
         job->px = (unsigned char *)malloc((size_t)img_w * (size_t)img_h * 4);
         if (job->px == NULL) {
-            job->why = "out of memory";
+            job->why = FAST_PATH_NO_MEMORY;
             return 0;
         }
         read_rows(cinfo, job->px, (size_t)img_w * 4);
@@ -175,7 +175,7 @@ static int decode_body(DecodeJob *job) {
     job->px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4);
     job->row = (unsigned char *)malloc((size_t)band_w * 4);
     if (job->px == NULL || job->row == NULL) {
-        job->why = "out of memory";
+        job->why = FAST_PATH_NO_MEMORY;
         return 0;
     }
     // Skipped rows are still entropy-decoded (only the inverse DCT, the

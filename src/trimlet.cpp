@@ -194,6 +194,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     } FEATURES[] = {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
+        {"libspng", PNG_SPNG},
         {"webp", WEBP_LIB},
         {"tiff", TIFF_READ},
         {"position", 1},

@@ -13,11 +13,12 @@
 #include <libdeflate.h>
 
 // libdeflate is both faster and tighter than stb_image_write's own
-// compressor; the decoded pixels are the same either way. Level 6 was chosen
-// with bench/: on photo-like and screenshot-like crops it is 1.65-1.85x as
-// fast as stb's compressor with files 32-39 % smaller; level 3 is faster
-// still but 2-4 % larger, and levels from 9 up are slower than stb's own.
-static const int PNG_DEFLATE_LEVEL = 6;
+// compressor; the decoded pixels are the same either way. With the PNG
+// writer's one filter per image (pngwrite.cpp), level 4 keeps files within
+// 2.6 % of what stb's per-row filters at level 6 gave on the benchmark's
+// photos and makes screenshots 12-17 % smaller, in half the deflate time;
+// the measurements are in docs/performance-png.md.
+static const int PNG_DEFLATE_LEVEL = 4;
 
 unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality) {
     (void)quality;  // stb's own level scale
@@ -39,6 +40,25 @@ unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len
 }
 
 int png_deflate_level(void) { return PNG_DEFLATE_LEVEL; }
+
+// The trial of filters (pngwrite.cpp) compares sizes at libdeflate's fastest
+// level, which ranks the filters as the real level does.
+static const int TRIAL_LEVEL = 1;
+
+size_t zlib_deflated_size(const unsigned char *d, size_t len) {
+    struct libdeflate_compressor *c = libdeflate_alloc_compressor(TRIAL_LEVEL);
+    if (c == NULL) return 0;
+    size_t bound = libdeflate_zlib_compress_bound(c, len);
+    unsigned char *out = (unsigned char *)malloc(bound);
+    size_t n = out != NULL ? libdeflate_zlib_compress(c, d, len, out, bound) : 0;
+    free(out);
+    libdeflate_free_compressor(c);
+    return n;
+}
+
+uint32_t png_crc(uint32_t crc, const unsigned char *d, size_t len) {
+    return d == NULL || len == 0 ? crc : libdeflate_crc32(crc, d, len);
+}
 #else
 // Without libdeflate, stb_image_write's compressor (a private copy of the
 // writer, of which only the compressor is used here).
@@ -52,6 +72,38 @@ unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len
 }
 
 int png_deflate_level(void) { return 0; }
+
+size_t zlib_deflated_size(const unsigned char *d, size_t len) {
+    if (len > (size_t)INT32_MAX) return 0;
+    int n = 0;
+    unsigned char *z = stbi_zlib_compress((unsigned char *)d, (int)len, &n, 1);
+    free(z);
+    return z != NULL ? (size_t)n : 0;
+}
+
+// The CRC of PNG chunks, a byte at a time, from a table built at compile
+// time.
+struct CrcTable {
+    uint32_t v[256];
+};
+
+static constexpr CrcTable make_crc_table() {
+    CrcTable t = {};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t.v[i] = c;
+    }
+    return t;
+}
+
+static constexpr CrcTable CRC_TABLE = make_crc_table();
+
+uint32_t png_crc(uint32_t crc, const unsigned char *d, size_t len) {
+    uint32_t c = crc ^ 0xFFFFFFFFu;
+    for (size_t i = 0; i < len; ++i) c = CRC_TABLE.v[(c ^ d[i]) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
 #endif
 
 unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len) {
