@@ -4,9 +4,12 @@
 
 /*
  * trimlet decodes an image file (any format stb_image reads: JPEG, PNG, BMP,
- * PSD, TGA, GIF, HDR, PIC, PNM), chooses a rectangle by one of four rules,
- * and writes that rectangle to an output file whose format follows the output
- * path's extension:
+ * PSD, TGA, GIF, HDR, PIC, PNM; and WebP, TIFF, HEIC and AVIF where the build
+ * has their libraries: see trimlet_has), chooses a rectangle by one of four
+ * rules, and writes that rectangle to an output file. The seven functions
+ * below choose the output format by the output path's extension (the
+ * reentrant interface further down also writes WebP and AVIF, and refuses
+ * extensions it does not know):
  *
  *   ".jpg" / ".jpeg"  JPEG, quality 90, alpha flattened onto white
  *   ".bmp"            24-bit BMP, alpha flattened onto white
@@ -37,12 +40,13 @@
  * not let a caller turn either off); they end before the call returns. AVIF
  * output asks the aom encoder for one thread and starts none.
  * The seven functions below share one error buffer per process, unguarded:
- * a host that calls them from
- * several threads must serialise those calls (for example with one mutex
- * around each call and the following trimlet_last_error read). The reentrant
- * interface further down (trimlet_crop_file, trimlet_crop_memory,
- * trimlet_plan_file, trimlet_plan_memory, trimlet_free) keeps no shared state
- * and may run on any number of threads at once, also while the seven run.
+ * a host that calls them from several threads must serialise those calls
+ * (for example with one mutex around each call and the following
+ * trimlet_last_error read). The reentrant interface further down
+ * (trimlet_run, trimlet_crop_file, trimlet_crop_memory, trimlet_plan_file,
+ * trimlet_plan_memory, trimlet_free, trimlet_version, trimlet_has) keeps no
+ * shared state and may run on any number of threads at once, also while the
+ * seven run.
  */
 
 #include <stddef.h>
