@@ -33,7 +33,7 @@ void chunk(std::vector<uint8_t> &o, const char *type, const std::vector<uint8_t>
     put32(o, uint32_t(crc32(0, o.data() + start, uInt(o.size() - start))));
 }
 
-struct Spec {
+struct PngKind {
     int color, depth, interlace, trns;
 };
 
@@ -49,7 +49,7 @@ unsigned sample(int x, int y, int c, int depth) {
 
 // The filtered scanlines of a w x h (sub)image whose pixel (i, j) is the
 // full image's (x0 + i * dx, y0 + j * dy); each row's filter is (row % 5).
-void add_rows(std::vector<uint8_t> &raw, const Spec &s, int w, int h, int x0, int dx, int y0, int dy) {
+void add_rows(std::vector<uint8_t> &raw, const PngKind &s, int w, int h, int x0, int dx, int y0, int dy) {
     if (w <= 0 || h <= 0) return;
     int ch = channels(s.color), bits = ch * s.depth, bpp = (bits + 7) / 8;
     size_t len = (size_t(w) * bits + 7) / 8;
@@ -81,7 +81,7 @@ void add_rows(std::vector<uint8_t> &raw, const Spec &s, int w, int h, int x0, in
     }
 }
 
-std::vector<uint8_t> make_png(const Spec &s, int w, int h, std::vector<uint8_t> *raw_out = nullptr) {
+std::vector<uint8_t> make_png(const PngKind &s, int w, int h, std::vector<uint8_t> *raw_out = nullptr) {
     std::vector<uint8_t> o = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, ihdr;
     put32(ihdr, uint32_t(w));
     put32(ihdr, uint32_t(h));
@@ -166,7 +166,7 @@ TEST(PngDecode, EveryColourTypeDepthInterlaceAndTransparencyGivesStbPixels) {
                 for (int trns : {0, 1}) {
                     if (trns && (color & 4)) continue;  // tRNS with alpha: stb refuses
                     for (const auto &size : SIZES) {
-                        Spec s = {color, depth, interlace, trns};
+                        PngKind s = {color, depth, interlace, trns};
                         int w = 0, h = 0;
                         std::vector<uint8_t> f = make_png(s, size[0], size[1]);
                         std::vector<uint8_t> want = stb_pixels(f, &w, &h);
@@ -226,7 +226,7 @@ TEST(PngDecode, EveryPngOfTheSuitesGivesStbPixels) {
 // still fails the region's decode, as a whole decode fails.
 TEST(PngDecode, DamageBelowTheRegionRefusesTheFile) {
     if (!PNG_SPNG) GTEST_SKIP() << "built without libspng";
-    Spec s = {2, 8, 0, 0};
+    PngKind s = {2, 8, 0, 0};
     std::vector<uint8_t> raw;
     make_png(s, 40, 30, &raw);
     raw[raw.size() - (40 * 3 + 1)] = 7;  // the last row's filter byte
@@ -266,8 +266,8 @@ TEST(PngDecode, EveryRuleCutsStbPixelsIntoItsPngOutput) {
     static const RuleCase RULES[] = {{TRIMLET_RECT, {7, 5, 20, 11}}, {TRIMLET_ASPECT, {2, 0, 0, 0}},
                                      {TRIMLET_AUTO, {10, 0, 0, 0}}, {TRIMLET_EDGES, {10, 20, 5, 15}},
                                      {TRIMLET_RATIO, {3, 1, 0, 0}}};
-    for (const Spec &s : {Spec{0, 4, 0, 1}, Spec{2, 16, 0, 1}, Spec{3, 2, 1, 1}, Spec{4, 8, 1, 0},
-                          Spec{6, 16, 0, 0}, Spec{6, 8, 0, 0}}) {
+    for (const PngKind &s : {PngKind{0, 4, 0, 1}, PngKind{2, 16, 0, 1}, PngKind{3, 2, 1, 1}, PngKind{4, 8, 1, 0},
+                          PngKind{6, 16, 0, 0}, PngKind{6, 8, 0, 0}}) {
         std::vector<uint8_t> f = make_png(s, 45, 31);
         int w = 0, h = 0;
         std::vector<uint8_t> want = stb_pixels(f, &w, &h);
