@@ -270,31 +270,6 @@ void jpeg_orientation_one(unsigned char *d, size_t n) {
     }
 }
 
-// The CRC-32 of PNG chunks (polynomial 0xEDB88320), its table built by the
-// compiler.
-struct CrcTable {
-    uint32_t v[256];
-};
-
-static constexpr CrcTable make_crc_table() {
-    CrcTable t = {};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        t.v[i] = c;
-    }
-    return t;
-}
-
-static constexpr CrcTable CRC_TABLE = make_crc_table();
-
-// Continues a CRC: start with crc 0.
-static uint32_t crc_update(uint32_t crc, const unsigned char *d, size_t n) {
-    uint32_t c = crc ^ 0xFFFFFFFFu;
-    for (size_t i = 0; i < n; ++i) c = CRC_TABLE.v[(c ^ d[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
 // An iCCP chunk: a name of 1 to 79 bytes and its NUL, compression method 0,
 // then the profile as a zlib stream.
 static void take_iccp(const unsigned char *s, size_t n, Metadata *m) {
@@ -328,7 +303,7 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
         if (memcmp(type, "IEND", 4) == 0) break;
         int is_iccp = want_blocks && !iccp_seen && memcmp(type, "iCCP", 4) == 0;
         int is_exif = !exif_seen && memcmp(type, "eXIf", 4) == 0;
-        if ((is_iccp || is_exif) && crc_update(0, type, (size_t)len + 4) == get32(s + len, 1)) {
+        if ((is_iccp || is_exif) && png_crc(0, type, (size_t)len + 4) == get32(s + len, 1)) {
             if (is_iccp) {
                 iccp_seen = 1;
                 take_iccp(s, len, m);
@@ -517,9 +492,9 @@ static void put_png_chunk(Sink *sink, const char *type, const unsigned char *hea
     put_be32(b, (uint32_t)(head_n + n));
     memcpy(b + 4, type, 4);
     sink_write(sink, b, 8);
-    uint32_t crc = crc_update(0, b + 4, 4);
-    crc = crc_update(crc, head, head_n);
-    crc = crc_update(crc, data, n);
+    uint32_t crc = png_crc(0, b + 4, 4);
+    crc = png_crc(crc, head, head_n);
+    crc = png_crc(crc, data, n);
     if (head_n) sink_write(sink, head, head_n);
     if (n) sink_write(sink, data, n);
     put_be32(b, crc);
