@@ -32,18 +32,8 @@ trap 'rm -rf "$dir"' EXIT
 echo "generating inputs in $dir ..." >&2
 build-bench/bench/trimlet_bench --inputs-only --dir "$dir" 2>/dev/null
 
-# run NAME CMD...: one timed run; appends "wall-us KiB cpu-s" to $dir/NAME.
-run() {
-  local name=$1
-  shift
-  local t0 t1
-  t0=$(date +%s%N)
-  /usr/bin/time -f "%M %U %S" -o "$dir/mem" "$@" >/dev/null 2>"$dir/err" || { cat "$dir/err" >&2; exit 1; }
-  t1=$(date +%s%N)
-  echo "$(( (t1 - t0) / 1000 )) $(tail -n1 "$dir/mem" | awk '{print $1, $2 + $3}')" >>"$dir/$name"
-}
-
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+# run NAME CMD... and median: scripts/bench_common.sh.
+. "$(dirname "$0")/bench_common.sh"
 
 echo "| image | crop | crop size | trimlet ms | lossless ms | stb-only ms | vips ms | stb-only/trimlet wall, CPU | vips/trimlet wall, CPU | trimlet MiB | lossless MiB | stb-only MiB | vips MiB | crop RGBA + file MiB |"
 echo "|---|---|---|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|--:|"

@@ -43,18 +43,8 @@ sharp(input).extract({left: +left, top: +top, width: +width, height: +height})
   .webp({quality: 80}).toFile(output).catch((e) => { console.error(e); process.exit(1); });
 JS
 
-# run NAME CMD...: one timed run; appends "wall-us KiB cpu-s" to $dir/NAME.
-run() {
-  local name=$1
-  shift
-  local t0 t1
-  t0=$(date +%s%N)
-  /usr/bin/time -f "%M %U %S" -o "$dir/mem" "$@" >/dev/null 2>"$dir/err" || { cat "$dir/err" >&2; exit 1; }
-  t1=$(date +%s%N)
-  echo "$(( (t1 - t0) / 1000 )) $(tail -n1 "$dir/mem" | awk '{print $1, $2 + $3}')" >>"$dir/$name"
-}
-
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2)}'; }
+# run NAME CMD... and median: scripts/bench_common.sh.
+. "$(dirname "$0")/bench_common.sh"
 
 in=$dir/photo.webp
 w=$(vipsheader -f width "$in")
