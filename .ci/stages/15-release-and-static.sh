@@ -2,8 +2,7 @@
 # The build users make by habit: Release (-O3, which warns more than the
 # default build) with warnings as errors, built whole in build-release/ and
 # tested but for the install, batch, program and Python checks, which
-# scripts/test.sh ran on
-# the same sources; then the static library (TRIMLET_STATIC) in build-static/,
+# scripts/test.sh ran on the same sources; then the static library (TRIMLET_STATIC) in build-static/,
 # with the tests that link the library as a program does and the host project
 # that adds trimlet with add_subdirectory. About 6 minutes on 2 cores.
 set -euo pipefail
