@@ -171,7 +171,8 @@ static int take(Span s, size_t *o, int bytes, uint64_t *v) {
 
 // What is read of a file's boxes before libheif sees it.
 struct ReadAhead {
-    int empty_extent;         // some item's data has an extent of length 0
+    int empty_extent;         // the primary item has no extents, or some extent is empty
+    int bad_sizes;            // iloc's fields are not 0, 4 or 8 bytes long
     int grid;                 // the primary item is a grid, whose record says:
     uint64_t grid_w, grid_h;  // the canvas size
 };
@@ -206,6 +207,13 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     int version = iloc.p[0];
     int off_size = iloc.p[4] >> 4, len_size = iloc.p[4] & 15, base_size = iloc.p[5] >> 4;
     int index_size = version >= 1 ? iloc.p[5] & 15 : 0;
+    // Other sizes are invalid, and libheif hands such an item to the codec
+    // empty (see below).
+    const int sizes[] = {off_size, len_size, base_size, index_size};
+    for (int size : sizes) {
+        if (size != 0 && size != 4 && size != 8) ra->bad_sizes = 1;
+    }
+    if (ra->bad_sizes) return;
     o = 6;
     if (!take(iloc, &o, version < 2 ? 2 : 4, &count)) return;
     for (uint64_t i = 0; i < count; ++i) {
@@ -213,6 +221,7 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
         if (!take(iloc, &o, version < 2 ? 2 : 4, &id)) return;
         if (version >= 1 && !take(iloc, &o, 2, &method)) return;
         if (!take(iloc, &o, 2, &v) || !take(iloc, &o, base_size, &base) || !take(iloc, &o, 2, &extents)) return;
+        if (extents == 0 && id == primary && grid != 1) ra->empty_extent = 1;
         for (uint64_t e = 0; e < extents; ++e) {
             uint64_t off = 0, len = 0;
             if (!take(iloc, &o, index_size, &v) || !take(iloc, &o, off_size, &off) ||
@@ -255,6 +264,9 @@ static int heif_header(const Input *in, int *w, int *h, Failure *err) {
     if (ra.grid && (ra.grid_w != (uint64_t)cw || ra.grid_h != (uint64_t)ch)) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': grid of %llux%llu in a %dx%d image", in->name,
                     (unsigned long long)ra.grid_w, (unsigned long long)ra.grid_h, cw, ch);
+    }
+    if (ra.bad_sizes) {
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': item locations have fields of invalid sizes", in->name);
     }
     if (ra.empty_extent) return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': an item has no data", in->name);
     // The limits hold for the coded picture too (decode.cpp checks the shown one).
