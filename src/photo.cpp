@@ -331,7 +331,7 @@ static void read_webp(const unsigned char *d, size_t n, int want_orientation, in
     int iccp_seen = 0;
     int exif_seen = 0;
     size_t p = 12;
-    while (end - p >= 8) {
+    while (p <= end && end - p >= 8) {  // a RIFF size under 4 ends before the first chunk
         const unsigned char *type = d + p;
         const unsigned char *s = d + p + 8;
         size_t len = get32(d + p + 4, 0);

@@ -459,6 +459,11 @@ static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out,
             for (int p = 0; p < b.planes; ++p) {
                 uint32_t index = block_index(tif, l, &b, bx, by, p);
                 unsigned char *dst = buf + (size_t)p * block;
+                // libtiff's JPEG codec decodes a JPEG smaller than its strip
+                // with a warning, counts the strip as whole and leaves the
+                // rest unwritten: that part is black, never what the buffer
+                // held before.
+                memset(dst, 0, block);
                 tmsize_t got = l->tiled ? TIFFReadEncodedTile(tif, index, dst, (tmsize_t)block)
                                         : TIFFReadEncodedStrip(tif, index, dst, (tmsize_t)block);
                 // A strip's last rows may be left out at the image's end.

@@ -204,6 +204,32 @@ TEST(HostileFiles, OutputsDoNotDependOnHeapContents) {
 #endif
 }
 
+// A 9x6 JPEG in a 15659x7 TIFF strip (found by fuzzing): libtiff decodes it
+// with a warning and leaves the rest of the strip unwritten, which must come
+// out black whatever the heap held.
+TEST(HostileFiles, WhatATiffStripLeavesUnwrittenIsBlack) {
+#if !defined(__GLIBC__)
+    GTEST_SKIP() << "needs glibc's M_PERTURB";
+#else
+    if (!trimlet_has("tiff")) GTEST_SKIP() << "built without libtiff";
+    for (int perturb : {0x55, 0xAA}) {
+        SCOPED_TRACE(perturb);
+        std::string out = tt::scratch("strip.tga");
+        mallopt(M_PERTURB, perturb);
+        int ok = trimlet_rect(hostile("tiff_jpeg_smaller_than_strip.tif").c_str(), out.c_str(), 0, 0, 1 << 20, 1 << 20);
+        mallopt(M_PERTURB, 0);
+        ASSERT_NE(ok, 0) << trimlet_last_error();
+        tt::Pixels got = tt::read_tga(out);
+        ASSERT_EQ(got.w, 15659);
+        ASSERT_EQ(got.h, 7);
+        for (auto [x, y] : {std::pair{9, 0}, {15658, 0}, {0, 6}, {15658, 6}}) {
+            EXPECT_EQ(std::vector<uint8_t>(got.at(x, y), got.at(x, y) + 4), (std::vector<uint8_t>{0, 0, 0, 255}))
+                << x << "," << y;
+        }
+    }
+#endif
+}
+
 // Reading the input can fail after it opens (a directory opens on Linux and
 // then fails to read); that is reported like the decoder's failure to open.
 TEST(HostileFiles, UnreadableInputLeavesAReadMessage) {
