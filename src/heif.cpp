@@ -172,7 +172,7 @@ static int take(Span s, size_t *o, int bytes, uint64_t *v) {
 // What is read of a file's boxes before libheif sees it.
 struct ReadAhead {
     int empty_extent;         // the primary item has no extents, or some extent is empty
-    int bad_sizes;            // iloc's fields are not 0, 4 or 8 bytes long
+    int bad_iloc;             // iloc's version is over 2, or its fields are not 0, 4 or 8 bytes long
     int grid;                 // the primary item is a grid, whose record says:
     uint64_t grid_w, grid_h;  // the canvas size
 };
@@ -184,7 +184,7 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     Span file = {in->data, in->size}, meta, pitm, iinf, iloc, idat = {NULL, 0};
     if (!find_box(file, 0, "meta", &meta) || !find_box(meta, 4, "pitm", &pitm) ||
         !find_box(meta, 4, "iinf", &iinf) || !find_box(meta, 4, "iloc", &iloc) || pitm.n < 6 || iinf.n < 4 ||
-        (pitm.p[0] != 0 && pitm.n < 8) || iloc.n < 6 || iloc.p[0] > 2) {
+        (pitm.p[0] != 0 && pitm.n < 8) || iloc.n < 6) {
         return;
     }
     find_box(meta, 4, "idat", &idat);
@@ -205,15 +205,16 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     }
     // Every item's extents (iloc), and where the grid's record lies.
     int version = iloc.p[0];
+    // Versions over 2 and sizes other than 0, 4 or 8 are invalid, and
+    // libheif 1.15 hands such an item to the codec empty (see below).
     int off_size = iloc.p[4] >> 4, len_size = iloc.p[4] & 15, base_size = iloc.p[5] >> 4;
     int index_size = version >= 1 ? iloc.p[5] & 15 : 0;
-    // Other sizes are invalid, and libheif hands such an item to the codec
-    // empty (see below).
     const int sizes[] = {off_size, len_size, base_size, index_size};
     for (int size : sizes) {
-        if (size != 0 && size != 4 && size != 8) ra->bad_sizes = 1;
+        if (size != 0 && size != 4 && size != 8) ra->bad_iloc = 1;
     }
-    if (ra->bad_sizes) return;
+    if (version > 2) ra->bad_iloc = 1;
+    if (ra->bad_iloc) return;
     o = 6;
     if (!take(iloc, &o, version < 2 ? 2 : 4, &count)) return;
     for (uint64_t i = 0; i < count; ++i) {
@@ -265,9 +266,7 @@ static int heif_header(const Input *in, int *w, int *h, Failure *err) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': grid of %llux%llu in a %dx%d image", in->name,
                     (unsigned long long)ra.grid_w, (unsigned long long)ra.grid_h, cw, ch);
     }
-    if (ra.bad_sizes) {
-        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': item locations have fields of invalid sizes", in->name);
-    }
+    if (ra.bad_iloc) return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': malformed item locations", in->name);
     if (ra.empty_extent) return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': an item has no data", in->name);
     // The limits hold for the coded picture too (decode.cpp checks the shown one).
     return within_limits(cw, ch, in->max_pixels, err);
