@@ -295,7 +295,6 @@ static void copy_rgba(const uint8_t *src, int stride, int bits, int w, int h, un
 }
 
 static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
-    (void)region;  // no region decode: decode.cpp cuts the rectangle out
     out->w = 0;
     out->h = 0;
     out->px = NULL;
@@ -339,15 +338,20 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': decoded %dx%d image differs from its header's %dx%d",
                     in->name, iw, ih, w, h);
     }
-    unsigned char *px = (unsigned char *)malloc((size_t)w * (size_t)h * 4);
+    // libheif decodes the whole picture; only the region is copied out of it.
+    Rect r = region != NULL ? *region : Rect{0, 0, w, h};
+    if (r.w < 0) r.w = 0;
+    if (r.h < 0) r.h = 0;
+    unsigned char *px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4 + 1);
     if (px == NULL) {
         heif_image_release(img);
-        return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d image", w, h);
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d image", r.w, r.h);
     }
-    copy_rgba(src, stride, wide ? bits : 8, w, h, px);
+    copy_rgba(src + (size_t)r.y * (size_t)stride + (size_t)r.x * (wide ? 8 : 4), stride, wide ? bits : 8, r.w, r.h,
+              px);
     heif_image_release(img);
-    out->w = w;
-    out->h = h;
+    out->w = r.w;
+    out->h = r.h;
     out->px = px;
     return 1;
 }
@@ -389,7 +393,11 @@ static void heif_metadata(const Input *in, int want_orientation, int want_blocks
     set_orientation_one(m);
 }
 
-const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, 0, heif_metadata};
+// A region costs libheif the whole picture all the same, but trimlet only
+// the region's copy.
+static int heif_regions(const Input *) { return 1; }
+
+const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, heif_regions, heif_metadata};
 
 // ---------------------------------------------------------------------------
 // Writing AVIF
