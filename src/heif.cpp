@@ -171,7 +171,7 @@ static int take(Span s, size_t *o, int bytes, uint64_t *v) {
 
 // What is read of a file's boxes before libheif sees it.
 struct ReadAhead {
-    int empty_extent;         // the primary item has no extents, or some extent is empty
+    int empty_extent;         // some item has no extents, or an empty one
     int bad_iloc;             // iloc's version is over 2, or its fields are not 0, 4 or 8 bytes long
     int grid;                 // the primary item is a grid, whose record says:
     uint64_t grid_w, grid_h;  // the canvas size
@@ -206,7 +206,8 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     // Every item's extents (iloc), and where the grid's record lies.
     int version = iloc.p[0];
     // Versions over 2 and sizes other than 0, 4 or 8 are invalid, and
-    // libheif 1.15 hands such an item to the codec empty (see below).
+    // libheif 1.15 hands such an item to the codec empty (see below), as it
+    // does a grid's tile with no extents.
     int off_size = iloc.p[4] >> 4, len_size = iloc.p[4] & 15, base_size = iloc.p[5] >> 4;
     int index_size = version >= 1 ? iloc.p[5] & 15 : 0;
     const int sizes[] = {off_size, len_size, base_size, index_size};
@@ -222,7 +223,7 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
         if (!take(iloc, &o, version < 2 ? 2 : 4, &id)) return;
         if (version >= 1 && !take(iloc, &o, 2, &method)) return;
         if (!take(iloc, &o, 2, &v) || !take(iloc, &o, base_size, &base) || !take(iloc, &o, 2, &extents)) return;
-        if (extents == 0 && id == primary && grid != 1) ra->empty_extent = 1;
+        if (extents == 0) ra->empty_extent = 1;  // the box's format says at least one
         for (uint64_t e = 0; e < extents; ++e) {
             uint64_t off = 0, len = 0;
             if (!take(iloc, &o, index_size, &v) || !take(iloc, &o, off_size, &off) ||

@@ -359,13 +359,15 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             // No extent lengths: libheif would hand dav1d nothing, which it
             // prints about and leaks.
             {"iloc without lengths", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_iloc_without_lengths.avif"), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
-            // Offsets and lengths of 11 and 15 bytes, and an iloc of version
-            // 12: libheif hands dav1d an empty item all the same (found by
-            // the fuzzer).
+            // Offsets and lengths of 11 and 15 bytes, an iloc of version 12
+            // and a grid tile without extents: libheif hands dav1d an
+            // empty item all the same (found by the fuzzer).
             {"iloc field sizes", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_iloc_field_sizes.avif"), 0, {TRIMLET_ERR_CORRUPT},
              nullptr},
             {"iloc version 12", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_iloc_version_12.avif"), 0, {TRIMLET_ERR_CORRUPT},
              nullptr},
+            {"grid tile without extents", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_tile_without_extents.avif"), 0,
+             {TRIMLET_ERR_CORRUPT}, nullptr},
         };
         for (const Case &c : cases) {
             SCOPED_TRACE(std::string(name) + ": " + c.what);
