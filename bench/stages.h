@@ -36,7 +36,8 @@ int floor_encode(const char *path, BenchFormat fmt, int w, int h, const unsigned
 // PNG written to memory by stb_image_write with the compressor the library
 // was built with (stages.cpp), with stb's own compressor (png_stb.cpp), and
 // with libdeflate at a chosen level (floor.cpp; NULL when the benchmark is
-// built without libdeflate). The caller frees the result.
+// built without libdeflate). The caller frees the result. png_library
+// encodes a copy of rgba (the library's writer spends its input).
 unsigned char *png_library(const unsigned char *rgba, int w, int h, int *len);
 unsigned char *png_stb_own(const unsigned char *rgba, int w, int h, int *len);
 unsigned char *png_libdeflate(const unsigned char *rgba, int w, int h, int level, int *len);

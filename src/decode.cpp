@@ -47,7 +47,7 @@ static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
         return NULL;
     }
     size_t count = (size_t)pnm->w * (size_t)pnm->h;
-    unsigned char *px = (unsigned char *)malloc(count ? count * 4 : 1);
+    unsigned char *px = (unsigned char *)pixels_malloc((size_t)pnm->w, (size_t)pnm->h);
     if (px == NULL) {
         *why = "outofmem";
         return NULL;

@@ -85,7 +85,7 @@ static void stb_sink(void *context, void *data, int size) {
 // ---------------------------------------------------------------------------
 // Encoding
 
-// Encodes img with stb_image_write (PNG: pngwrite.cpp) into sink; returns
+// Encodes img with stb_image_write (JPEG, BMP, TGA) into sink; returns
 // the encoder's result (0 only when memory runs out), or -1 when the
 // flattened copy cannot be allocated.
 static int encode_pixels(const Image *img, int format, const Settings *set, Sink *sink) {
@@ -99,10 +99,8 @@ static int encode_pixels(const Image *img, int format, const Settings *set, Sink
             ok = stbi_write_jpg_to_func(stb_sink, sink, img->w, img->h, 3, rgb, quality_for(format, set));
         }
         free(rgb);
-    } else if (format == FORMAT_TGA) {
-        ok = stbi_write_tga_to_func(stb_sink, sink, img->w, img->h, 4, img->px);
     } else {
-        ok = png_write(img, NULL, sink);
+        ok = stbi_write_tga_to_func(stb_sink, sink, img->w, img->h, 4, img->px);
     }
     return ok;
 }
@@ -126,7 +124,7 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
     return ok;
 }
 
-int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
+int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
     if (format == FORMAT_AVIF) return avif_encode(img, quality_for(format, set), meta, sink, name, err);
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&

@@ -128,7 +128,7 @@ static unsigned char *read_all(FILE *f, long long max_pixels, size_t *len, const
     // see the end (or that it grew); anything else in blocks that double.
     size_t cap = known >= 0 ? (size_t)known + 1 : 65536;
     if (cap < STB_PROBE_BYTES) cap = STB_PROBE_BYTES;
-    unsigned char *data = (unsigned char *)malloc(cap);
+    unsigned char *data = (unsigned char *)block_malloc(cap);
     if (data == NULL) {
         *why = "outofmem";
         *status = TRIMLET_ERR_NO_MEMORY;

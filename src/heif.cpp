@@ -343,7 +343,7 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     Rect r = region != NULL ? *region : Rect{0, 0, w, h};
     if (r.w < 0) r.w = 0;
     if (r.h < 0) r.h = 0;
-    unsigned char *px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4 + 1);
+    unsigned char *px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     if (px == NULL) {
         heif_image_release(img);
         return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d image", r.w, r.h);

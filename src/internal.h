@@ -5,6 +5,7 @@
 //
 // Stages, in pipeline order, one file each:
 //   error.cpp   failures: a class and a one-line message (and the seven's buffer)
+//   memory.cpp  large blocks, on huge pages where the system offers them
 //   sink.cpp    byte sinks: a file or a growing memory block
 //   pixels.cpp  pixel blocks: copying a rectangle, flattening alpha
 //   zlib.cpp    deflate (libdeflate, or stb_image_write's compressor)
@@ -146,6 +147,15 @@ struct Failure {
 int fail(Failure *err, int status, const char *fmt, ...) TRIMLET_PRINTF(3, 4);
 // The seven's process-wide buffer.
 char *legacy_err(void);
+
+// malloc for a large block (a picture, a file, PNG data), with transparent
+// huge pages asked for where the system offers them (memory.cpp). Released
+// with free() like any other block.
+void *block_malloc(size_t n);
+// block_malloc for a picture of w x h RGBA pixels, with room for the PNG
+// writer's filter bytes (one a row) after them; NULL when the size does not
+// fit a size_t.
+void *pixels_malloc(size_t w, size_t h);
 
 // ---------------------------------------------------------------------------
 // Signatures: the one place a JPEG or PNG file is recognised by its first
@@ -557,10 +567,13 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
 // pngwrite.cpp
 
 // Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
-// and Exif block (eXIf) after IHDR (meta NULL: none). Returns 0, having
-// written nothing, when memory runs out; a failing sink is left for
-// sink_finish / finish_replace to report.
-int png_write(const Image *img, const Metadata *meta, Sink *sink);
+// and Exif block (eXIf) after IHDR (meta NULL: none). The rows are filtered
+// in img's own block, so the pixels are spent: afterwards img->px is still
+// a block for its holder to free (perhaps moved and a little longer), with
+// nothing of the picture to read in it. Returns 0, having written nothing,
+// when memory runs out; a failing sink is left for sink_finish /
+// finish_replace to report.
+int png_write(Image *img, const Metadata *meta, Sink *sink);
 
 // ---------------------------------------------------------------------------
 // heif.cpp (libheif; built without it, HEIF files are refused as unavailable
@@ -657,8 +670,9 @@ int format_available(int format);
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
 // or, when the encoder fails, "cannot encode '<name>' (check the extension)"
 // for the seven and "cannot encode '<name>': out of memory" otherwise. A
-// failure of the sink itself is left for sink_finish / finish_replace.
-int encode_image(const Image *img, int format, const Settings *set, const Metadata *meta,
+// failure of the sink itself is left for sink_finish / finish_replace. PNG
+// output spends img's pixels (png_write); other formats only read them.
+int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err);
 
 

@@ -141,7 +141,7 @@ static int decode_body(DecodeJob *job) {
     if (job->region == NULL) {
         job->w = img_w;
         job->h = img_h;
-        job->px = (unsigned char *)malloc((size_t)img_w * (size_t)img_h * 4);
+        job->px = (unsigned char *)pixels_malloc((size_t)img_w, (size_t)img_h);
         if (job->px == NULL) {
             job->why = FAST_PATH_NO_MEMORY;
             return 0;
@@ -172,7 +172,7 @@ static int decode_body(DecodeJob *job) {
     jpeg_crop_scanline(cinfo, &band_x, &band_w);  // band_x moves left to an iMCU edge
     job->w = r.w;
     job->h = r.h;
-    job->px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4);
+    job->px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     job->row = (unsigned char *)malloc((size_t)band_w * 4);
     if (job->px == NULL || job->row == NULL) {
         job->why = FAST_PATH_NO_MEMORY;

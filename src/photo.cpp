@@ -468,7 +468,8 @@ int orient_image(Image *img, int orientation, Failure *err) {
         orient_in_place(img, orientation);
         return 1;
     }
-    unsigned char *out = (unsigned char *)malloc((size_t)img->w * (size_t)img->h * 4);
+    // Turned: img->h wide and img->w high.
+    unsigned char *out = (unsigned char *)pixels_malloc((size_t)img->h, (size_t)img->w);
     if (out == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory turning %dx%d image", img->w, img->h);
     orient_transposed(img, orientation, out);
     free(img->px);

@@ -61,7 +61,7 @@ unsigned char *flatten(const Image *img, const unsigned char bg[3]) {
 Image sub_image(int src_w, const unsigned char *src, int x, int y, int w, int h, Failure *err) {
     Image out = {w, h, NULL};
     size_t row_bytes = (size_t)w * 4;
-    out.px = (unsigned char *)malloc(row_bytes * (size_t)h);
+    out.px = (unsigned char *)pixels_malloc((size_t)w, (size_t)h);
     if (out.px == NULL) {
         fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", w, h);
         return out;

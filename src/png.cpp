@@ -299,7 +299,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
         job->why = "region outside the image";
         return 0;
     }
-    job->ctx = spng_ctx_new(0);
+    job->ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
     if (job->ctx == NULL) {
         job->why = FAST_PATH_NO_MEMORY;
         return 0;
@@ -319,7 +319,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
         job->why = "header read two ways";
         return 0;
     }
-    job->px = (unsigned char *)malloc((size_t)r->w * (size_t)r->h * 4);
+    job->px = (unsigned char *)pixels_malloc((size_t)r->w, (size_t)r->h);
     if (job->px == NULL) {
         job->why = FAST_PATH_NO_MEMORY;
         return 0;

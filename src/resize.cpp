@@ -158,7 +158,7 @@ int resize_area(const Image *src, double sx, double sy, double sw, double sh, in
     float *row = (float *)malloc((size_t)src->w * 4 * sizeof(float));
     float *mid = fits ? (float *)malloc((size_t)mid_bytes) : NULL;
     float *acc = (float *)malloc(mid_row * sizeof(float));
-    out->px = fits ? (unsigned char *)malloc(mid_row * (size_t)oh) : NULL;
+    out->px = fits ? (unsigned char *)pixels_malloc((size_t)ow, (size_t)oh) : NULL;
     int ok = row != NULL && mid != NULL && acc != NULL && out->px != NULL &&
              make_taps(src->w, sx, sw, ow, &tx) && make_taps(src->h, sy, sh, oh, &ty);
     if (ok) {

@@ -374,9 +374,9 @@ static int plan_lossless(const Input *in, const Request *q, int format, int orie
 }
 
 // Where the finished crop goes: encoded by encode (or cut losslessly) into
-// the destination's sink. The file destinations open their sink here; memory
-// hands the block to *o.
-static int deliver(const Image *crop, const Input *in, Rect lossless_box, int orientation,
+// the destination's sink; encoding may spend the crop's pixels. The file
+// destinations open their sink here; memory hands the block to *o.
+static int deliver(Image *crop, const Input *in, Rect lossless_box, int orientation,
                    const Request *q, int dest, const char *out_path, int format,
                    const Metadata *meta, Outcome *o, Failure *err) {
     Sink sink;

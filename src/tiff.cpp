@@ -515,7 +515,7 @@ static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure 
         return tiff_refuse(&f, TRIMLET_ERR_CORRUPT, why, err);
     }
     if (!blocks_in_file(&f, &l, r, err)) return 0;
-    unsigned char *px = (unsigned char *)malloc((size_t)r.w * (size_t)r.h * 4);
+    unsigned char *px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     if (px == NULL) {
         tiff_close_file(&f);
         return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);

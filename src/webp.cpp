@@ -133,7 +133,7 @@ static int decode_still(const Input *in, const WebPBitstreamFeatures *f, const R
     }
     config.options.use_threads = 0;
     size_t bw = (size_t)(x1 - x0), bh = (size_t)(y1 - y0);
-    unsigned char *px = (unsigned char *)malloc(bw * bh * 4);
+    unsigned char *px = (unsigned char *)block_malloc(bw * bh * 4);
     if (px == NULL) {
         return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': out of memory for %dx%d image",
                     in->name, (int)bw, (int)bh);

@@ -18,14 +18,14 @@
 // 2.6 % of what stb's per-row filters at level 6 gave on the benchmark's
 // photos and makes screenshots 12-17 % smaller, in half the deflate time;
 // the measurements are in docs/performance-png.md.
-static const int PNG_DEFLATE_LEVEL = 4;
+static const int PNG_DEFLATE_LEVEL = 3;
 
 unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality) {
     (void)quality;  // stb's own level scale
     struct libdeflate_compressor *c = libdeflate_alloc_compressor(PNG_DEFLATE_LEVEL);
     if (c == NULL) return NULL;
     size_t bound = libdeflate_zlib_compress_bound(c, (size_t)data_len);
-    unsigned char *out = (unsigned char *)malloc(bound);
+    unsigned char *out = (unsigned char *)block_malloc(bound);
     size_t n = 0;
     if (out != NULL) n = libdeflate_zlib_compress(c, data, (size_t)data_len, out, bound);
     libdeflate_free_compressor(c);

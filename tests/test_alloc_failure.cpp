@@ -45,9 +45,10 @@ extern "C" void *calloc(size_t count, size_t size) {
 #endif
 
 // A 13x7 crop of a 50x40 picture, with one allocation size made to fail: the
-// crop's RGBA copy, its flattened RGB copy, or the PNG encoder's buffer of
-// filtered rows. Each fails with its message, creates no output and leaves an
-// existing one as it was.
+// crop's RGBA copy (with room for PNG's filter bytes), its flattened RGB
+// copy, or the PNG encoder's sample of filtered rows (here the whole crop,
+// after the crop's own block of the same size). Each fails with its message,
+// creates no output and leaves an existing one as it was.
 TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
 #ifdef TRIMLET_NO_MALLOC_SWAP
     GTEST_SKIP() << "malloc cannot be replaced under this sanitizer";
@@ -55,12 +56,13 @@ TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
     struct Case {
         const char *out;
         size_t fail_size;
+        int pass_first;
         const char *error;
     };
     const Case CASES[] = {
-        {"crop.png", 13 * 7 * 4, "out of memory for 13x7 crop"},
-        {"flat.bmp", 13 * 7 * 3, "out of memory"},
-        {"encode.png", (13 * 4 + 1) * 7, "cannot encode '%s' (check the extension)"},
+        {"crop.png", (13 * 4 + 1) * 7, 0, "out of memory for 13x7 crop"},
+        {"flat.bmp", 13 * 7 * 3, 0, "out of memory"},
+        {"encode.png", (13 * 4 + 1) * 7, 1, "cannot encode '%s' (check the extension)"},
     };
     std::string in = tt::scratch("in.png");
     tt::write_png(in, tt::gradient(50, 40));
@@ -73,8 +75,10 @@ TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
             std::snprintf(want, sizeof want, c.error, path.c_str());
             g_failures = 0;
             g_fail_size = c.fail_size;
+            g_pass_first = c.pass_first;
             int result = trimlet_rect(in.c_str(), path.c_str(), 3, 2, 13, 7);
             g_fail_size = 0;
+            g_pass_first = 0;
             EXPECT_EQ(g_failures, 1);
             EXPECT_EQ(tt::outcome(result), want);
         }
@@ -84,7 +88,7 @@ TEST(AllocationFailure, EachFailedAllocationLeavesItsMessageAndNoOutput) {
 }
 
 // The upright crop of a photo: cutting the stored 7x13 block, turning it into
-// a second block of the same size, whose allocation fails.
+// a 13x7 block, whose allocation fails.
 TEST(AllocationFailure, TurningTheCropUprightFailsWithItsMessage) {
 #ifdef TRIMLET_NO_MALLOC_SWAP
     GTEST_SKIP() << "malloc cannot be replaced under this sanitizer";
@@ -112,11 +116,9 @@ TEST(AllocationFailure, TurningTheCropUprightFailsWithItsMessage) {
     size_t out_size = 0;
     char err[TRIMLET_ERROR_SIZE];
     g_failures = 0;
-    g_fail_size = 7 * 13 * 4;
-    g_pass_first = 1;  // the stored crop
+    g_fail_size = (13 * 4 + 1) * 7;  // the turned block, filter bytes included
     int result = trimlet_crop_memory(png.data(), png.size(), TRIMLET_RECT, rect, &o, &out, &out_size, err);
     g_fail_size = 0;
-    g_pass_first = 0;
     EXPECT_EQ(g_failures, 1);
     EXPECT_EQ(result, 0);
     EXPECT_STREQ(err, "out of memory turning 7x13 image");

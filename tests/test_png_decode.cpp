@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <dirent.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -289,19 +290,50 @@ TEST(PngDecode, EveryRuleCutsStbPixelsIntoItsPngOutput) {
     }
 }
 
+// The filter types of a PNG file's rows (8-bit RGBA, not interlaced).
+std::vector<int> row_filters(const std::string &path, int w, int h) {
+    std::vector<uint8_t> f = tt::read_file(path), idat;
+    for (size_t at = 8; at + 12 <= f.size();) {
+        uint32_t n = uint32_t(f[at]) << 24 | f[at + 1] << 16 | f[at + 2] << 8 | f[at + 3];
+        if (std::memcmp(&f[at + 4], "IDAT", 4) == 0) idat.insert(idat.end(), &f[at + 8], &f[at + 8 + n]);
+        at += 12 + size_t(n);
+    }
+    size_t row = size_t(w) * 4 + 1;
+    std::vector<uint8_t> raw(row * size_t(h));
+    uLongf n = uLongf(raw.size());
+    std::vector<int> types;
+    if (uncompress(raw.data(), &n, idat.data(), uLong(idat.size())) != Z_OK || n != raw.size()) return types;
+    for (int y = 0; y < h; ++y) types.push_back(raw[size_t(y) * row]);
+    return types;
+}
+
 // The PNG writer on shapes and content that its filter trial must handle:
-// single rows and columns, flat areas, noise, and a picture wider than its
-// sample. The output reads back with libpng to exactly the input.
+// single rows and columns, flat areas, noise, rows and columns that drift
+// by small steps, and a picture wider than its sample. The rows are
+// filtered in the picture's own block, with whichever type the trial picks:
+// the output reads back with libpng to exactly the input, with one filter
+// type for every row, and the contents between them make the trial pick
+// each of None, Sub, Up and Paeth.
 TEST(PngWrite, OutputReadsBackExactly) {
     struct Shape {
         int w, h;
     };
-    for (Shape sh : {Shape{1, 1}, Shape{1, 300}, Shape{300, 1}, Shape{5000, 3}, Shape{64, 64}}) {
-        for (int content = 0; content < 3; ++content) {
-            tt::Pixels p = content == 0 ? tt::gradient(sh.w, sh.h) : tt::solid(sh.w, sh.h, 10, 200, 30, 128);
+    std::set<int> picked;
+    for (Shape sh : {Shape{1, 1}, Shape{1, 300}, Shape{300, 1}, Shape{5000, 3}, Shape{64, 64}, Shape{200, 120}}) {
+        for (int content = 0; content < 5; ++content) {
+            tt::Pixels p = content == 1 ? tt::solid(sh.w, sh.h, 10, 200, 30, 128) : tt::gradient(sh.w, sh.h);
+            uint32_t x = 12345;
+            auto next = [&x] { return uint8_t((x = x * 1103515245u + 12345u) >> 24); };
             if (content == 2) {
-                uint32_t x = 12345;
-                for (uint8_t &b : p.rgba) b = uint8_t((x = x * 1103515245u + 12345u) >> 24);
+                for (uint8_t &b : p.rgba) b = next();
+            } else if (content >= 3) {
+                // A random first row (3) or column (4), each later one the
+                // last plus 0 or 1.
+                size_t stride = size_t(sh.w) * 4, step = content == 3 ? stride : 4;
+                for (size_t i = 0; i < p.rgba.size(); ++i) {
+                    int first = content == 3 ? i < stride : i % stride < 4;
+                    p.rgba[i] = i % 4 == 3 ? 255 : first ? next() : uint8_t(p.rgba[i - step] + (next() & 1));
+                }
             }
             SCOPED_TRACE(testing::Message() << sh.w << "x" << sh.h << " content " << content);
             std::string in = tt::scratch("in.tga"), out = tt::scratch("out.png");
@@ -310,8 +342,13 @@ TEST(PngWrite, OutputReadsBackExactly) {
             char err[TRIMLET_ERROR_SIZE];
             ASSERT_TRUE(trimlet_crop_file(in.c_str(), out.c_str(), TRIMLET_RECT, rect, nullptr, err)) << err;
             EXPECT_EQ(tt::read_png(out).rgba, p.rgba);
+            std::vector<int> types = row_filters(out, sh.w, sh.h);
+            ASSERT_EQ(types.size(), size_t(sh.h));
+            EXPECT_EQ(std::set<int>(types.begin(), types.end()).size(), 1u);
+            picked.insert(types.back());
         }
     }
+    EXPECT_EQ(picked, std::set<int>({0, 1, 2, 4}));
 }
 
 }  // namespace
