@@ -118,9 +118,11 @@ static int choose_filter(const Image *img, size_t row_bytes) {
         if (size[i] < size[best]) best = i;
     }
     // The second round, when the first had more than one band, for the
-    // candidates within a tenth of the best.
-    if (sm.step < (size_t)img->h && size[best] != (size_t)-1) {
-        size_t near = size[best] + size[best] / 10;
+    // candidates within a tenth of the best, if there is more than one.
+    size_t near = size[best] != (size_t)-1 ? size[best] + size[best] / 10 : 0;
+    int contenders = 0;
+    for (int i = 0; i < n; ++i) contenders += size[i] <= near;
+    if (sm.step < (size_t)img->h && contenders > 1) {
         for (int i = 0; i < n; ++i) {
             if (size[i] > near) {
                 size[i] = (size_t)-1;

@@ -14,10 +14,11 @@
 
 // libdeflate is both faster and tighter than stb_image_write's own
 // compressor; the decoded pixels are the same either way. With the PNG
-// writer's one filter per image (pngwrite.cpp), level 4 keeps files within
-// 2.6 % of what stb's per-row filters at level 6 gave on the benchmark's
-// photos and makes screenshots 12-17 % smaller, in half the deflate time;
-// the measurements are in docs/performance-png.md.
+// writer's one filter per image (pngwrite.cpp), level 3 keeps files within
+// 3.4 % of what stb's per-row filters at level 6 gave on the benchmark's
+// photos and makes screenshots 11-15 % smaller (level 4: within 2.6 %, with
+// 8 % more deflate time; level 2: 5.3 %, over the 5 % we allow); the
+// measurements are in docs/performance-png.md.
 static const int PNG_DEFLATE_LEVEL = 3;
 
 unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality) {
