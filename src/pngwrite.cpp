@@ -81,8 +81,9 @@ struct Sample {
     unsigned char *scratch;
 };
 
-// The deflated size of the bands whose index is (mod 4) in round one
-// (first: 1) or not (first: 0), filtered with type; 0 when deflate fails.
+// The deflated size, filtered with type, of round one's bands (first: every
+// fourth band, from the first) or of the others (first: 0); 0 when deflate
+// fails or there are no such bands.
 static size_t trial(const Sample *sm, int type, int first) {
     size_t stride = (size_t)sm->img->w * 4, h = (size_t)sm->img->h, used = 0, band = 0;
     for (size_t y0 = 0; y0 < h; y0 += sm->step, ++band) {
