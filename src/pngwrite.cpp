@@ -97,27 +97,33 @@ static size_t trial(const Sample *sm, int type, int first) {
     return used != 0 ? zlib_deflated_size(sm->scratch, used) : 0;
 }
 
+// The index of the smallest of n sizes (the first of equals).
+static int smallest(const size_t *size, int n) {
+    int best = 0;
+    for (int i = 1; i < n; ++i) {
+        if (size[i] < size[best]) best = i;
+    }
+    return best;
+}
+
 static int choose_filter(const Image *img, size_t row_bytes) {
     size_t bands = SAMPLE_CAP / (row_bytes * SAMPLE_ROWS);
     if (bands == 0) bands = 1;
     Sample sm = {img, row_bytes, (size_t)img->h / bands, NULL};
     if (sm.step < SAMPLE_ROWS) sm.step = SAMPLE_ROWS;
-    // Room for the larger round: whole bands, the last one perhaps cut short.
-    size_t rows = 0;
-    for (size_t y0 = 0; y0 < (size_t)img->h; y0 += sm.step) {
-        rows += (size_t)img->h - y0 < SAMPLE_ROWS ? (size_t)img->h - y0 : SAMPLE_ROWS;
-    }
+    // Room for every band, which is more than either round needs.
+    size_t rows = ((size_t)img->h + sm.step - 1) / sm.step * SAMPLE_ROWS;
+    if (rows > (size_t)img->h) rows = (size_t)img->h;
     sm.scratch = (unsigned char *)malloc(rows * row_bytes);
     if (sm.scratch == NULL) return -1;
     static const int CANDIDATES[] = {FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_PAETH};
     const int n = (int)(sizeof CANDIDATES / sizeof CANDIDATES[0]);
     size_t size[n];
-    int best = 0;
     for (int i = 0; i < n; ++i) {
         size[i] = trial(&sm, CANDIDATES[i], 1);
         if (size[i] == 0) size[i] = (size_t)-1;  // out of memory: never chosen
-        if (size[i] < size[best]) best = i;
     }
+    int best = smallest(size, n);
     // The second round, when the first had more than one band, for the
     // candidates within a tenth of the best, if there is more than one.
     size_t near = size[best] != (size_t)-1 ? size[best] + size[best] / 10 : 0;
@@ -132,10 +138,7 @@ static int choose_filter(const Image *img, size_t row_bytes) {
             size_t rest = trial(&sm, CANDIDATES[i], 0);
             size[i] = rest != 0 ? size[i] + rest : (size_t)-1;
         }
-        best = 0;
-        for (int i = 1; i < n; ++i) {
-            if (size[i] < size[best]) best = i;
-        }
+        best = smallest(size, n);
     }
     free(sm.scratch);
     return CANDIDATES[best];
