@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // trimlet benchmark: where the time of a crop call goes, against the floor of
 // stb's decoder plus stb's encoder alone.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* crop_once: one crop in a fresh process, for one-shot timings and peak
  * memory (scripts/bench_jpeg.sh runs it beside other tools' command lines).
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor: stb_image and stb_image_write compiled plainly (default
 // allocator, their own file access), with the PNG data compressed the way the
 // library compresses it, so that only the library's own work separates a

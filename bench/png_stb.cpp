@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // stb_image_write with its own zlib compressor, for comparison with the
 // compressor the library uses.
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // trimlet reentrant benchmark: memory-to-memory crops against file-to-file
 // ones, and the throughput of many crops on 1 and 2 threads.
 //

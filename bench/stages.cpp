@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own stages, reached through its internal static library so
 // that they can be timed one by one.
 #include <stdlib.h>

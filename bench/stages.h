@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own stages, callable one at a time, and the floor: stb's
 // decoder and encoder with nothing around them.
 #ifndef TRIMLET_BENCH_STAGES_H

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* thumb_once: one thumbnail in a fresh process, for one-shot timings and
  * peak memory beside other tools' thumbnailers (scripts/bench_thumbnails.sh).
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // trimlet benchmarks: the clock, the median and file reading both benchmark
 // programs use.
 #ifndef TRIMLET_BENCH_UTIL_H

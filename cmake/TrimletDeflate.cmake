@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # PNG data is compressed by libdeflate when it is available (Debian:
 # libdeflate-dev), else by stb_image_write's own compressor. The static
 # library is preferred so the shared object needs nothing extra at run time;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Hardening flags a distribution would build with, applied to one target when
 # the toolchain accepts them. Each flag is probed first, so an older or
 # different compiler simply builds without the ones it lacks.

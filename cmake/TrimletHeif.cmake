@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # HEIC and AVIF through libheif (Debian: libheif-dev, 1.15 in Debian 12),
 # linked dynamically. libheif brings its codecs with it: libde265 decodes
 # HEIC, dav1d (or aom) decodes AVIF and aom encodes it. Which of them the

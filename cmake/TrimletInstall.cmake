@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installation rules (included when TRIMLET_INSTALL is ON).
 install(TARGETS trimlet EXPORT trimletTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -57,3 +58,29 @@ install(CODE "configure_file(\"${PROJECT_BINARY_DIR}/trimlet.pc.in\"
                             \"${PROJECT_BINARY_DIR}/trimlet.pc\" @ONLY)")
 install(FILES ${PROJECT_BINARY_DIR}/trimlet.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
+
+# The licence and the notices of what the library has compiled in (stb,
+# libdeflate), beside its other documents.
+install(FILES LICENSE THIRD-PARTY DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# The loader's cache: a library installed as root into /usr or /usr/local is
+# found by programs linked to it only once ldconfig has run. Not for a staged
+# install (DESTDIR), another prefix or another user, where it would do nothing
+# or fail; they add a run path or LD_LIBRARY_PATH (docs/building.md).
+if(UNIX AND NOT APPLE AND NOT TRIMLET_STATIC)
+  install(CODE "
+if(NOT \"\$ENV{DESTDIR}\" AND (CMAKE_INSTALL_PREFIX STREQUAL \"/usr\" OR CMAKE_INSTALL_PREFIX STREQUAL \"/usr/local\"))
+  execute_process(COMMAND id -u OUTPUT_VARIABLE _uid OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  find_program(_trimlet_ldconfig ldconfig PATHS /sbin /usr/sbin)
+  if(_uid STREQUAL \"0\" AND _trimlet_ldconfig)
+    message(STATUS \"Running: \${_trimlet_ldconfig}\")
+    execute_process(COMMAND \"\${_trimlet_ldconfig}\" RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(WARNING \"ldconfig failed (\${_rc}): run it before starting a program linked to trimlet\")
+    endif()
+  else()
+    message(STATUS \"Run ldconfig as root before starting a program linked to trimlet\")
+  endif()
+endif()
+")
+endif()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # JPEG through libjpeg-turbo (Debian: libjpeg62-turbo-dev for decoding and
 # encoding, libturbojpeg0-dev for the lossless cut). Both are linked
 # dynamically: Debian's static libraries are not built position-independent

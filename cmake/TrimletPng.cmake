@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # PNG decoding through libspng (Debian: libspng-dev), linked dynamically as
 # libjpeg-turbo is: the library then needs libspng.so.0 at run time. Without
 # it (the option OFF, and always on Windows) stb_image decodes every PNG.

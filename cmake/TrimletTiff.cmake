@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # TIFF input through libtiff (Debian: libtiff-dev, 4.5 or later for
 # TIFFClientOpenExt and per-file message handlers). Linked dynamically: the
 # library then needs libtiff.so.6 at run time. Without it (the option OFF,

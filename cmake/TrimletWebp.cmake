@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # WebP through libwebp (Debian: libwebp-dev): decoding and encoding (libwebp),
 # the first frame of an animation (libwebpdemux), and the ICC profile and
 # Exif block in written files (libwebpmux). Found with pkg-config and linked

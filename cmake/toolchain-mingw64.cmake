@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-builds trimlet.dll for 64-bit Windows with MinGW-w64 (Debian:
 # g++-mingw-w64-x86-64-win32). Use with
 #   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the reentrant interface, memory to memory.
 //
 // The input is an image file followed by a 9-byte trailer:

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the PNG seeds of the fuzz corpus (fuzz/corpus/png_*): every colour
 type and bit depth, interlaced or not, with and without tRNS, each row with
 another filter type, and copies whose image data is damaged below the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmark in build-bench/ and runs it. Arguments go to
 # trimlet_bench (--runs N, --scale S, --quick, ...), e.g.
 #   scripts/bench.sh              # full run, a few minutes, prints Markdown tables

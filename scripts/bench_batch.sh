@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Batch throughput: crops a batch of photo-sized JPEGs with the trimlet
 # program on 1 and 2 threads, and with ImageMagick (`convert -crop`),
 # libvips (`vips crop`) and trimlet one process per file, each of those

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the one-shot benchmark scripts (sourced, not run). The caller
 # sets $dir, a scratch folder.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One-shot crops of a 12-megapixel AVIF to JPEG (quality 90), one process per
 # crop as a shell user runs them: trimlet (libheif with dav1d), libvips's
 # command line (`vips crop`, libheif too) and sharp (npm, its own libvips and

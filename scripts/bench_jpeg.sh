@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One-shot JPEG crops, one process per crop as a shell user runs them:
 # trimlet with libjpeg-turbo (lossy and lossless), trimlet built with stb
 # alone (-DTRIMLET_USE_LIBJPEG_TURBO=OFF, the JPEG path before libjpeg-turbo)

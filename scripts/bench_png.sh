@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One-shot PNG crops, one process per crop as a shell user runs them:
 # trimlet's command line, the same program of another build (the 1.1 PNG
 # path: stb_image's decoder and writer), libvips's command line (`vips

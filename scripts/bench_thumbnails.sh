@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One-shot thumbnails, one process per thumbnail as a shell user runs them: a
 # 256x256 JPEG (quality 80) from a 12-megapixel photo, by trimlet (ratio
 # 1:1, resize 256x256), `vipsthumbnail --smartcrop` and sharp's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Peak memory of a region crop of a 12-megapixel TIFF (4000 x 3000 RGB), one
 # process per crop (bench/crop_once.c), in tiles and in strips of several
 # compressions. Prints a Markdown table of the peak resident memory against

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One-shot WebP crops, one process per crop as a shell user runs them: a
 # 12-megapixel lossy WebP (the benchmark's photo-like image through cwebp -q
 # 80) cut by trimlet's rect (the centre quarter), aspect (16:9) and edges

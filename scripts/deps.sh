@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian/Ubuntu packages a piece of trimlet needs, and any extra
 # package names given as arguments, always without recommends. Only missing
 # packages are installed; apt-get update runs only when something is missing.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds trimlet and its tests in build/, and runs
 # every test with CTest.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Fails when a library file calls a file on its own floor or a higher one.
 
 Usage: check_layers.py NM LAYERS OBJECT...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test helpers: generated images, an independent reader for each output
 // format (libpng, libjpeg, a hand-written BMP/TGA parser) and scratch files.
 #ifndef TRIMLET_TEST_SUPPORT_H

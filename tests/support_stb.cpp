@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG and JPEG writing and reading for builds without libpng and libjpeg
 // (MinGW): stb_image and stb_image_write stand in for them. The library
 // under test compiles its own copy of stb, so this is still a second decoder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation failures inside a crop call. This program replaces malloc for
 // the whole process (the library's calls resolve to it too) so that chosen
 // allocations fail; glibc's own allocator serves every other request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The aspect-ratio crop: the largest centred block of a ratio from the table.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The automatic border crop: the bounding box of every pixel that differs
 // from its own quadrant's corner by more than the tolerance.
 #include <gtest/gtest.h>

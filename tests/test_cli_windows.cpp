@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trimlet program on Windows (run under wine in CI): it takes its
 // arguments as UTF-16, so a file name outside the code page works.
 #include <gtest/gtest.h>

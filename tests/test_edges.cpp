@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The percentage edge crop: a share of the width or height cut from each side.
 #include <gtest/gtest.h>
 

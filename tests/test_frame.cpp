@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error text, the choice and exactness of output formats, the decoding of
 // every input format, and the failures of the file stage.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // HEIC and AVIF through libheif: files made by heif-enc and avifenc, read back
 // against heif-convert (the same decoders: exact) and avifdec (dav1d with
 // libavif's own colour conversion: within its rounding); AVIF output read by

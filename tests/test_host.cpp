@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built shared object as a host meets it: loaded with dlopen (this
 // program does not link it), exporting exactly the seven original trimlet_
 // functions and the five of the reentrant interface, and depending on

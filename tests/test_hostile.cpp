@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files made to break stb_image 2.27, one or more per class of defect (f1_ to
 // f12_ in tests/data/hostile, written by fuzz/make_corpus.py). Each must come
 // back promptly (CTest's timeout guards the hangs), without a crash, either

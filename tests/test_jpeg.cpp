@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // JPEG through libjpeg-turbo: region decoding gives exactly the pixels of a
 // whole decode, a damaged file gets the same verdict whatever the region,
 // files only stb_image takes still decode, the encoder's quality and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Photos as a viewer shows them: the EXIF Orientation applied on request
 // (TRIMLET_APPLY_EXIF), and the ICC profile and Exif block carried into the
 // output (TRIMLET_KEEP). The inputs are JPEG (libjpeg) and PNG (libpng) files

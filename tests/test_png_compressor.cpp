@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG output round-trips exactly, whichever zlib compressor the library was
 // built with: every crop is read back with libpng and compared byte for byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG decoding through libspng: exactly stb_image's pixels, for every colour
 // type, bit depth, interlace and tRNS, whole and by region, and for every PNG
 // file of the suites; damage after a region still refuses the file. Links

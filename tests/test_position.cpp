@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where aspect and ratio place their box (the gravities, entropy, attention)
 // and the resize option: sizes, the filter against Pillow's, transparency.
 #include <gtest/gtest.h>

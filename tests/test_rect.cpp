@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // trimlet_rect: clipping any rectangle to the image, and its messages.
 #include <gtest/gtest.h>
 

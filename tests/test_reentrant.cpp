@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reentrant interface: memory in and out, plans, options, per-call
 // errors, and outputs that are replaced safely. Every result is compared with
 // what the seven original functions do for the same request.

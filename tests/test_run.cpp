@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // trimlet_run: every input and output, the status of each class of failure,
 // the sized records, run-time version and features, and the default size
 // limit against decompression bombs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reentrant interface on many threads at once: mixed crops, plans and
 // failing calls, each checked against the same call made on one thread, and
 // every failing call's message checked to be its own. Run under

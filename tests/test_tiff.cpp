@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TIFF input through libtiff. The files come from tests/tiff_files.py
 // (Pillow, tiffcp and a small writer of its own), which also writes what each
 // must decode to, from Pillow's decode of the same file: whole crops equal

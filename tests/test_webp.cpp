@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WebP through libwebp: inputs made with libwebp's own tools (cwebp, webpmux)
 // decode exactly as Pillow decodes them, regions equal whole decodes at any
 // offset, every rule runs on them; WebP output read back by Pillow, lossless

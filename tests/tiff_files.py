@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the TIFF files test_tiff reads, and what each must decode to.
 
 usage: tiff_files.py DIR

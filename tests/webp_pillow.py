@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Pillow's view of a WebP file, for tests/test_webp.cpp: the first frame as
 an RGBA PNG, and the ICC profile and Exif block as files (empty when absent).
 

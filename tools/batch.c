@@ -14,9 +14,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* What a failure line says before the library's message, by its class. The
- * library's line follows as it is: the program reads the status, never the
- * text. */
+/* What a failure line says before the library's reason, by its class: the
+ * class comes from the status, never from the message's words. */
 static const char *const STATUS_PHRASES[] = {
     /* TRIMLET_OK */ NULL,
     /* TRIMLET_ERR_ARGUMENT */ "refused",
@@ -86,14 +85,43 @@ static void progress_show(Progress *p, int done, int total, const char *name) {
     fflush(stderr);
 }
 
-/* "<input>: <phrase>: <library line>", malloc'd (NULL when out of memory). */
+/* "<input>: <phrase>: <reason>", malloc'd (NULL when out of memory). The
+ * library's line names the input too ("cannot decode 'in.png': reason"); the
+ * line names it once, in front, so the part of the library's line up to the
+ * quoted name goes, or stands in for the phrase where the class has none
+ * ("lossless: cannot cut"). Any other path in it (the output's) stays. */
 static char *describe(const Batch *b, const Job *job, int status, const char *error) {
     const char *shown = is_stream(job->input) ? STDIN_NAME : job->input;
     const char *phrase = status > 0 && status < COUNT(STATUS_PHRASES) ? STATUS_PHRASES[status] : NULL;
     if (status == TRIMLET_ERR_UNSUPPORTED && b->c->lossless) phrase = LOSSLESS_UNSUPPORTED;
-    size_t size = strlen(shown) + (phrase ? strlen(phrase) : 0) + strlen(error) + 8;
+    const char *named = is_stream(job->input) ? "<memory>" : job->input;
+    size_t named_len = strlen(named);
+    const char *reason = error;
+    size_t lead = 0; /* the library's words before the name, for a class without a phrase */
+    for (const char *q = strchr(error, '\''); q != NULL; q = strchr(q + 1, '\'')) {
+        if (strncmp(q + 1, named, named_len) != 0 || q[1 + named_len] != '\'') continue;
+        const char *after = q + 2 + named_len;
+        if (strncmp(after, ": ", 2) == 0) {
+            reason = after + 2;
+        } else if (strncmp(after, " is ", 4) == 0) { /* "'in.png' is not a JPEG file" */
+            reason = after + 4;
+        } else {
+            break;
+        }
+        lead = (size_t)(q - error);
+        while (lead > 0 && (error[lead - 1] == ' ' || error[lead - 1] == ':')) --lead;
+        break;
+    }
+    size_t size = strlen(shown) + (phrase ? strlen(phrase) : lead) + strlen(reason) + 8;
     char *line = (char *)malloc(size);
-    if (line) snprintf(line, size, "%s: %s%s%s", shown, phrase ? phrase : "", phrase ? ": " : "", error);
+    if (line == NULL) return NULL;
+    if (phrase) {
+        snprintf(line, size, "%s: %s: %s", shown, phrase, reason);
+    } else if (lead > 0) {
+        snprintf(line, size, "%s: %.*s: %s", shown, (int)lead, error, reason);
+    } else {
+        snprintf(line, size, "%s: %s", shown, reason);
+    }
     return line;
 }
 

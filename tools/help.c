@@ -122,26 +122,47 @@ const char *rule_list(void) {
     return list;
 }
 
-void print_version(FILE *f) {
-    /* stb_image's formats and the encoders every build has, then the codec
-     * libraries this build was made with. */
-    static const char *const READ_FEATURES[] = {"webp", "avif", "heic", "tiff"};
-    fprintf(f, "trimlet %s\nreads: png, jpeg, bmp, gif, psd, tga, hdr, pic, pnm", trimlet_version());
-    for (int i = 0; i < COUNT(READ_FEATURES); ++i) {
-        if (trimlet_has(READ_FEATURES[i])) fprintf(f, ", %s", READ_FEATURES[i]);
+/* The formats this build reads: stb_image's, which every build has, then
+ * those of the codec libraries it was made with (trimlet_has), each with the
+ * name --version prints and the one the overview shows. */
+static const struct {
+    const char *feature; /* NULL: always there */
+    const char *name, *shown;
+} READ_FORMATS[] = {
+    {NULL, "png", "PNG"},       {NULL, "jpeg", "JPEG"},     {NULL, "bmp", "BMP"},
+    {NULL, "gif", "GIF"},       {NULL, "psd", "PSD"},       {NULL, "tga", "TGA"},
+    {NULL, "hdr", "HDR"},       {NULL, "pic", "PIC"},       {NULL, "pnm", "PNM"},
+    {"webp", "webp", "WebP"},   {"avif", "avif", "AVIF"},   {"heic", "heic", "HEIC"},
+    {"tiff", "tiff", "TIFF"},
+};
+
+/* Prints the formats read, by their names (shown = 0) or as the overview
+ * shows them, separated by ", ". */
+static void print_read_formats(FILE *f, int shown) {
+    const char *sep = "";
+    for (int i = 0; i < COUNT(READ_FORMATS); ++i) {
+        if (READ_FORMATS[i].feature && !trimlet_has(READ_FORMATS[i].feature)) continue;
+        fprintf(f, "%s%s", sep, shown ? READ_FORMATS[i].shown : READ_FORMATS[i].name);
+        sep = ", ";
     }
+}
+
+void print_version(FILE *f) {
+    fprintf(f, "trimlet %s\nreads: ", trimlet_version());
+    print_read_formats(f, 0);
     fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s\n", trimlet_has("webp") ? ", webp" : "",
             trimlet_has("avif-write") ? ", avif" : "");
 }
 
 void print_overview(FILE *f) {
-    fprintf(f,
-            "trimlet %s: crop image files (JPEG, PNG, BMP, PSD, TGA, GIF, HDR, PIC, PNM)\n"
-            "usage: trimlet RULE ARGS INPUT... (-o OUT | -d DIR | --in-place) [options]\n"
-            "       trimlet plan RULE ARGS INPUT... [--json]\n"
-            "       trimlet help [RULE | plan] | --help | --version\n"
-            "Rules:\n",
-            trimlet_version());
+    fprintf(f, "trimlet %s: crop image files (", trimlet_version());
+    print_read_formats(f, 1);
+    fputs(")\n"
+          "usage: trimlet RULE ARGS INPUT... (-o OUT | -d DIR | --in-place) [options]\n"
+          "       trimlet plan RULE ARGS INPUT... [--json]\n"
+          "       trimlet help [RULE | plan] | --help | --version\n"
+          "Rules:\n",
+          f);
     for (int i = 0; i < COUNT(RULES); ++i) {
         char head[64];
         snprintf(head, sizeof head, "%s %s", RULES[i].name, RULES[i].synopsis);

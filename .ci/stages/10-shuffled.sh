@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The suite in shuffled order: CTest runs each case in a process of its own,
 # which hides a case that only passes after (or before) another one. Here
 # each test program of build/ (made by scripts/test.sh) runs all its cases in

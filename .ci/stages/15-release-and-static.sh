@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The build users make by habit: Release (-O3, which warns more than the
 # default build) with warnings as errors, built whole in build-release/ and
 # tested but for the install, batch, program and Python checks, which

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Hostile input: the whole test suite and the fuzz corpus replay under
 # AddressSanitizer + UndefinedBehaviorSanitizer (gcc, build-asan/), then one
 # minute of libFuzzer on the crop functions from the corpus (clang,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # ThreadSanitizer (clang, build-tsan/): the library and the tests that call it
 # from many threads at once, each program run whole. Any data race reported
 # fails the stage. About 2 minutes on 2 cores.

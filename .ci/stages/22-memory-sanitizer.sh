@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # MemorySanitizer (clang, build-msan/): reads of uninitialised memory in the
 # decoding path. MemorySanitizer must see every instruction that writes
 # memory, so this build links nothing that is not compiled here: libdeflate

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds trimlet.dll with MinGW-w64 and runs the test suite against it
 # under wine. CTest also checks the DLL's export table (the fifteen functions,
 # unmangled) and import table (system DLLs only).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the benchmark and runs it once at 1/8 scale: every case's output is
 # checked, nothing is timed against a limit. About a minute on 2 cores.
 set -euo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Runs examples/batch_dask.py on a LocalCluster of two worker processes and
 checks every file it wrote against the module's own crop."""
 import io

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the xargs batch of docs/batches.md: files spread over two trimlet processes,
 # sixteen at a time. Checks that every good file was written with the size
 # `trimlet plan` gives, and that the broken one made the batch fail.

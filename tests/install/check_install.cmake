@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # One step of the installation checks, chosen by STEP (see CMakeLists.txt).
 cmake_minimum_required(VERSION 3.18)
 
@@ -153,16 +154,17 @@ elseif(STEP STREQUAL "memory_example")
   build_with_pkg_config("${work}/memory_example" -Wall -Wextra -Werror)
   set(dir "${work}/run")
   file(MAKE_DIRECTORY "${dir}")
-  string(REPEAT "0Az" 9600 pixels)
-  file(WRITE "${dir}/upload.jpg" "P6\n120 80\n255\n${pixels}")
+  # Over 1 MiB (2.4 MB): the example reads it whole, so the square is 800 x 800.
+  string(REPEAT "0Az" 800000 pixels)
+  file(WRITE "${dir}/upload.jpg" "P6\n1000 800\n255\n${pixels}")
   execute_process(COMMAND "${work}/memory_example" WORKING_DIRECTORY "${dir}"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
     message(FATAL_ERROR "memory example failed (${rc}): ${err}")
   endif()
-  file(READ "${dir}/square.png" head LIMIT 4 HEX)
-  if(NOT head STREQUAL "89504e47")
-    message(FATAL_ERROR "square.png is not a PNG (starts ${head})")
+  file(READ "${dir}/square.png" head LIMIT 24 HEX)
+  if(NOT head MATCHES "^89504e47.*0000032000000320$")
+    message(FATAL_ERROR "square.png is not an 800 x 800 PNG (starts ${head})")
   endif()
 
 elseif(STEP STREQUAL "elf")

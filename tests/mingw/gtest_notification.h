@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GoogleTest's Notification (used by its Windows thread support) is built on
 // std::mutex and std::condition_variable, which GCC 12's win32 thread model
 // lacks. This stands in for it with a Win32 manual-reset event; GoogleTest

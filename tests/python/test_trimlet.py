@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Python module on real bytes and files, outputs read back with Pillow."""
 import concurrent.futures
 import io

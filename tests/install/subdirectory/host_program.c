@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A host's program: crops a 120x80 PPM it writes itself, from memory to
  * memory, and checks what trimlet_run returns. */
 #include <trimlet.h>
