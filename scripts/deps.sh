@@ -26,8 +26,9 @@ test=(
   python3 python3-pil python3-venv python3-setuptools python3-wheel
   # Dask: the batch test runs the Dask example
   python3-distributed
-  # tools the tests use to make files
-  webp libheif-examples libavif-bin libtiff-tools
+  # tools the tests use to make files (not libwebp's tools, package webp: its
+  # viewer pulls Mesa, LLVM and X11; the tests use libwebp's libraries instead)
+  libheif-examples libavif-bin libtiff-tools
 )
 dask=(python3 python3-distributed)
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// WebP through libwebp: inputs made with libwebp's own tools (cwebp, webpmux)
-// decode exactly as Pillow decodes them, regions equal whole decodes at any
+// WebP through libwebp: inputs made with libwebp's own encoder and mux
+// library as its tools (cwebp, webpmux) make them (webp_make.h) decode exactly as Pillow decodes them, regions equal whole decodes at any
 // offset, every rule runs on them; WebP output read back by Pillow, lossless
 // exactly; the ICC profile and Exif block carried both ways; damaged files
 // refused with their class. A build without libwebp refuses WebP as
@@ -16,6 +16,7 @@
 
 #include "support.h"
 #include "trimlet.h"
+#include "webp_make.h"
 
 namespace {
 
@@ -62,9 +63,10 @@ Pixels smooth(int w, int h, bool alpha) {
 
 // cwebp's file of p with the given options.
 std::string cwebp(const std::string &name, const Pixels &p, const std::string &options) {
-    std::string png = tt::scratch(name + ".png"), out = tt::scratch(name + ".webp");
-    tt::write_png(png, p);
-    sh("cwebp -quiet " + options + " " + png + " -o " + out);
+    std::string out = tt::scratch(name + ".webp");
+    Bytes file = tt::webp_encode(p, options);
+    EXPECT_FALSE(file.empty()) << "cannot encode " << name << " with " << options;
+    tt::write_file(out, file);
     return out;
 }
 
@@ -161,7 +163,9 @@ const Kind KINDS[] = {
 std::string animation() {
     std::string a = cwebp("frame1", photo(30, 20, true), "-q 90"), b = cwebp("frame2", photo(48, 34, false), "-lossless");
     std::string out = tt::scratch("anim.webp");
-    sh("webpmux -frame " + a + " +100+10+6 -frame " + b + " +100+0+0 -loop 0 -o " + out);
+    Bytes file = tt::webp_animation({{tt::read_file(a), 100, 10, 6}, {tt::read_file(b), 100, 0, 0}}, 0);
+    EXPECT_FALSE(file.empty());
+    tt::write_file(out, file);
     return out;
 }
 
@@ -310,12 +314,8 @@ TEST(WebpMetadata, ProfileAndExifComeBackByteForByteAndTheOrientationTurns) {
     std::memcpy(prefixed.data(), "Exif", 4);
     std::memcpy(prefixed.data() + 6, exif.data(), exif.size());
     std::string plain = cwebp("plain", photo(40, 24, false), "-q 90");
-    std::string icc_path = tt::scratch("p.icc"), exif_path = tt::scratch("e.exif"), tmp = tt::scratch("tmp.webp");
-    tt::write_file(icc_path, icc);
-    tt::write_file(exif_path, prefixed);
     std::string in = tt::scratch("meta.webp");
-    sh("webpmux -set icc " + icc_path + " " + plain + " -o " + tmp);
-    sh("webpmux -set exif " + exif_path + " " + tmp + " -o " + in);
+    tt::write_file(in, tt::webp_with_chunks(tt::read_file(plain), icc, prefixed));
     Pixels ref = pillow(plain).px;
 
     trimlet_options keep = with("webp", 0, 1);
