@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "api/api.h"
+#include "base/stb.h"
+#include "base/zlib.h"
+#include "codecs/parts.h"
+#include "crop/crop.h"
 #include "support.h"
 #include "trimlet.h"
 
