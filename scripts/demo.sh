@@ -17,7 +17,7 @@ mkdir -p "$out"
 describe() {
   local box
   read -r -a box < <("$trimlet" plan edges 0 0 0 0 "$1")
-  printf '  %-28s %4d x %-4d px %6d bytes\n' "$1" "${box[4]}" "${box[5]}" "$(wc -c <"$1")"
+  printf '  %-30s %4d x %-4d px %6d bytes\n' "$1" "${box[4]}" "${box[5]}" "$(wc -c <"$1")"
 }
 
 # Crops the sample into $out/<file> and describes the result.
