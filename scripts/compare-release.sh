@@ -90,7 +90,7 @@ for combo in "${combos[@]}"; do
     rm -rf "$out" && mkdir -p "$out"
     # One file at a time, so the messages come in the inputs' order.
     set +e
-    (cd "$inputs" && "$cli" "${args[@]}" -j 1 -d "$out" -- * >"$top/$out.stdout" 2>"$top/$out.stderr")
+    (cd "$inputs" && "$cli" "${args[@]}" -j 1 -d "$out" -- * >"$out.stdout" 2>"$out.stderr")
     echo $? >"$out.status"
     set -e
   done
