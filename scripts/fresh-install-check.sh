@@ -11,8 +11,8 @@
 #   sudo apt-get install debootstrap
 #   sudo scripts/fresh-install-check.sh [DIR]
 #
-# DIR (default /tmp/trimlet-fresh) is made anew; MIRROR chooses Debian's
-# mirror; BASE=FILE.tar starts from a tar of an earlier debootstrap instead
+# DIR (default /tmp/trimlet-fresh) is made anew; MIRROR and SECURITY_MIRROR
+# choose Debian's mirrors; BASE=FILE.tar starts from a tar of an earlier debootstrap instead
 # of running it again. The chroot has /proc and /dev/shm but no /dev/pts, as
 # in a container: the terminal test skips there. Takes 20-40 minutes
 # (downloads, the build and every test); not a CI stage for that reason.
@@ -39,6 +39,13 @@ else
   debootstrap --variant=minbase bookworm "$root" "$mirror"
 fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# As an installed Debian 12 has them: the point release's updates and the
+# security archive (debootstrap writes the release alone).
+cat >"$root/etc/apt/sources.list" <<EOF
+deb $mirror bookworm main
+deb $mirror bookworm-updates main
+deb ${SECURITY_MIRROR:-http://deb.debian.org/debian-security} bookworm-security main
+EOF
 mount -t proc proc "$root/proc"
 mkdir -p "$root/dev/shm"
 mount -t tmpfs shm "$root/dev/shm"
