@@ -23,7 +23,7 @@
 
 #ifdef TRIMLET_USE_LIBHEIF
 
-#include <libheif/heif.h>
+#include "codecs/heiflib.h"
 
 // The encoder's speed (aom: 0 slowest .. 9 fastest; libheif's default is
 // 6). Chosen by measurement on a 12 MP crop: see docs/formats.md.
@@ -90,6 +90,9 @@ static heif_compression_format compression_of(const Input *in) {
 static int open_heif(const Input *in, HeifFile *f, Failure *err) {
     f->ctx = NULL;
     f->handle = NULL;
+    if (heif_lib() == NULL) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': heif is not available in this build", in->name);
+    }
     heif_compression_format format = compression_of(in);
     if (format != heif_compression_undefined && !heif_have_decoder_for_format(format)) {
         return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': this libheif has no %s decoder",
@@ -403,9 +406,9 @@ const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, heif_r
 // ---------------------------------------------------------------------------
 // Writing AVIF
 
-int heic_readable(void) { return heif_have_decoder_for_format(heif_compression_HEVC); }
-int avif_readable(void) { return heif_have_decoder_for_format(heif_compression_AV1); }
-int avif_writable(void) { return heif_have_encoder_for_format(heif_compression_AV1); }
+int heic_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_HEVC); }
+int avif_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_AV1); }
+int avif_writable(void) { return heif_lib() != NULL && heif_have_encoder_for_format(heif_compression_AV1); }
 
 // libheif's writer: every byte to the sink, whose own failure is reported
 // when it is finished.
@@ -454,6 +457,9 @@ static heif_error make_image(const Image *img, const Metadata *meta, heif_image 
 
 int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
+    if (heif_lib() == NULL) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
+    }
     heif_context *ctx = heif_context_alloc();
     if (ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
     heif_encoder *enc = NULL;
