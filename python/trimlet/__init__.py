@@ -42,8 +42,6 @@ from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Tuple, Type, Un
 if TYPE_CHECKING:
     from typing_extensions import TypedDict, Unpack
 
-__version__ = "1.2.0"
-
 __all__ = ["crop", "plan", "has", "Box", "Rule", "Position", "Status", "TrimletError",
            "ArgumentError", "RuleError", "UnsupportedError", "CorruptError", "TooLargeError", "ReadError",
            "WriteError", "OutOfMemoryError", "UnavailableError", "RECT", "ASPECT", "AUTO",
@@ -255,7 +253,12 @@ _lib.trimlet_has.argtypes = [ctypes.c_char_p]
 _lib.trimlet_has.restype = ctypes.c_int
 
 library_version: str = _lib.trimlet_version().decode("ascii")
-"""The version of the library loaded (trimlet_version()), e.g. "1.2.0"."""
+"""The version of the library loaded (trimlet_version()), e.g. "1.3.0"."""
+
+# The module is released with the library and spells no version of its own:
+# its version is the library's (pip takes the distribution's from
+# include/trimlet.h, see setup.py).
+__version__: str = library_version
 
 
 def has(feature: str) -> bool:
