@@ -64,12 +64,15 @@
  *     (trimlet_last_error, trimlet_version, the result's format names) are
  *     its own and are never freed.
  *   - Every call allocates, opens, frees and closes its own memory and files;
- *     nothing survives a call but the seven's error text.
+ *     nothing survives a call but the seven's error text and, in the shared
+ *     library, libheif once a call has needed it (loaded by its SONAME on
+ *     first use, once per process, and kept; the static library links it).
  *   - trimlet prints nothing; a codec libheif calls may print a line to
  *     stderr about a damaged HEIC or AVIF file (see docs/formats.md).
  *
  * THREADS: the library starts no threads of its own and keeps no state
- * between calls but the seven's error buffer. trimlet_run, the five,
+ * between calls but the seven's error buffer (libheif's loading is done once,
+ * under a lock, whichever thread needs it first). trimlet_run, the five,
  * trimlet_version and trimlet_has may run on any number of threads at once,
  * also while the seven run. The seven share that one unguarded buffer: a host
  * that calls them from several threads must serialise those calls (one lock
@@ -223,7 +226,7 @@ enum trimlet_rule {
  * transform, on the turned image's block grid. A box that reaches the
  * partial blocks such a turn cannot keep fails with TRIMLET_ERR_UNSUPPORTED;
  * TRIMLET_AS_STORED cuts such a file as stored. Memory and block details:
- * docs/library.md, "Photos". */
+ * docs/library.md, "Photos in detail". */
 #define TRIMLET_AS_STORED 0  /* the pixel grid as stored in the file (default) */
 #define TRIMLET_APPLY_EXIF 1 /* turned upright by the EXIF Orientation tag */
 
@@ -236,7 +239,7 @@ enum trimlet_rule {
  * from HEIC and AVIF (the pixels are upright already), so no viewer turns
  * the crop again. A profile or Exif block that does not hold together, or
  * that the output format cannot hold, is left out; reading it never fails a
- * crop. Which chunks and segments: docs/library.md, "Photos". */
+ * crop. Which chunks and segments: docs/library.md, "Photos in detail". */
 #define TRIMLET_STRIP 0 /* write no ICC profile and no EXIF (default) */
 #define TRIMLET_KEEP 1  /* carry the input's ICC profile and EXIF into the output */
 
