@@ -456,7 +456,7 @@ def crop(source: Source, rule: Union[str, int], *params: int,
       background: the colour alpha is flattened onto for JPEG and BMP, as
         (r, g, b), 3 bytes or "RRGGBB" (default white).
       upright: turn photos by their EXIF orientation.
-      keep_metadata: carry the ICC profile and EXIF into PNG and JPEG.
+      keep_metadata: carry the ICC profile and EXIF into PNG, JPEG, WebP and AVIF.
       lossless: JPEG to JPEG without re-encoding; with WebP output, lossless
         WebP of any input.
       max_pixels: refuse inputs of more pixels than this (default 268402689;
