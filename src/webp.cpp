@@ -13,9 +13,9 @@
 // image's, so a box one pixel wider on every side (where the image goes on)
 // is decoded and the region copied out of it: its pixels are exactly those of
 // a whole decode (an image whose alpha needs the rows above the box is
-// decoded from its top row, see alpha_needs_rows_above). Lossless images and animations are decoded whole (the
-// lossless decoder holds the whole image whatever the crop) and the region
-// copied.
+// decoded from its top row, see alpha_needs_rows_above). Lossless images and
+// animations are decoded whole (the lossless decoder holds the whole image
+// whatever the crop) and the region copied.
 //
 // libwebp reports a failure as a status code, not a text; the words for each
 // are here. The metadata chunks of input files are read by photo.cpp.
