@@ -224,6 +224,7 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
         if (TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
             photometric = PHOTOMETRIC_RGB;
         } else if (bits == 8 && spp == 3 && planar == PLANARCONFIG_CONTIG) {
+            f->errors = 0;  // the refusal of the pseudo-tag is no failure of the file
             char no[1024];
             if (!TIFFRGBAImageOK(tif, no)) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, no, err);
             l->rgba = 1;

@@ -340,5 +340,12 @@ past[at + 8:at + 12] = struct.pack('<I', 1 << 30)
 refuse('strip_past_end.tif', bytes(past), 'CORRUPT', '')
 # Strip data shorter than the rows it claims.
 refuse('short_strip.tif', tiff_le(8, 8, 8, 1, 1, b'\0' * 10), 'CORRUPT', '')
+# Old-style JPEG whose Huffman tables are damaged: libtiff's error about them,
+# read through the RGBA interface.
+bad_tables = bytearray(open(path('ojpeg_ycbcr22_strips.tif'), 'rb').read())
+dht = bad_tables.find(b'\xff\xc4')
+for i in range(dht + 4, dht + 40):
+    bad_tables[i] ^= 0x5A
+refuse('ojpeg_bad_tables.tif', bytes(bad_tables), 'CORRUPT', 'Corrupt DHT marker')
 with open(path('hostile.txt'), 'w') as f:
     f.writelines('%s %s %s\n' % h for h in hostile)
