@@ -113,10 +113,11 @@ static int decode_animation(const Input *in, const WebPBitstreamFeatures *f, Rec
 }
 
 // 1 when the file's alpha is compressed losslessly with the horizontal
-// filter. libwebp's cropping skips such alpha's rows above the crop, but the
-// filter predicts each row's first value from the row above: a crop that
-// starts below the top has every alpha value off by that prediction. Such a
-// file is cropped from its top row.
+// filter. libwebp's cropping skips such alpha's rows above the crop (when
+// the alpha is stored as palette indices), but the filter predicts each
+// row's first value from the row above: a crop that starts below the top has
+// every alpha value off by that prediction. Such a file is cropped from its
+// top row.
 static int alpha_needs_rows_above(const Input *in) {
     const unsigned char *d = in->data;
     size_t at = 12;  // after "RIFF", the size and "WEBP"
