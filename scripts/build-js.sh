@@ -8,7 +8,9 @@
 #
 # Environment: TRIMLET_JS_CACHE (default build-js/ in the repository, which
 # git ignores) holds the sources and builds; TRIMLET_JS_OPT (default -O3) is
-# the optimisation level of everything compiled.
+# the optimisation level of trimlet, libjpeg-turbo, libspng and the deflate
+# libraries, TRIMLET_JS_WEBP_OPT (default -Os) that of libwebp, which keeps
+# the .wasm within 350 KB gzip.
 #
 # Needs: emscripten, cmake, dpkg-dev (apt-get source). Adds deb-src lines in
 # a sources file of its own when apt has none.
@@ -17,6 +19,7 @@ cd "$(dirname "$0")/.."
 repo=$PWD
 cache=${TRIMLET_JS_CACHE:-$repo/build-js}
 opt=${TRIMLET_JS_OPT:--O3}
+webp_opt=${TRIMLET_JS_WEBP_OPT:--Os}
 jobs=${TRIMLET_JS_JOBS:-2}
 
 if [ "${1:-}" = "--clean" ]; then
@@ -56,10 +59,10 @@ dir_of() { compgen -G "$src/$1-[0-9]*/" | head -1 | sed 's:/$::'; }
 cflags="$opt -DNDEBUG"
 ar() { emar rcs "$@"; }
 
-# --- zlib (inflate for libspng) ----------------------------------------------------
+# --- zlib (libspng inflates with it; deflate only links) ------------------------------
 if [ ! -f "$prefix/lib/libz.a" ]; then
   d=$(dir_of zlib); o=$cache/codecs/zlib; mkdir -p "$o"
-  for f in adler32 crc32 inffast inflate inftrees zutil; do
+  for f in adler32 crc32 deflate inffast inflate inftrees trees zutil; do
     emcc $cflags -c "$d/$f.c" -o "$o/$f.o"
   done
   ar "$prefix/lib/libz.a" "$o"/*.o
@@ -100,7 +103,7 @@ fi
 # --- libwebp: decoder, encoder, demux (first frame) and mux (metadata) -----------
 if [ ! -f "$prefix/lib/libwebpmux.a" ]; then
   d=$(dir_of libwebp); b=$cache/codecs/libwebp
-  emcmake cmake -S "$d" -B "$b" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="$cflags" \
+  emcmake cmake -S "$d" -B "$b" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="$webp_opt -DNDEBUG" \
     -DBUILD_SHARED_LIBS=OFF -DWEBP_ENABLE_SIMD=OFF -DWEBP_USE_THREAD=OFF -DWEBP_BUILD_ANIM_UTILS=OFF \
     -DWEBP_BUILD_CWEBP=OFF -DWEBP_BUILD_DWEBP=OFF -DWEBP_BUILD_GIF2WEBP=OFF -DWEBP_BUILD_IMG2WEBP=OFF \
     -DWEBP_BUILD_VWEBP=OFF -DWEBP_BUILD_WEBPINFO=OFF -DWEBP_BUILD_WEBPMUX=OFF -DWEBP_BUILD_EXTRAS=OFF \
@@ -120,6 +123,8 @@ fi
 # stb comes from libstb-dev; the sysroot does not search /usr/include, so the
 # headers are reached through a folder of their own.
 ln -sfn /usr/include/stb "$cache/stb"
+# Configured afresh each time, so that no check result outlives a codec rebuild.
+rm -f "$cache/trimlet/CMakeCache.txt"
 export EM_PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 emcmake cmake -S "$repo" -B "$cache/trimlet" -DTRIMLET_JS=ON -DTRIMLET_JS_OPT="$opt" -DTRIMLET_STATIC=ON \
   -DTRIMLET_BUILD_TESTS=OFF -DTRIMLET_BUILD_TOOLS=OFF -DTRIMLET_INSTALL=OFF \
