@@ -3,7 +3,7 @@
 // The package in browsers, Web Workers and bundlers: the .wasm is fetched
 // from beside this file (bundlers follow the `new URL(..., import.meta.url)`
 // and copy it); load({ wasm }) names another place.
-import { setWasmReader } from './lib.js';
+import { setWasmReader } from './wasm.js';
 
 setWasmReader(async () => {
   const url = new URL('./dist/trimlet.wasm', import.meta.url);

@@ -5,6 +5,7 @@
 // read the .wasm file's bytes.
 
 import createTrimlet from './dist/trimlet.mjs';
+import { readWasm } from './wasm.js';
 
 export const version = '1.3.0';
 
@@ -60,12 +61,7 @@ const INT_MAX = 2 ** 31 - 1;
 
 // --- the module, loaded once ---------------------------------------------------
 
-let readWasm = null; // set by the entry: () => Promise<ArrayBuffer | Uint8Array>
 let pending = null;
-
-export function setWasmReader(reader) {
-  readWasm = reader;
-}
 
 async function wasmBytes(source) {
   if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return source;

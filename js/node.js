@@ -2,7 +2,7 @@
 //
 // The package in Node: the .wasm is read from beside this file.
 import { readFile } from 'node:fs/promises';
-import { setWasmReader } from './lib.js';
+import { setWasmReader } from './wasm.js';
 
 setWasmReader(() => readFile(new URL('./dist/trimlet.wasm', import.meta.url)));
 
