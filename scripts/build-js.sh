@@ -27,6 +27,8 @@ if [ "${1:-}" = "--clean" ]; then
 fi
 
 command -v emcc >/dev/null || { echo "build-js: emcc not found (apt-get install emscripten)" >&2; exit 1; }
+# stb's headers, CMake and apt-get source's dpkg-source, where missing.
+scripts/deps.sh --demo dpkg-dev
 # Debian's emscripten runs its optimizer with Debian's node-acorn.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
 
