@@ -14,7 +14,6 @@
 # TRIMLET_COMPARE_DIR (the work folder, default build-compare/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$PWD
 new_build=${1:-build}
 release=${TRIMLET_RELEASE:-0054238}
 work=$(realpath -m "${TRIMLET_COMPARE_DIR:-build-compare}")

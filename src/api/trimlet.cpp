@@ -149,6 +149,7 @@ extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_r
         }
         int dest = r.output_to_memory ? TO_MEMORY : r.output_path != NULL ? TO_FILE : TO_NOTHING;
         Outcome o;
+        if (ok) out.input_format = input_format_name(&in);
         if (ok && run_pipeline(&in, &q, dest, r.output_path, &o, &err)) {
             out.box.x = o.box.x;
             out.box.y = o.box.y;

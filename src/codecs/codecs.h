@@ -132,6 +132,11 @@ int avif_writable(void);
 // ---------------------------------------------------------------------------
 // decode.cpp
 
+// The input's format as trimlet_result.input_format names it ("jpeg", "png",
+// "gif", "webp", "tiff", "heic", "avif", "heif", "bmp", "psd", "pic", "hdr",
+// "tga", "pnm"), by its first bytes as the decoder that takes it sees them: a
+// static string, or NULL when no decoder takes the input.
+const char *input_format_name(const Input *in);
 // Screens and decodes the whole input into *img (RGBA). On failure *img is
 // {0, 0, NULL} and the message is "cannot decode '<name>': <why>" or
 // "image too large: <w>x<h>".

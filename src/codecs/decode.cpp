@@ -126,6 +126,45 @@ static const Codec *const CODECS[] = {
     NULL,  // the table ends with NULL
 };
 
+// A HEIF file's kind by its brands: AVIF when its major brand, or else a
+// compatible one, is an AV1 brand; HEIC when the major brand is an HEVC one.
+static const char *heif_kind(const unsigned char *d, size_t n) {
+    size_t box = (size_t)d[0] << 24 | (size_t)d[1] << 16 | (size_t)d[2] << 8 | d[3];
+    if (box < 16 || box > n) box = n;
+    int avif = 0;
+    for (size_t p = 8; p + 4 <= box; p += p == 8 ? 8 : 4) {
+        int av = memcmp(d + p, "avif", 4) == 0 || memcmp(d + p, "avis", 4) == 0;
+        int hevc = memcmp(d + p, "heic", 4) == 0 || memcmp(d + p, "heix", 4) == 0 ||
+                   memcmp(d + p, "hevc", 4) == 0 || memcmp(d + p, "hevx", 4) == 0;
+        if (p == 8 && (av || hevc)) return av ? "avif" : "heic";
+        avif |= av;
+    }
+    return avif ? "avif" : "heif";
+}
+
+const char *input_format_name(const Input *in) {
+    const unsigned char *d = in->data;
+    size_t n = in->size;
+    if (is_jpeg_file(d, n)) return "jpeg";
+    if (is_png_file(d, n)) return "png";
+    if (is_webp_file(d, n)) return "webp";
+    if (is_tiff_file(d, n)) return "tiff";
+    if (is_heif_file(d, n)) return heif_kind(d, n);
+    if (!stb_recognised(d, n)) return NULL;
+    switch (stb_kind(d, n)) {
+    case STB_BMP: return "bmp";
+    case STB_PSD: return "psd";
+    case STB_PIC: return "pic";
+    case STB_HDR: return "hdr";
+    case STB_TGA: return "tga";
+    default: break;
+    }
+    if (n >= 4 && memcmp(d, "GIF8", 4) == 0) return "gif";
+    if (n >= 2 && d[0] == 'P' && d[1] >= '1' && d[1] <= '7') return "pnm";
+    if (stb_is_jpeg(d, n)) return "jpeg";
+    return NULL;
+}
+
 // The codec whose format the input is, or NULL for stb_image's formats.
 static const Codec *codec_of(const Input *in) {
     for (const Codec *const *c = CODECS; *c != NULL; ++c) {

@@ -18,12 +18,13 @@
 #include "codecs/parts.h"
 
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #ifdef TRIMLET_USE_LIBHEIF
 
-#include <libheif/heif.h>
+#include "codecs/heiflib.h"
 
 // The encoder's speed (aom: 0 slowest .. 9 fastest; libheif's default is
 // 6). Chosen by measurement on a 12 MP crop: see docs/formats.md.
@@ -90,6 +91,9 @@ static heif_compression_format compression_of(const Input *in) {
 static int open_heif(const Input *in, HeifFile *f, Failure *err) {
     f->ctx = NULL;
     f->handle = NULL;
+    if (heif_lib() == NULL) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': heif is not available in this build", in->name);
+    }
     heif_compression_format format = compression_of(in);
     if (format != heif_compression_undefined && !heif_have_decoder_for_format(format)) {
         return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot decode '%s': this libheif has no %s decoder",
@@ -295,6 +299,21 @@ static void copy_rgba(const uint8_t *src, int stride, int bits, int w, int h, un
     }
 }
 
+// A coded picture larger than its header's w x h: damage, not a picture too
+// large. libheif names the coded size in its message ("Coded image size
+// 2048x1536 exceeds ...") where it knows it.
+static int coded_too_large(const Input *in, const char *message, int w, int h, Failure *err) {
+    const char *at = message != NULL ? strstr(message, "Coded image size ") : NULL;
+    int cw = 0, ch = 0;
+    if (at != NULL && sscanf(at, "Coded image size %dx%d", &cw, &ch) == 2 && cw > 0 && ch > 0) {
+        return fail(err, TRIMLET_ERR_CORRUPT,
+                    "cannot decode '%s': coded picture of %dx%d is larger than its header's %dx%d", in->name, cw,
+                    ch, w, h);
+    }
+    return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': coded picture is larger than its header's %dx%d",
+                in->name, w, h);
+}
+
 static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
     out->w = 0;
     out->h = 0;
@@ -318,9 +337,15 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
                                      wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
                                      NULL);
-    if (e.code != heif_error_Ok) {
+    if (e.code != heif_error_Ok && e.subcode == heif_suberror_Security_limit_exceeded) {
+        // The header's size passed the limits and the decoder's was set from
+        // it: a coded picture over that disagrees with its own header.
+        coded_too_large(in, e.message, cw > 0 ? cw : w, cw > 0 ? ch : h, err);
+    } else if (e.code != heif_error_Ok) {
         // The message may live in the context: written before it is freed.
         fail_heif(err, heif_status(e), "decode", in->name, e.message);
+    }
+    if (e.code != heif_error_Ok) {
         if (img != NULL) heif_image_release(img);
         close_heif(&f);
         return 0;
@@ -403,9 +428,9 @@ const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, heif_r
 // ---------------------------------------------------------------------------
 // Writing AVIF
 
-int heic_readable(void) { return heif_have_decoder_for_format(heif_compression_HEVC); }
-int avif_readable(void) { return heif_have_decoder_for_format(heif_compression_AV1); }
-int avif_writable(void) { return heif_have_encoder_for_format(heif_compression_AV1); }
+int heic_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_HEVC); }
+int avif_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_AV1); }
+int avif_writable(void) { return heif_lib() != NULL && heif_have_encoder_for_format(heif_compression_AV1); }
 
 // libheif's writer: every byte to the sink, whose own failure is reported
 // when it is finished.
@@ -454,6 +479,9 @@ static heif_error make_image(const Image *img, const Metadata *meta, heif_image 
 
 int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
+    if (heif_lib() == NULL) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
+    }
     heif_context *ctx = heif_context_alloc();
     if (ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
     heif_encoder *enc = NULL;
