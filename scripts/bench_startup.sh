@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What a process pays for the codec libraries it may never use: this build
 # (libheif loaded on first use) beside a build without libheif, one fresh
 # process per run. Prints a Markdown table of median wall times and peak

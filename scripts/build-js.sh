@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the JavaScript package's WebAssembly module with Debian's emscripten:
 # the codec libraries from Debian's source packages, then trimlet itself
 # through the project's CMake (TRIMLET_JS), into js/dist/.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The claims of include/trimlet.h that can be checked against the library
 // built beside it: the rules it lists are exactly those trimlet_run takes,
 // under the names its messages give them, and its table of output formats

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The JavaScript package: installs emscripten, Node, npm and Chromium from
 # Debian where missing, builds the WebAssembly module (scripts/build-js.sh;
 # the codec libraries are built once from Debian's source packages and kept

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The Python module's ctypes records against the C header's, as the C
 compiler lays them out (records_layout, built from include/trimlet.h):
 every record's size and every field's offset must agree.

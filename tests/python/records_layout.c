@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Prints the layout of the public records as the C compiler lays them out:
  * "record size N" and "record.field offset" lines, for check_records.py to
  * hold the Python module's ctypes Structures against. */
