@@ -213,8 +213,10 @@ function(trimlet_use_dependencies core lib)
       target_link_libraries(${core} PRIVATE ${FILES})
     endif()
     if(TRIMLET_STATIC)
+      # Its users link them (a static library links nothing itself); what
+      # is exported names none of these paths.
       foreach(file IN LISTS FILES)
-        target_link_libraries(${lib} PRIVATE "$<BUILD_INTERFACE:${file}>")
+        target_link_libraries(${lib} INTERFACE "$<BUILD_INTERFACE:${file}>")
       endforeach()
     elseif(HIDDEN AND UNIX AND NOT APPLE)
       check_linker_flag(C "LINKER:--exclude-libs,ALL" TRIMLET_HAVE_EXCLUDE_LIBS)

@@ -107,10 +107,13 @@ elseif(STEP STREQUAL "find_package")
     endforeach()
     list(GET DEPENDENCY_FILES 0 first)
     get_filename_component(first_dir "${first}" DIRECTORY)
+    # The same directory reached without /usr, where /lib links to /usr/lib.
+    string(REGEX REPLACE "^/usr/" "/" other_dir "${first_dir}")
     execute_process(COMMAND "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${work}/missing" -G "${GENERATOR}"
                     "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_PREFIX_PATH=${PREFIX}"
-                    "-DREADME_EXAMPLE=${work}/main.c" "-DCMAKE_IGNORE_PATH=${first_dir}"
+                    "-DREADME_EXAMPLE=${work}/main.c" "-DCMAKE_IGNORE_PATH=${first_dir};${other_dir}"
                     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    string(REGEX REPLACE "[ \n]+" " " err "${err}")
     if(rc EQUAL 0 OR NOT err MATCHES "static trimlet library needs lib[^ ]+, which was not found: install it \\(Debian/Ubuntu: apt-get install [^)]+\\)")
       message(FATAL_ERROR "a consumer without ${first} was not told what is missing (${rc}):\n${out}\n${err}")
     endif()
