@@ -25,6 +25,11 @@
 #              SONAME, given to the sources as <macro>, on first use (the
 #              static library links it)
 #
+# What is found is cached as TRIMLET_LIB_<library> and
+# TRIMLET_INCLUDE_<header as a C identifier> (TRIMLET_INCLUDE_spng_h): set
+# them by hand to build with other files, as scripts/build-js.sh does with its
+# WebAssembly archives.
+#
 # Every library in use is recorded in one list (the global property
 # TRIMLET_DEPENDENCIES and TRIMLET_DEPENDENCY_<name>_<field>), from which
 # trimlet_use_dependencies() builds the library, cmake/TrimletInstall.cmake
