@@ -88,6 +88,9 @@ struct Settings {
     long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
     int position;                  // TRIMLET_CENTRE .. TRIMLET_ATTENTION
     int resize_w, resize_h;        // fit the crop within these (0: that side free)
+    int verify;                    // TRIMLET_VERIFY_WHOLE / TRIMLET_VERIFY_REGION
+    int effort;                    // 0: each format's 1.2 setting; 1 (fastest) .. 10 (smallest)
+    int png_compact;               // 1: PNG in the smallest colour type that holds the crop
     // 1 for the reentrant interface: messages about files that cannot be
     // opened, read or written name the system's reason (strerror). 0 for the
     // seven, which keep their original texts ("can't fopen", "(check the
@@ -102,6 +105,10 @@ struct Input {
     unsigned char *owned;  // the block to free, NULL when borrowed
     const char *name;      // the path for messages, or "<memory>"
     long long max_pixels;  // refuse images of more pixels than this; 0: no such limit
+    // 1: a region decode stops after the region's last row, and damage
+    // below it goes unseen (TRIMLET_VERIFY_REGION); 0: the file is decoded
+    // to its end for the verdict.
+    int region_verdict;
 };
 
 // Photo metadata found in an input (photo.cpp). Blocks are malloc'd and owned
@@ -237,6 +244,9 @@ int png_deflate_level(void);
 // (libdeflate when built with it, else stb_image_write's) and stores its
 // length; NULL when memory runs out.
 unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
+// zlib_deflate at libdeflate's level 1..12 (0: the PNG level above; stb's
+// compressor, built without libdeflate, has its one level).
+unsigned char *zlib_deflate_at(const unsigned char *d, size_t len, int level, size_t *out_len);
 // stb_image_write's hook for compressing PNG data (STBIW_ZLIB_COMPRESS):
 // libdeflate where built, else stb's own compressor. A malloc'd stream, or
 // NULL when memory runs out.
@@ -564,6 +574,37 @@ int png_takes(const Input *in);
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 
 // ---------------------------------------------------------------------------
+// pngform.cpp
+
+// The most colours a PNG palette holds.
+static const int PNG_PALETTE_MAX = 256;
+
+// The PNG form a picture is written in with png_compact.
+struct PngForm {
+    int color;  // PNG colour type: 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA
+    int depth;  // bits a sample: 8, or 1, 2, 4 or 8 for a palette
+    int colours, trns;  // palette: its entries, and how many lead with alpha < 255
+    unsigned char palette[PNG_PALETTE_MAX][4];  // RGBA
+    // The colour table png_form_pack looks the indexes up in.
+    uint32_t key[2 * PNG_PALETTE_MAX];
+    unsigned char used[2 * PNG_PALETTE_MAX], index[2 * PNG_PALETTE_MAX];
+};
+
+// Chooses the smallest form that holds img's RGBA exactly, in one pass that
+// stops once the answer is 8-bit RGBA: a palette (1, 2, 4 or 8 bits) for at
+// most 256 colours (but opaque grey of more than 16 levels, which is grey);
+// else grey, grey and alpha, RGB or RGBA, by whether every pixel has
+// R = G = B and whether every alpha is 255.
+void png_form(const Image *img, PngForm *f);
+// Samples a pixel has in the form (1 for a palette index).
+int png_form_channels(const PngForm *f);
+// Bytes of one packed row of w pixels (without the filter byte).
+size_t png_form_row_bytes(const PngForm *f, int w);
+// Packs img's rows into the form in img's own block, row y then starting at
+// y * png_form_row_bytes; the RGBA is spent.
+void png_form_pack(Image *img, const PngForm *f);
+
+// ---------------------------------------------------------------------------
 // pngwrite.cpp
 
 // Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
@@ -573,7 +614,9 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
 // nothing of the picture to read in it. Returns 0, having written nothing,
 // when memory runs out; a failing sink is left for sink_finish /
 // finish_replace to report.
-int png_write(Image *img, const Metadata *meta, Sink *sink);
+// effort (0..10, as trimlet_options.effort) picks the filters and the
+// deflate level; compact writes the form png_form chooses instead of RGBA.
+int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink);
 
 // ---------------------------------------------------------------------------
 // heif.cpp (libheif; built without it, HEIF files are refused as unavailable
