@@ -452,7 +452,7 @@ static heif_error make_image(const Image *img, const Metadata *meta, heif_image 
     return e;
 }
 
-int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
     heif_context *ctx = heif_context_alloc();
     if (ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
@@ -465,7 +465,7 @@ int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink,
     heif_encoder_set_lossy_quality(enc, quality);
     // aom's parameters; an encoder without them keeps its own defaults.
     heif_encoder_set_parameter_integer(enc, "threads", 1);
-    heif_encoder_set_parameter_integer(enc, "speed", AVIF_SPEED);
+    heif_encoder_set_parameter_integer(enc, "speed", effort > 0 ? 10 - effort : AVIF_SPEED);
     heif_image *image = NULL;
     heif_encoding_options *options = NULL;
     heif_image_handle *handle = NULL;
@@ -506,10 +506,11 @@ int heic_readable(void) { return 0; }
 int avif_readable(void) { return 0; }
 int avif_writable(void) { return 0; }
 
-int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
     (void)img;
     (void)quality;
+    (void)effort;
     (void)meta;
     (void)sink;
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
