@@ -285,7 +285,9 @@ enum trimlet_rule {
  * (JPEG: the scan is stopped and the decoder aborted; PNG: inflating stops
  * after the last row the crop needs), so damage after the crop is then not
  * seen: a file cut off or damaged below the crop crops successfully. Damage
- * in or above the crop's rows still fails the call. Rules and positions that
+ * in or above the crop's rows still fails the call. (The PNG decoder takes
+ * the compressed data in pieces of a few KiB, so a PNG cut off inside the
+ * piece that holds the crop's last row is still refused.) Rules and positions that
  * look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
  * TRIMLET_ATTENTION) and lossless cuts need the whole image, and there
  * verify changes nothing; lossy WebP and TIFF decode only what the crop
