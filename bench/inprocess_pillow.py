@@ -1,7 +1,7 @@
 # trimlet: crop image files. SPDX-License-Identifier: MIT
 """Pillow's side of scripts/bench_inprocess.sh: the case file of
 bench/inprocess.c, the output in memory; prints "NAME ms ms ... BYTES" per
-case after a warm-up call. Pillow has no attention strategy: its thumbnail
+case after a warm-up call, as WALL:CPU milliseconds. Pillow has no attention strategy: its thumbnail
 is the centred square (ImageOps.fit), Lanczos.
     python3 inprocess_pillow.py CALLS CASEFILE"""
 import io
@@ -40,9 +40,9 @@ def main():
         size = once(c, "%s.%s.pillow" % (case_file, c["name"]))
         times = []
         for _ in range(calls):
-            t0 = time.perf_counter()
+            t0, c0 = time.perf_counter(), time.process_time()
             once(c)
-            times.append("%.2f" % ((time.perf_counter() - t0) * 1e3))
+            times.append("%.2f:%.2f" % ((time.perf_counter() - t0) * 1e3, (time.process_time() - c0) * 1e3))
         print(c["name"], " ".join(times), size, flush=True)
 
 

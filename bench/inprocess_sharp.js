@@ -1,7 +1,8 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 // sharp's side of scripts/bench_inprocess.sh: the case file of
 // bench/inprocess.c, one worker thread, no operation cache, the output in
-// memory; prints "NAME ms ms ... BYTES" per case after a warm-up call.
+// memory; prints "NAME WALL:CPU ... BYTES" (ms; CPU: the process's, every
+// thread's) per case after a warm-up call.
 //   node inprocess_sharp.js SHARP_DIR CALLS CASEFILE
 const [sharpDir, calls, caseFile] = process.argv.slice(2);
 const sharp = require(sharpDir + '/node_modules/sharp');
@@ -30,9 +31,11 @@ async function once(c, keep) {
     const size = await once(c, `${caseFile}.${c.name}.sharp`);
     const times = [];
     for (let i = 0; i < +calls; ++i) {
-      const t0 = process.hrtime.bigint();
+      const t0 = process.hrtime.bigint(), c0 = process.cpuUsage();
       await once(c, null);
-      times.push((Number(process.hrtime.bigint() - t0) / 1e6).toFixed(2));
+      const cpu = process.cpuUsage(c0);
+      times.push((Number(process.hrtime.bigint() - t0) / 1e6).toFixed(2) + ':' +
+                 ((cpu.user + cpu.system) / 1e3).toFixed(2));
     }
     console.log(`${c.name} ${times.join(' ')} ${size}`);
   }

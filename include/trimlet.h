@@ -312,7 +312,8 @@ enum trimlet_rule {
 /* trimlet_options.png_compact: 1 writes PNG output in the smallest lossless
  * form that holds the crop exactly: a palette of 1, 2, 4 or 8 bits (with a
  * tRNS chunk where some colour is not opaque) when it has at most 256
- * distinct RGBA colours; else grey (with alpha when some pixel is not
+ * distinct RGBA colours and at least 4 pixels a colour (opaque grey of more
+ * than 16 levels excepted); else grey (with alpha when some pixel is not
  * opaque) when every pixel has R = G = B; else RGB when every pixel is
  * opaque; else 8-bit RGBA. Decoding the file gives exactly the RGBA pixels
  * the 8-bit RGBA file (0, the default, as 1.2) gives. */

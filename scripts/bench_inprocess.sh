@@ -11,7 +11,9 @@
 # centred square), written in the input's format (JPEG quality 90).
 # Each round runs every tool's process once, in turn, and each process makes
 # one warm-up call and CALLS timed calls per case; the table gives the
-# medians of all timed calls, the ratios of the medians, and output sizes.
+# medians of all timed calls (wall time, then the process's CPU time: user
+# and system of every thread, the steadier measure on a busy machine), the
+# ratios of the medians, and output sizes.
 #   scripts/bench_inprocess.sh SHARP_DIR [ROUNDS] [CALLS] [OLD_LIB_DIR]
 # SHARP_DIR: a folder where `npm install sharp` was run (outside the
 # repository), or "-" to leave sharp out. OLD_LIB_DIR: a folder holding a
@@ -81,15 +83,20 @@ for line in open(d + "/cases"):
         sys.exit("bench_inprocess.sh: %s: verify = region changed the pixels" % name)
 PY
 
-"$py" - "$dir" "${tools[@]}" <<'PY'
+for measure in wall cpu; do
+echo
+echo "$measure time, ms (median of $((rounds * calls)) calls per tool and case):"
+echo
+"$py" - "$dir" "$measure" "${tools[@]}" <<'PY'
 import statistics
 import sys
-d, tools = sys.argv[1], sys.argv[2:]
+d, measure, tools = sys.argv[1], sys.argv[2], sys.argv[3:]
+which = 1 if measure == "cpu" else 0
 ms, size = {}, {}
 for t in tools:
     for line in open("%s/t.%s" % (d, t)):
         f = line.split()
-        ms.setdefault((t, f[0]), []).extend(float(v) for v in f[1:-1])
+        ms.setdefault((t, f[0]), []).extend(float(v.split(":")[which]) for v in f[1:-1])
         size[(t, f[0])] = int(f[-1])
 names = [line.split()[0] for line in open(d + "/cases")]
 head = {"old": "1.2", "default": "trimlet", "region": "region", "sharp": "sharp", "pillow": "Pillow"}
@@ -108,3 +115,4 @@ for n in names:
         " | ".join("%.2f" % (med[a] / med[b]) for a, b in ratios),
         " / ".join("%.0f" % (size[(t, n)] / 1024) for t in tools)))
 PY
+done

@@ -137,7 +137,8 @@ struct PngForm {
 
 // Chooses the smallest form that holds img's RGBA exactly, in one pass that
 // stops once the answer is 8-bit RGBA: a palette (1, 2, 4 or 8 bits) for at
-// most 256 colours (but opaque grey of more than 16 levels, which is grey);
+// most 256 colours and at least 4 pixels a colour (but opaque grey of more
+// than 16 levels, which is grey);
 // else grey, grey and alpha, RGB or RGBA, by whether every pixel has
 // R = G = B and whether every alpha is 255.
 void png_form(const Image *img, PngForm *f);
