@@ -287,8 +287,8 @@ enum trimlet_rule {
  * seen: a file cut off or damaged below the crop crops successfully. Damage
  * in or above the crop's rows still fails the call. (The PNG decoder takes
  * the compressed data in pieces of a few KiB, so a PNG cut off inside the
- * piece that holds the crop's last row is still refused.) Rules and positions that
- * look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
+ * piece that holds the crop's last row is still refused.) Rules and
+ * positions that look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
  * TRIMLET_ATTENTION) and lossless cuts need the whole image, and there
  * verify changes nothing; lossy WebP and TIFF decode only what the crop
  * needs with either value, other formats decode whole with either. */
