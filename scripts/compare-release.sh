@@ -13,7 +13,6 @@
 # TRIMLET_COMPARE_DIR (the work folder, default build-compare/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-top=$PWD
 new_build=${1:-build}
 release=${TRIMLET_RELEASE:-0054238}
 work=$(realpath -m "${TRIMLET_COMPARE_DIR:-build-compare}")
@@ -79,7 +78,7 @@ for combo in "${combos[@]}"; do
     rm -rf "$out" && mkdir -p "$out"
     # One file at a time, so the messages come in the inputs' order.
     set +e
-    (cd "$inputs" && "$cli" "${args[@]}" ${extra[@]+"${extra[@]}"} -j 1 -d "$out" -- * >"$top/$out.stdout" 2>"$top/$out.stderr")
+    (cd "$inputs" && "$cli" "${args[@]}" ${extra[@]+"${extra[@]}"} -j 1 -d "$out" -- * >"$out.stdout" 2>"$out.stderr")
     echo $? >"$out.status"
     set -e
   done
