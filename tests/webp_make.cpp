@@ -4,6 +4,7 @@
 #include <sstream>
 
 #if TRIMLET_TEST_HAVE_LIBWEBP
+#include <webp/decode.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 #endif
@@ -134,6 +135,15 @@ std::vector<uint8_t> webp_with_chunks(const std::vector<uint8_t> &file, const st
     return assembled(mux);
 }
 
+Pixels webp_decode(const std::vector<uint8_t> &file) {
+    Pixels p;
+    uint8_t *rgba = WebPDecodeRGBA(file.data(), file.size(), &p.w, &p.h);
+    if (rgba == nullptr) return Pixels();
+    p.rgba.assign(rgba, rgba + size_t(p.w) * p.h * 4);
+    WebPFree(rgba);
+    return p;
+}
+
 #else
 
 std::vector<uint8_t> webp_encode(const Pixels &, const std::string &) { return {}; }
@@ -142,6 +152,7 @@ std::vector<uint8_t> webp_with_chunks(const std::vector<uint8_t> &, const std::v
                                       const std::vector<uint8_t> &) {
     return {};
 }
+Pixels webp_decode(const std::vector<uint8_t> &) { return Pixels(); }
 
 #endif
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// WebP files for the tests, made with libwebp's encoder and mux library (the
-// libraries behind cwebp and webpmux, without the tools' package, whose
-// viewer pulls a graphics stack into a test machine). Empty on failure or in
-// a build without libwebp.
+// WebP files for the tests, made and read with libwebp's libraries (those
+// behind cwebp, webpmux and dwebp, without the tools' package, whose viewer
+// pulls a graphics stack into a test machine). Empty on failure or in a build
+// without libwebp.
 #ifndef TRIMLET_TESTS_WEBP_MAKE_H
 #define TRIMLET_TESTS_WEBP_MAKE_H
 
@@ -31,6 +31,9 @@ std::vector<uint8_t> webp_animation(const std::vector<WebpFrame> &frames, int lo
 // `webpmux -set exif` do (an empty one is left out).
 std::vector<uint8_t> webp_with_chunks(const std::vector<uint8_t> &file, const std::vector<uint8_t> &icc,
                                       const std::vector<uint8_t> &exif);
+
+// libwebp's whole decode of a WebP file, as dwebp -pam gives it: RGBA.
+Pixels webp_decode(const std::vector<uint8_t> &file);
 
 }  // namespace tt
 
