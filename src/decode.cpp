@@ -5,6 +5,7 @@
 // libspng (png.cpp) for the files they take, codecs of their own for formats
 // stb_image does not read, and this library's own reader for 16-bit PGM/PPM.
 
+#include "classic.h"
 #include "internal.h"
 
 #include <stdlib.h>
@@ -70,9 +71,23 @@ static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
     return px;
 }
 
+// Classic files stb_image refuses but this library reads (classic.h): RLE
+// and palette-before-pixels BMP, the Netpbm forms P1 to P4.
+enum { CLASSIC_NONE, CLASSIC_BMP, CLASSIC_PNM };
+static int classic_kind(const unsigned char *d, size_t len) {
+    if (bmp_takes(d, len)) return CLASSIC_BMP;
+    if (is_pnm_extra(d, len)) return CLASSIC_PNM;
+    return CLASSIC_NONE;
+}
+
 // Decodes an in-memory file to RGBA. On failure returns NULL with *why set.
 static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, int *h,
                                   const char **why) {
+    switch (classic_kind(d, len)) {
+    case CLASSIC_BMP: return bmp_decode(d, len, w, h, why);
+    case CLASSIC_PNM: return pnm_decode(d, len, w, h, why);
+    default: break;
+    }
     PnmLayout pnm;
     if (pnm_layout(d, len, &pnm) && pnm.sample_bytes == 2) {
         unsigned char *px = decode_pnm16(d, len, &pnm, why);
@@ -92,6 +107,16 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
     *h = 0;
     if (in->size > (size_t)INT32_MAX) {
         return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
+    }
+    int kind = classic_kind(in->data, in->size);
+    if (kind != CLASSIC_NONE) {
+        // The header's size first: too large before truncated.
+        const char *why = NULL;
+        int ok = kind == CLASSIC_BMP ? bmp_header(in->data, in->size, w, h, &why)
+                                     : pnm_header(in->data, in->size, w, h, &why);
+        if (*w > 0 && *h > 0 && !within_limits(*w, *h, in->max_pixels, err)) return 0;
+        if (!ok) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
+        return 1;
     }
     char chunk[5];
     const char *why = screen_structure(in->data, in->size);

@@ -5,6 +5,7 @@
 // unchanged; the reentrant ones take UTF-8 paths on every system (open_utf8)
 // and name the system's reason when a file cannot be opened, read or written.
 
+#include "classic.h"
 #include "internal.h"
 
 #include <errno.h>
@@ -112,7 +113,7 @@ static unsigned char *read_all(FILE *f, long long max_pixels, size_t *len, const
     unsigned char head[STB_PROBE_BYTES];
     size_t n = 0;
     int ok = read_some(f, head, &n, STB_PROBE_BYTES);
-    if (ok && !stb_recognised(head, n) && !is_codec_file(head, n)) {
+    if (ok && !stb_recognised(head, n) && !is_codec_file(head, n) && !is_pnm_extra(head, n)) {
         *why = "unknown image type";
         *status = TRIMLET_ERR_UNSUPPORTED;
         return NULL;
@@ -198,6 +199,7 @@ int read_input_file(const char *path, int system_reasons, long long max_pixels, 
     in->data = data;
     in->size = len;
     in->owned = data;
+    jpeg_mend_input(in);
     return 1;
 }
 
@@ -207,6 +209,7 @@ void input_from_memory(const void *data, size_t size, long long max_pixels, Inpu
     in->owned = NULL;
     in->name = "<memory>";
     in->max_pixels = max_pixels;
+    jpeg_mend_input(in);
 }
 
 void release_input(Input *in) {

@@ -1,0 +1,38 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// Classic files stb_image refuses or misreads, read here instead: JPEG
+// headers with stray bytes (jpegmend.cpp), BMP with RLE or a palette before
+// direct-colour pixels (bmp.cpp), and the Netpbm forms stb_image does not
+// read (pnm.cpp).
+
+#ifndef TRIMLET_CLASSIC_H
+#define TRIMLET_CLASSIC_H
+
+#include "internal.h"
+
+// jpegmend.cpp: a JPEG whose header (the segments before the first scan)
+// has bytes between its segments (a segment whose length is wrong, stray
+// bytes) is replaced by a copy without them, as libjpeg skips them; the
+// metadata segment (APP1..APP13, APP15, COM) right before such bytes is
+// dropped, its length not to be trusted. Nothing changes for any other
+// input, or when the copy cannot be allocated.
+void jpeg_mend_input(Input *in);
+
+// bmp.cpp: a BMP that stb_image refuses but the format allows (RLE8, RLE4,
+// direct colour with a palette before the pixels). bmp_takes says from the
+// header alone; bmp_header gives its size (0 with *why set when refused);
+// bmp_decode decodes it to RGBA, every count bounded (NULL with *why set).
+int bmp_takes(const unsigned char *d, size_t len);
+int bmp_header(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+unsigned char *bmp_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+
+// pnm.cpp: the Netpbm forms P1 (plain bitmap), P2, P3 (plain grey and
+// colour) and P4 (binary bitmap), which stb_image does not read.
+static inline int is_pnm_extra(const unsigned char *d, size_t n) {
+    return n >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '4' &&
+           (d[2] == ' ' || d[2] == '\t' || d[2] == '\n' || d[2] == '\r' || d[2] == '#');
+}
+int pnm_header(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+unsigned char *pnm_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+
+#endif
