@@ -209,7 +209,6 @@ void input_from_memory(const void *data, size_t size, long long max_pixels, Inpu
     in->owned = NULL;
     in->name = "<memory>";
     in->max_pixels = max_pixels;
-    jpeg_mend_input(in);
 }
 
 void release_input(Input *in) {

@@ -5,14 +5,18 @@
 // Cameras and phone apps write Exif segments whose length is wrong, and
 // some tools leave stray bytes (even 0xFF 0x00) between segments. libjpeg
 // reads past such bytes with a warning, looking for the next 0xFF that
-// starts a marker; stb_image refuses some of them ("unknown marker") and
-// our libjpeg-turbo path declines every warning. So a header with such bytes
-// is rewritten once, as the input is read, into the file libjpeg reads:
-// the same segments without the bytes between them, and without the
-// metadata segment right before them, whose length was evidently wrong
-// (its contents are not trusted: no Exif or profile from it). The first
-// scan and everything after it are copied unchanged: damage there is the
-// decoders' to judge, and stays refused.
+// starts a marker. stb_image does the same before the frame header, but
+// refuses 0xFF 0x00 anywhere and any stray byte after the frame header
+// ("unknown marker", "expected marker"), and our libjpeg-turbo path declines
+// every warning. So a header stb_image would refuse for such bytes is
+// rewritten once, as the input is read, into the file libjpeg reads: the
+// same segments without the bytes between them, and without the metadata
+// segment right before them, whose length was evidently wrong (its contents
+// are not trusted: no Exif or profile from it; photo.cpp drops such a
+// segment in files left as they are too). Headers stb_image reads are left
+// alone, so its pixels and verdicts stay. The first scan and everything
+// after it are copied unchanged: damage there is the decoders' to judge,
+// and stays refused.
 
 #include "classic.h"
 
@@ -46,8 +50,10 @@ struct Segment {
 // Finds the next marker from p as libjpeg does: bytes up to an 0xFF are
 // skipped, then fill bytes 0xFF, and 0xFF 0x00 is skipped as data. Returns
 // where the marker's 0xFF is (*m the marker) and counts skipped bytes in
-// *skipped; len when the data ends first.
-static size_t next_marker(const unsigned char *d, size_t len, size_t p, unsigned *m, size_t *skipped) {
+// *skipped (*ff00 is set when 0xFF 0x00 was among them); len when the data
+// ends first.
+static size_t next_marker(const unsigned char *d, size_t len, size_t p, unsigned *m, size_t *skipped,
+                          int *ff00) {
     for (;;) {
         while (p < len && d[p] != 0xFF) ++p, ++*skipped;
         size_t ff = p;
@@ -58,6 +64,7 @@ static size_t next_marker(const unsigned char *d, size_t len, size_t p, unsigned
             return p - 1;  // the last fill byte stands for the marker's 0xFF
         }
         *skipped += p + 1 - ff;
+        *ff00 = 1;
         ++p;
     }
 }
@@ -70,19 +77,22 @@ void jpeg_mend_input(Input *in) {
     enum { MAX_SEGMENTS = 4096 };
     Segment *seg = (Segment *)malloc(MAX_SEGMENTS * sizeof(Segment));
     if (seg == NULL) return;
-    size_t count = 0, skipped_total = 0, p = 2, scan = 0;
+    size_t count = 0, p = 2, scan = 0;
+    int frame = 0, refused = 0;  // refused: stb_image would refuse the stray bytes
     for (;;) {
         unsigned m = 0;
         size_t skipped = 0;
-        size_t at = next_marker(d, len, p, &m, &skipped);
+        int ff00 = 0;
+        size_t at = next_marker(d, len, p, &m, &skipped, &ff00);
         if (skipped != 0 && count != 0) seg[count - 1].stray_after = 1;
-        skipped_total += skipped;
+        if (ff00 || (skipped != 0 && frame)) refused = 1;
         if (at >= len || count == MAX_SEGMENTS) break;
         if (m == 0xDA) {
             scan = at;
             break;
         }
         if (!bare_marker(m) && !header_marker(m)) break;  // libjpeg's verdict stands
+        if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) frame = 1;
         size_t n = 2;
         if (!bare_marker(m)) {
             if (len - at < 4) break;
@@ -98,7 +108,7 @@ void jpeg_mend_input(Input *in) {
         p = at + n;
     }
     unsigned char *out = NULL;
-    if (scan != 0 && skipped_total != 0) out = (unsigned char *)malloc(len);
+    if (scan != 0 && refused) out = (unsigned char *)malloc(len);
     if (out != NULL) {
         out[0] = 0xFF;
         out[1] = 0xD8;
