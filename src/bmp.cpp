@@ -116,7 +116,7 @@ static const char *decode_rle(const unsigned char *d, size_t len, const BmpHead 
     int four = b->rle == 4;
     for (;;) {
         if (y >= h) return NULL;  // every row is done: what follows is ignored
-        if (len - p < 2 || p > len) return "truncated";
+        if (p > len || len - p < 2) return "truncated";
         unsigned count = d[p], value = d[p + 1];
         p += 2;
         unsigned char *row = px + (size_t)(h - 1 - y) * (size_t)w * 4;

@@ -2,8 +2,9 @@
 //
 // Classic files stb_image refuses or misreads, read here instead: JPEG
 // headers with stray bytes (jpegmend.cpp), BMP with RLE or a palette before
-// direct-colour pixels (bmp.cpp), and the Netpbm forms stb_image does not
-// read (pnm.cpp).
+// direct-colour pixels (bmp.cpp), the Netpbm forms stb_image does not read
+// (pnm.cpp), GIFs without a colour table or with an overfull LZW table
+// (gif.cpp).
 
 #ifndef TRIMLET_CLASSIC_H
 #define TRIMLET_CLASSIC_H
@@ -34,5 +35,10 @@ static inline int is_pnm_extra(const unsigned char *d, size_t n) {
 }
 int pnm_header(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 unsigned char *pnm_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
+
+// gif.cpp: a GIF stb_image refuses for a reason browsers read past (gif_takes
+// says from stb_image's reason): no colour table, an LZW table kept full.
+int gif_takes(const char *why);
+unsigned char *gif_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 
 #endif

@@ -95,7 +95,11 @@ static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, in
         *h = pnm.h;
         return px;
     }
-    return stb_decode(d, len, w, h, why);
+    unsigned char *px = stb_decode(d, len, w, h, why);
+    if (px == NULL && len >= 3 && memcmp(d, "GIF", 3) == 0 && gif_takes(*why)) {
+        px = gif_decode(d, len, w, h, why);
+    }
+    return px;
 }
 
 // The screening before any pixel is decoded: the file's structure, then the

@@ -99,11 +99,11 @@ int pnm_header(const unsigned char *d, size_t len, int *w, int *h, const char **
     *w = ph.w;
     *h = ph.h;
     // The least data the picture takes.
-    size_t count = (size_t)ph.w * (size_t)ph.h;
-    size_t need = ph.kind == 4 ? ((size_t)ph.w + 7) / 8 * (size_t)ph.h
-                  : ph.kind == 1 ? count
-                                 : count * (ph.kind == 3 ? 3 : 1) * 2 - 1;
-    size_t have = ph.data < len ? len - ph.data : 0;
+    unsigned long long count = (unsigned long long)ph.w * (unsigned long long)ph.h;
+    unsigned long long need = ph.kind == 4 ? ((unsigned long long)ph.w + 7) / 8 * (unsigned long long)ph.h
+                              : ph.kind == 1 ? count
+                                             : count * (ph.kind == 3 ? 3 : 1) * 2 - 1;
+    unsigned long long have = ph.data < len ? len - ph.data : 0;
     if (have < need) {
         *why = "truncated";
         return 0;

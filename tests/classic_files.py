@@ -233,6 +233,65 @@ bad('p3-over-maxval.ppm', (f'P3\n2 1\n100\n1 2 3 4 5 101\n').encode(), 'corrupt'
 bad('p2-cut.pgm', (f'P2\n{W} {H}\n255\n1 2 3\n').encode(), 'corrupt', 'truncated')
 bad('p4-too-large.pbm', b'P4\n40000 1\n' + b'\0' * 5000, 'too_large', 'image too large: 40000x1')
 
+# ---------------------------------------------------------------- GIF
+def lzw(indices, min_size, full_table_kept):
+    """GIF LZW data in sub-blocks; with full_table_kept no clear code follows
+    a full table (the writer fault browsers read past)."""
+    clear = 1 << min_size
+    codes = []
+
+    def reset():
+        return {(i,): i for i in range(clear)}, clear + 2, min_size + 1
+    table, nxt, size = reset()
+    codes.append((clear, size))
+    w = ()
+    for k in indices:
+        if w + (k,) in table:
+            w += (k,)
+            continue
+        while nxt - 1 >= 1 << size and size < 12:
+            size += 1
+        codes.append((table[w], size))
+        if nxt < 4096:
+            table[w + (k,)] = nxt
+            nxt += 1
+        elif not full_table_kept:
+            codes.append((clear, size))
+            table, nxt, size = reset()
+        w = (k,)
+    while nxt - 1 >= 1 << size and size < 12:
+        size += 1
+    codes += [(table[w], size), (clear + 1, size)]
+    acc = nbits = 0
+    data = bytearray()
+    for code, n in codes:
+        acc |= code << nbits
+        nbits += n
+        while nbits >= 8:
+            data.append(acc & 255)
+            acc >>= 8
+            nbits -= 8
+    if nbits:
+        data.append(acc)
+    blocks = b''.join(bytes((len(data[i:i + 255]),)) + data[i:i + 255] for i in range(0, len(data), 255))
+    return bytes((min_size,)) + blocks + b'\0'
+
+
+def gif(w, h, indices, palette=None):
+    flags = 0x80 | 7 if palette else 0
+    table = b''.join(bytes(c) for c in palette) if palette else b''
+    return (b'GIF89a' + struct.pack('<HHBBB', w, h, flags, 0, 0) + table +
+            b'\x2c' + struct.pack('<HHHHB', 0, 0, w, h, 0) + indices + b'\x3b')
+
+
+noise = [(x * 7 + y * 13 + (x * y) % 11) % 64 for y in range(H) for x in range(W)]
+good('gif-no-table.gif', gif(W, H, lzw(noise, 6, False)))
+# A frame that ends in a code the table does not hold yet.
+bad('gif-no-table-bad-code.gif', gif(W, H, bytes((6, 2, 0x40, 0xff, 0)) + b''), 'corrupt', 'illegal code in raster')
+rnd = [(x * 2654435761 ^ y * 40503) >> 5 & 255 for y in range(128) for x in range(128)]
+ramp = [(i, 255 - i, (i * 3) & 255) for i in range(256)]
+good('gif-full-table.gif', gif(128, 128, lzw(rnd, 8, True), ramp))
+
 # ---------------------------------------------------------------- PNG
 # Grey of 1, 2 and 4 bits whose tRNS names level 1. (Pillow 9.4 leaves such
 # files opaque, so libpng, in the test, is their reference.)
