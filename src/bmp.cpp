@@ -68,25 +68,32 @@ int bmp_takes(const unsigned char *d, size_t len) {
     return head_of(d, len, &b);
 }
 
-int bmp_header(const unsigned char *d, size_t len, int *w, int *h, const char **why) {
-    BmpHead b;
+// The header of a file this reader takes, with its size checked; 0 with
+// *why set when refused.
+static int checked_head(const unsigned char *d, size_t len, BmpHead *b, int *w, int *h, const char **why) {
     *w = 0;
     *h = 0;
-    if (!head_of(d, len, &b)) {
+    memset(b, 0, sizeof *b);
+    if (!head_of(d, len, b)) {
         *why = "not BMP";
         return 0;
     }
-    if (b.w <= 0 || b.h == 0 || b.h == INT_MIN) {
+    if (b->w <= 0 || b->h == 0 || b->h == INT_MIN) {
         *why = "bad BMP";
         return 0;
     }
-    if (b.rle && b.h < 0) {
+    if (b->rle && b->h < 0) {
         *why = "top-down RLE";
         return 0;
     }
-    *w = b.w;
-    *h = b.h < 0 ? -b.h : b.h;
+    *w = b->w;
+    *h = b->h < 0 ? -b->h : b->h;
     return 1;
+}
+
+int bmp_header(const unsigned char *d, size_t len, int *w, int *h, const char **why) {
+    BmpHead b;
+    return checked_head(d, len, &b, w, h, why);
 }
 
 // The palette as RGBA: entries the file does not hold stay opaque black.
@@ -175,8 +182,7 @@ static unsigned char *decode_gapless(const unsigned char *d, size_t len, const B
 
 unsigned char *bmp_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why) {
     BmpHead b;
-    if (!bmp_header(d, len, w, h, why)) return NULL;
-    head_of(d, len, &b);
+    if (!checked_head(d, len, &b, w, h, why)) return NULL;
     if (!b.rle) return decode_gapless(d, len, &b, w, h, why);
     if (!stb_sizes_valid(*w, *h, 4, 1, 0)) {
         *why = "too large";
