@@ -3,7 +3,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "internal.h"
+#include "api/api.h"
+#include "base/stb.h"
+#include "base/zlib.h"
+#include "codecs/parts.h"
+#include "crop/crop.h"
 #include "stages.h"
 
 static Failure s_bench_err;

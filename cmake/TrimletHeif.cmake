@@ -37,16 +37,30 @@ if(TRIMLET_USE_LIBHEIF)
   endif()
   set(TRIMLET_HEIF_LIBRARIES ${TRIMLET_HEIF_LIBRARY})
   set(TRIMLET_HEIF_INCLUDE_DIRS ${TRIMLET_HEIF_INCLUDE_DIR})
-  message(STATUS "trimlet: HEIC and AVIF by libheif (${TRIMLET_HEIF_LIBRARY})")
+  # The shared library loads libheif by this name on first use (see
+  # src/codecs/heiflib.cpp) instead of linking it.
+  get_filename_component(_trimlet_heif_real "${TRIMLET_HEIF_LIBRARY}" REALPATH)
+  file(READ_ELF "${_trimlet_heif_real}" SONAME TRIMLET_HEIF_SONAME)
+  if(NOT TRIMLET_HEIF_SONAME)
+    set(TRIMLET_HEIF_SONAME libheif.so.1)
+  endif()
+  message(STATUS "trimlet: HEIC and AVIF by libheif (${TRIMLET_HEIF_LIBRARY}, loaded as ${TRIMLET_HEIF_SONAME} on first use)")
 else()
   message(STATUS "trimlet: no HEIC or AVIF (libheif not used)")
 endif()
 
-# Builds target's HEIF stage with libheif when the option is on.
+# Builds target's HEIF stage with libheif when the option is on: linked into
+# the static library; loaded by its SONAME the first time a HEIF file or an
+# AVIF output needs it in the shared one, so that a process cropping JPEG or
+# PNG maps none of libheif's codecs (x265, aom, dav1d, libde265).
 function(trimlet_use_heif target)
   if(TRIMLET_USE_LIBHEIF)
     target_compile_definitions(${target} PUBLIC TRIMLET_USE_LIBHEIF=1)
     target_include_directories(${target} SYSTEM PRIVATE ${TRIMLET_HEIF_INCLUDE_DIRS})
-    target_link_libraries(${target} PRIVATE ${TRIMLET_HEIF_LIBRARIES})
+    if(TRIMLET_STATIC)
+      target_link_libraries(${target} PRIVATE ${TRIMLET_HEIF_LIBRARIES})
+    else()
+      target_compile_definitions(${target} PRIVATE TRIMLET_HEIF_SONAME="${TRIMLET_HEIF_SONAME}")
+    endif()
   endif()
 endfunction()

@@ -45,7 +45,11 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "internal.h"
+#include "api/api.h"
+#include "base/stb.h"
+#include "base/zlib.h"
+#include "codecs/parts.h"
+#include "crop/crop.h"
 #include "trimlet.h"
 
 // The harness decodes the library's outputs with its own copy of stb_image.

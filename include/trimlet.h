@@ -468,6 +468,13 @@ typedef struct trimlet_result {
     const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif"):
                                        what was written, a static string; NULL for a plan or a failure */
     char error[TRIMLET_ERROR_SIZE]; /* "" on success, else one line, the 1.1 functions' texts */
+    /* 1.3 */
+    const char *input_format;       /* the input's format: "jpeg", "png", "gif", "webp", "tiff",
+                                       "heic", "avif", "heif" (neither of those two), "bmp",
+                                       "psd", "tga", "hdr", "pic" or "pnm", a static string; set
+                                       whenever the input was read and its type known, on
+                                       failure too (a damaged JPEG is still "jpeg"); NULL when
+                                       the input's type is not known or it could not be read */
 } trimlet_result;
 
 /* Runs one request: reads the input (input_path, else the input_size bytes at

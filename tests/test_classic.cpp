@@ -51,6 +51,7 @@ std::vector<std::vector<std::string>> list(const std::string &name) {
 struct Result {
     int status = -1;
     std::string error;
+    std::string format;  // input_format
     Pixels px;
     std::vector<uint8_t> icc, exif;
 };
@@ -86,6 +87,7 @@ Result crop(const std::string &input, int orient = TRIMLET_AS_STORED, bool memor
     Result res;
     res.status = r.status;
     res.error = r.error;
+    res.format = r.input_format != nullptr ? r.input_format : "";
     if (r.status == TRIMLET_OK) {
         res.px = tt::read_png(out);
         tt::read_png_metadata(out, &res.icc, &res.exif);
@@ -107,6 +109,8 @@ TEST_F(Classic, EveryFileDecodesAsPillowDoes) {
         for (bool memory : {false, true}) {
             Result got = crop(file(row[0]), TRIMLET_AS_STORED, memory);
             ASSERT_EQ(got.status, TRIMLET_OK) << got.error;
+            std::string ext = row[0].substr(row[0].rfind('.') + 1);
+            EXPECT_EQ(got.format, ext == "jpg" ? "jpeg" : ext[0] == 'p' && ext != "png" ? "pnm" : ext);
             ASSERT_EQ(got.px.w, want.w);
             ASSERT_EQ(got.px.h, want.h);
             if (tolerance == 3) {
@@ -148,7 +152,8 @@ TEST_F(Classic, AJpegSegmentWithAWrongLengthIsNotTrusted) {
 
 // The 1.0 functions read the same files.
 TEST_F(Classic, TheFirstFunctionsReadThemToo) {
-    for (const char *name : {"ff00-after-sof.jpg", "rle4.bmp", "p1.pbm", "p3.ppm", "rgb16-565pal.bmp"}) {
+    for (const char *name :
+         {"ff00-after-sof.jpg", "rle4.bmp", "p1.pbm", "p3.ppm", "rgb16-565pal.bmp", "gif-no-table.gif"}) {
         SCOPED_TRACE(name);
         std::string out = tt::scratch("first.png");
         EXPECT_EQ(tt::outcome(trimlet_rect(file(name).c_str(), out.c_str(), 1, 2, 5, 4)), "");

@@ -4,6 +4,8 @@
 // nothing beyond the C runtime and the dependencies the build linked as
 // shared libraries.
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -101,4 +103,56 @@ TEST(HostLoading, SharedObjectNeverCallsExit) {
         name = name.substr(0, name.find('@'));
         EXPECT_TRUE(name != "exit" && name != "_exit" && name != "_Exit") << name;
     }
+}
+
+namespace {
+
+// Whether a library whose file name starts with `name` is mapped into this
+// process.
+bool mapped(const char *name) {
+    FILE *f = std::fopen("/proc/self/maps", "r");
+    if (f == nullptr) return false;
+    char line[4096];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) {
+        const char *slash = std::strrchr(line, '/');
+        found = slash != nullptr && std::strncmp(slash + 1, name, std::strlen(name)) == 0;
+    }
+    std::fclose(f);
+    return found;
+}
+
+}  // namespace
+
+// libheif and its codecs are loaded when a HEIF file or AVIF output first
+// needs them, not when the library is: a host that crops other formats never
+// maps them. Checked in a child, whose process is new.
+TEST(HostLoading, LibheifIsLoadedOnlyWhenAFormatNeedsIt) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        void *lib = dlopen(TRIMLET_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+        auto plan = lib ? reinterpret_cast<decltype(&trimlet_plan_memory)>(dlsym(lib, "trimlet_plan_memory")) : nullptr;
+        auto has = lib ? reinterpret_cast<decltype(&trimlet_has)>(dlsym(lib, "trimlet_has")) : nullptr;
+        if (plan == nullptr || has == nullptr) _exit(10);
+        // A 2x1 24-bit BMP.
+        const unsigned char bmp[62] = {'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0,
+                                       1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                       0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0};
+        const int params[4] = {0, 0, 1, 1};
+        trimlet_box box;
+        char error[TRIMLET_ERROR_SIZE];
+        if (!plan(bmp, sizeof bmp, TRIMLET_RECT, params, nullptr, &box, error)) _exit(11);
+        if (has("webp") + has("tiff") + has("png") < 0) _exit(12);  // other formats' answers load nothing
+        if (mapped("libheif")) _exit(13);
+        if (has("avif") || has("heic")) {
+            if (!mapped("libheif")) _exit(14);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no library, 11: plan failed, 13: libheif mapped by a BMP plan, "
+                                         "14: heic or avif reported without libheif mapped";
 }

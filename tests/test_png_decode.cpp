@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "internal.h"
+#include "api/api.h"
+#include "base/stb.h"
+#include "base/zlib.h"
+#include "codecs/parts.h"
+#include "crop/crop.h"
 #include "support.h"
 #include "trimlet.h"
 

@@ -384,6 +384,57 @@ TEST(RunOutputs, EveryInputAndOutputMatchesTheOneOneFunctions) {
     }
 }
 
+// input_format names the format of what was read, whatever became of the
+// call: a damaged JPEG is still a JPEG; bytes of no known type have none.
+TEST(RunRecords, InputFormatNamesWhatWasRead) {
+    const Pixels img = tt::gradient(12, 9);
+    using Writer = std::function<void(const std::string &)>;
+    const struct {
+        const char *expected;
+        Writer write;
+    } cases[] = {
+        {"png", [&](const std::string &p) { tt::write_png(p, img); }},
+        {"jpeg", [&](const std::string &p) { tt::write_jpeg(p, img, 90); }},
+        {"bmp", [&](const std::string &p) { tt::write_bmp24(p, img); }},
+        {"pnm", [&](const std::string &p) { tt::write_ppm(p, img); }},
+        {"tga", [&](const std::string &p) { tt::write_tga(p, img); }},
+        {"gif", [&](const std::string &p) { tt::write_gif(p, img); }},
+        {"psd", [&](const std::string &p) { tt::write_psd(p, img); }},
+        {"hdr", [&](const std::string &p) { tt::write_hdr(p, img); }},
+        {"pic", [&](const std::string &p) { tt::write_pic(p, img); }},
+        {"tiff", [&](const std::string &p) { tt::write_file(p, shared_tile_tiff(12, 9)); }},
+        {"jpeg", [&](const std::string &p) {  // cut off in its data: refused, still a JPEG
+             tt::write_jpeg(p, img, 90);
+             std::vector<uint8_t> b = tt::read_file(p);
+             b.resize(b.size() / 2);
+             tt::write_file(p, b);
+         }},
+        {nullptr, [&](const std::string &p) { tt::write_file(p, {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'g'}); }},
+    };
+    std::vector<int> params = {0, 0, 4, 4};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.expected ? c.expected : "(none)");
+        std::string path = tt::scratch("format.in");
+        c.write(path);
+        std::vector<uint8_t> bytes = tt::read_file(path);
+        trimlet_request q = request(TRIMLET_RECT, params);
+        q.input = bytes.data();
+        q.input_size = bytes.size();
+        Call memory = call(q);
+        q.input = nullptr;
+        q.input_path = path.c_str();
+        Call file = call(q);
+        for (const Call *r : {&memory, &file}) {
+            if (c.expected == nullptr) {
+                EXPECT_EQ(r->r.input_format, nullptr);
+            } else {
+                ASSERT_NE(r->r.input_format, nullptr);
+                EXPECT_STREQ(r->r.input_format, c.expected);
+            }
+        }
+    }
+}
+
 TEST(RunRecords, SizesOfTheCallersRecordsAreHonoured) {
     std::string in = tt::scratch("in.png");
     tt::write_png(in, tt::gradient(20, 10));

@@ -200,7 +200,13 @@ void unlock(Lock *l);
  * one fewer. */
 void run_on_threads(int count, void (*fn)(void *), void *arg);
 
-/* The program, after the platform's entry point has the arguments as UTF-8. */
-int cli_main(int argc, char **argv);
+#ifdef _WIN32
+/* The program's arguments (UTF-16) as UTF-8 strings, the console set to show
+ * UTF-8; NULL when one cannot be converted or memory runs out. Released by
+ * free_arguments. */
+#include <wchar.h>
+char **utf8_arguments(int argc, wchar_t **wargv);
+void free_arguments(int argc, char **argv);
+#endif
 
 #endif

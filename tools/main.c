@@ -21,7 +21,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-int cli_main(int argc, char **argv) {
+static int run_command(int argc, char **argv) {
     Command c;
     memset(&c, 0, sizeof c);
     c.inputs = (const char **)calloc((size_t)argc + 1, sizeof(char *));
@@ -39,3 +39,18 @@ int cli_main(int argc, char **argv) {
     free((void *)c.inputs);
     return status;
 }
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t **wargv) {
+    char **argv = utf8_arguments(argc, wargv);
+    if (argv == NULL) {
+        fputs("trimlet: cannot convert the arguments to UTF-8\n", stderr);
+        return EXIT_SOME_FAILED;
+    }
+    int status = run_command(argc, argv);
+    free_arguments(argc, argv);
+    return status;
+}
+#else
+int main(int argc, char **argv) { return run_command(argc, argv); }
+#endif

@@ -310,27 +310,26 @@ void run_on_threads(int count, void (*fn)(void *), void *arg) {
 }
 
 /* ------------------------------------------------------------------------ */
-/* Entry */
+/* Arguments */
 
 #ifdef _WIN32
 /* Windows hands the program its arguments as UTF-16; the library and the
  * rest of the program take UTF-8, so any file name works whatever the code
  * page. The console shows UTF-8 messages as such. */
-int wmain(int argc, wchar_t **wargv) {
+char **utf8_arguments(int argc, wchar_t **wargv) {
     char **argv = (char **)calloc((size_t)argc + 1, sizeof(char *));
-    int status = EXIT_SOME_FAILED;
     int ok = argv != NULL;
     for (int i = 0; ok && i < argc; ++i) ok = (argv[i] = narrow(wargv[i])) != NULL;
-    if (ok) {
-        SetConsoleOutputCP(CP_UTF8);
-        status = cli_main(argc, argv);
-    } else {
-        fputs("trimlet: cannot convert the arguments to UTF-8\n", stderr);
+    if (!ok) {
+        free_arguments(argc, argv);
+        return NULL;
     }
+    SetConsoleOutputCP(CP_UTF8);
+    return argv;
+}
+
+void free_arguments(int argc, char **argv) {
     for (int i = 0; argv && i < argc; ++i) free(argv[i]);
     free(argv);
-    return status;
 }
-#else
-int main(int argc, char **argv) { return cli_main(argc, argv); }
 #endif

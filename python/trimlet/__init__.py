@@ -200,7 +200,9 @@ class _Result(ctypes.Structure):
                 ("output", ctypes.c_void_p),
                 ("output_size", ctypes.c_size_t),
                 ("output_format", ctypes.c_char_p),
-                ("error", ctypes.c_char * _ERROR_SIZE)]
+                ("error", ctypes.c_char * _ERROR_SIZE),
+                # 1.3
+                ("input_format", ctypes.c_char_p)]
 
 
 def _candidates():

@@ -1,0 +1,199 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// What the pipeline asks of the codecs: reading an input, its size, region and
+// whole decodes, its metadata, the lossless JPEG cut, and encoding a crop.
+#ifndef TRIMLET_CODECS_CODECS_H
+#define TRIMLET_CODECS_CODECS_H
+
+#include "base/base.h"
+#include "base/sink.h"
+#include "meta/meta.h"
+
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP, FORMAT_AVIF };
+
+// The quality JPEG, WebP and AVIF output get when the caller gives none.
+static const int JPEG_DEFAULT_QUALITY = 90;
+static const int WEBP_DEFAULT_QUALITY = 80;
+static const int AVIF_DEFAULT_QUALITY = 50;
+
+// A call's options, checked and with every default filled in.
+struct Settings {
+    int format;  // an OutputFormat, or -1: by the output path (PNG for memory)
+    int quality;                   // JPEG, WebP and AVIF quality, 1..100; 0: the format's default
+    unsigned char background[3];   // what alpha is flattened onto
+    int lossless;                  // WebP output: lossless WebP; else JPEG coefficients cut
+    int orient;                    // TRIMLET_AS_STORED / TRIMLET_APPLY_EXIF
+    int metadata;                  // TRIMLET_STRIP / TRIMLET_KEEP
+    long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
+    int position;                  // TRIMLET_CENTRE .. TRIMLET_ATTENTION
+    int resize_w, resize_h;        // fit the crop within these (0: that side free)
+    // 1 for the reentrant interface: messages about files that cannot be
+    // opened, read or written name the system's reason (strerror). 0 for the
+    // seven, which keep their original texts ("can't fopen", "(check the
+    // extension)").
+    int system_reasons;
+};
+
+// input.cpp
+
+// ---------------------------------------------------------------------------
+// files.cpp
+
+// Reads the file at path whole, after its first bytes show that a decoder
+// takes it. On failure: "cannot decode '<path>': <why>", where why is
+// "can't fopen" / "can't fread" (or the system's reason when
+// system_reasons), "unknown image type", "outofmem" or "file too large"
+// (over 2 GiB: a regular file's size says so before anything is read).
+// With max_pixels > 0, an image whose header (in the first bytes) gives more
+// pixels is refused before the rest is read, as within_limits says.
+int read_input_file(const char *path, int system_reasons, long long max_pixels, Input *in,
+                    Failure *err);
+// Borrows size bytes at data as an input named "<memory>".
+void input_from_memory(const void *data, size_t size, long long max_pixels, Input *in);
+void release_input(Input *in);
+
+// jpegmend.cpp: a JPEG whose header (the segments before the first scan)
+// has bytes between its segments that stb_image refuses (0xFF 0x00, stray
+// bytes after the frame header) is replaced by a copy without them, as
+// libjpeg skips them; the metadata segment (APP1..APP13, APP15, COM) right
+// before such bytes is dropped, its length not to be trusted. Nothing
+// changes for any other input, or when the copy cannot be allocated.
+// read_input_file does this itself; a borrowed input gets a copy owned by
+// in (release_input frees it).
+void jpeg_mend_input(Input *in);
+
+// tiff.cpp (libtiff)
+#ifdef TRIMLET_USE_LIBTIFF
+#define TIFF_READ 1
+#else
+#define TIFF_READ 0
+#endif
+
+// ---------------------------------------------------------------------------
+// webp.cpp (libwebp; built without it, WEBP_CODEC has NULL functions and
+// webp_encode fails as unavailable)
+
+#ifdef TRIMLET_USE_LIBWEBP
+#define WEBP_LIB 1
+#else
+#define WEBP_LIB 0
+#endif
+
+// ---------------------------------------------------------------------------
+// jpeg.cpp (libjpeg-turbo; built without it, decode and encode decline every
+// image and the lossless functions fail with "options: lossless is not
+// available in this build")
+
+#ifdef TRIMLET_USE_LIBJPEG_TURBO
+#define JPEG_TURBO 1
+#else
+#define JPEG_TURBO 0
+#endif
+
+// 1 when the input starts as a JPEG file does (SOI and a marker) and the
+// library is built with libjpeg-turbo: the inputs the functions below take.
+int jpeg_takes(const Input *in);
+// jpeg_decode at 1/denom of the size (denom 1, 2, 4 or 8: libjpeg-turbo's
+// DCT scaling, which leaves most of the inverse DCT's work out): the image is
+// ceil(w / denom) x ceil(h / denom) and region is in those scaled pixels.
+int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
+                       const char **why);
+// The rectangle a lossless cut of r gives, r and the result in the upright
+// image of the given orientation (1..8; 1: as stored): the top-left corner
+// moved up and left onto the block grid the turned file allows, the
+// bottom-right corner kept. The grid is the file's iMCU (8 or 16 pixels, by
+// the subsampling; for a turn that swaps the sides, the larger of its width
+// and height both ways), starting after the partial blocks that a turn moves
+// to the upright image's left or top edge. Fails with "lossless: cannot cut
+// '<name>': <why>" when the file's header cannot be read or its subsampling
+// is unusual, and with TRIMLET_ERR_UNSUPPORTED "lossless: cannot turn
+// '<name>' exactly: ..." when r reaches into those partial blocks, which a
+// lossless turn cannot keep.
+int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err);
+// Cuts the rectangle r of the upright image (snapped as jpeg_snap does) out
+// of the input's DCT coefficients, turned upright by the orientation in the
+// same transform, and writes the resulting JPEG into sink, with the input's
+// other markers (EXIF, ICC, comments) copied when keep_metadata (the Exif
+// Orientation then made 1 when the cut was turned). With sink NULL nothing
+// is produced, but the file is read and checked as for a cut. Corrupt data
+// fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
+int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
+                  Failure *err);
+
+// ---------------------------------------------------------------------------
+// png.cpp (libspng; built without it, png_decode declines every file)
+
+#ifdef TRIMLET_USE_LIBSPNG
+#define PNG_SPNG 1
+#else
+#define PNG_SPNG 0
+#endif
+
+// ---------------------------------------------------------------------------
+// heif.cpp (libheif; built without it, HEIF files are refused as unavailable
+// and so is AVIF output)
+
+// 1 when the installed libheif decodes HEIC (HEVC) / AVIF (AV1), encodes
+// AVIF: asked at run time, since libheif's codecs are its own build choice.
+int heic_readable(void);
+int avif_readable(void);
+int avif_writable(void);
+
+// ---------------------------------------------------------------------------
+// decode.cpp
+
+// The input's format as trimlet_result.input_format names it ("jpeg", "png",
+// "gif", "webp", "tiff", "heic", "avif", "heif", "bmp", "psd", "pic", "hdr",
+// "tga", "pnm"), by its first bytes as the decoder that takes it sees them: a
+// static string, or NULL when no decoder takes the input.
+const char *input_format_name(const Input *in);
+// Screens and decodes the whole input into *img (RGBA). On failure *img is
+// {0, 0, NULL} and the message is "cannot decode '<name>': <why>" or
+// "image too large: <w>x<h>".
+int decode_image(const Input *in, Image *img, Failure *err);
+// Screens the input and decodes only the rectangle r of it into *crop (r.w x
+// r.h), where the decoder can (JPEG through libjpeg-turbo); elsewhere decodes
+// the whole and copies r out. The verdict on the file is that of a whole
+// decode: a file corrupt outside r still fails.
+int decode_region(const Input *in, Rect r, Image *crop, Failure *err);
+// The photo metadata of any input: its codec's reader, or read_metadata.
+void read_input_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+// The image size the header gives (0x0 when it gives none), after the same
+// screening decode_image does; 0 with the same message as decode_image when
+// the file would be refused before its pixels are decoded.
+int screened_size(const Input *in, int *w, int *h, Failure *err);
+// 1 when decode_region can decode this input's rectangle without decoding
+// the whole image into memory (so the size alone should choose the
+// rectangle); 0 when it would decode the whole image anyway.
+int region_decodable(const Input *in);
+
+// ---------------------------------------------------------------------------
+// encode.cpp
+
+// The format the text after the last dot of path selects as the seven choose
+// it: JPEG, BMP or TGA by their extensions, PNG for any other.
+int format_for_path(const char *path);
+// The format the text after the last dot of path names; -1 for any other
+// extension, or none (the reentrant interface refuses those).
+int format_for_extension(const char *path);
+// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif" in any ASCII case; -1
+// otherwise.
+int format_from_name(const char *name);
+// The format's name as trimlet_result.output_format gives it ("png", "jpeg",
+// ...), a static string; NULL for a number that names no format.
+const char *format_name(int format);
+
+// 1 when this build writes the format (WebP needs libwebp; AVIF an AV1
+// encoder in the libheif loaded, asked at the call), else 0.
+int format_available(int format);
+
+// Encodes img in format into sink with the settings' quality and background
+// and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
+// or, when the encoder fails, "cannot encode '<name>' (check the extension)"
+// for the seven and "cannot encode '<name>': out of memory" otherwise. A
+// failure of the sink itself is left for sink_finish / finish_replace. PNG
+// output spends img's pixels (png_write); other formats only read them.
+int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
+                 Sink *sink, const char *name, Failure *err);
+
+#endif

@@ -1,0 +1,143 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// What the codec files share among themselves and nobody above them: the
+// screening, the codec record, and each library's decode and encode.
+#ifndef TRIMLET_CODECS_PARTS_H
+#define TRIMLET_CODECS_PARTS_H
+
+#include "codecs/codecs.h"
+#include "base/signatures.h"
+
+// ---------------------------------------------------------------------------
+// screen.cpp
+
+// Reasons to refuse a file before decoding, found in its structure alone; NULL
+// when there is none.
+const char *screen_structure(const unsigned char *d, size_t len);
+// A PNG's chunks walked as the decoder walks them: unknown (filled with the
+// type, printable) when it holds an unknown critical chunk before IEND,
+// "outofdata" when a chunk header lies past the end, else NULL. Run before
+// any stb_image parser sees the file (see screen.cpp for why).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]);
+// The size the file's header gives, as the decoder stb_image picks reads it;
+// 0 when it gives none. h is the absolute height (a top-down BMP's is
+// negative in the header).
+int header_size(const unsigned char *d, size_t len, int *w, int *h);
+// 1 when a w x h image is within the size limits: MAX_SIDE a side and, when
+// max_pixels > 0, at most max_pixels pixels; else 0 with TRIMLET_ERR_TOO_LARGE
+// and "image too large: <w>x<h>" or "image too large: <w>x<h> is more than
+// <n> pixels (max_pixels)".
+int within_limits(int w, int h, long long max_pixels, Failure *err);
+// Reasons to refuse a file of w x h pixels (its header's word) before
+// decoding: data that cannot hold its pixels, a Radiance run that never ends.
+const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
+
+// ---------------------------------------------------------------------------
+// Codecs beside stb_image (webp.cpp, heif.cpp, tiff.cpp), one record each,
+// listed in decode.cpp. Built without its library, a codec keeps its name
+// and signature and has NULL functions: its files are refused as
+// TRIMLET_ERR_UNAVAILABLE.
+struct Codec {
+    const char *name;  // "webp", ...: in messages
+    // Whether the first n bytes at d are this codec's format (is_webp_file, ...).
+    int (*sniff)(const unsigned char *d, size_t n);
+    // The image's width and height from its header, before any pixel is
+    // decoded (as a viewer shows it, where the format always turns the image).
+    // 0 with the message set (CORRUPT, UNSUPPORTED, ...) when refused.
+    int (*header)(const Input *in, int *w, int *h, Failure *err);
+    // Decodes the whole image (region NULL) or only *region of it (inside the
+    // image) into a block of its own size. The verdict is that of a whole
+    // decode where the format allows: data damaged outside the region fails.
+    int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
+    // 1 when decode with a region holds less than the whole image for this
+    // input (whose header has been read); NULL: never.
+    int (*regions)(const Input *in);
+    // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
+    // read_metadata's (none for formats it does not know).
+    void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+};
+extern const Codec TIFF_CODEC;  // tiff.cpp: libtiff
+
+// webp.cpp
+
+extern const Codec WEBP_CODEC;
+
+// The largest width or height a WebP file holds.
+static const int WEBP_MAX_SIDE = 16383;
+
+// Encodes img as WebP into sink: lossy at quality (1..100) with its alpha,
+// or lossless with every pixel exact, the colour under transparent pixels
+// included; meta (NULL: none) adds its ICC profile and Exif block (VP8X with
+// ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
+// '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
+// out of memory" or the encoder's reason. A failure of the sink itself is
+// left for sink_finish / finish_replace.
+int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+                const char *name, Failure *err);
+
+// The reason jpeg_decode and png_decode give when memory runs out: the
+// caller then fails instead of trying stb_image, which would need more.
+static const char FAST_PATH_NO_MEMORY[] = "out of memory";
+
+// jpeg.cpp: decoding and encoding by libjpeg-turbo
+
+// Decodes a JPEG input to RGBA: the whole image (region NULL) or only the
+// rectangle *region of it (which must lie inside the image) into an
+// r.w x r.h block, never allocating the whole image's block. The file's
+// entropy-coded data is read to the end either way, so corrupt data outside
+// the region still fails. Returns 0 when this path does not take the file
+// (not JPEG, CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error or
+// warning): the caller then decodes with stb_image, whose verdict and
+// message stand; or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for
+// debugging; it is never shown to a host.
+int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
+// Encodes img as a baseline JPEG of the given quality (1..100) into sink,
+// chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
+// bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
+// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0 when out of memory or libjpeg fails. A failing
+// sink stops the encoding early and the function returns 1: the failure is
+// the sink's, for sink_finish / finish_replace to report.
+int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
+                Sink *sink);
+
+// png.cpp
+
+// 1 when the input starts with the PNG signature and the library is built
+// with libspng: the inputs png_decode takes.
+int png_takes(const Input *in);
+// Decodes a PNG input to RGBA exactly as stb_image does: the whole image
+// (region NULL) or only the rectangle *region of it (inside the image) into
+// an r.w x r.h block. A non-interlaced image is decoded row by row and its
+// whole block is never allocated; an interlaced one is decoded whole in the
+// file's own format first. The image data is inflated to its end either way,
+// so damage outside the region still fails. Returns 0 when this path does
+// not take the file (chunks stb_image reads its own way, any libspng error):
+// the caller then decodes with stb_image, whose verdict and message stand;
+// or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for debugging; it is
+// never shown to a host.
+int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
+
+// ---------------------------------------------------------------------------
+// pngwrite.cpp
+
+// Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
+// and Exif block (eXIf) after IHDR (meta NULL: none). The rows are filtered
+// in img's own block, so the pixels are spent: afterwards img->px is still
+// a block for its holder to free (perhaps moved and a little longer), with
+// nothing of the picture to read in it. Returns 0, having written nothing,
+// when memory runs out; a failing sink is left for sink_finish /
+// finish_replace to report.
+int png_write(Image *img, const Metadata *meta, Sink *sink);
+
+// heif.cpp
+
+extern const Codec HEIF_CODEC;
+// Encodes img as AVIF of the given quality (1..100) into sink, keeping alpha
+// (an opaque crop has no alpha plane), with meta's ICC profile and Exif
+// block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
+// no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
+// failing sink is left for sink_finish / finish_replace to report.
+int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+                Failure *err);
+
+#endif

@@ -1,0 +1,314 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// Screening input files
+//
+// stb_image 2.27 cannot be trusted with every file: a JPEG Huffman table
+// whose code counts add up to more than 256 is built past the end of its
+// arrays, and a Radiance run length of 0 makes its decoding loop spin
+// forever. These checks find such files before the decoder sees them. They
+// walk headers and segment structure only, never pixels (except the run
+// bytes of a Radiance file, which are its structure). A file that passes may
+// still fail in the decoder; a valid file always passes.
+//
+// The decoder reads past the end of its input as zeros; byte_at does too, so
+// the walks below see what the decoder sees.
+
+#include "codecs/parts.h"
+#include "base/stb.h"
+
+#include <limits.h>
+#include <stdint.h>
+#include <string.h>
+
+static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
+    return i < len ? d[i] : 0u;
+}
+
+static inline unsigned be16_at(const unsigned char *d, size_t len, size_t i) {
+    return byte_at(d, len, i) << 8 | byte_at(d, len, i + 1);
+}
+
+// Checks the tables of the DHT segment whose length field is at p: each
+// table's 16 code counts must add up to at most 256.
+static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
+    long left = (long)be16_at(d, len, p) - 2;
+    p += 2;
+    while (left > 0) {
+        unsigned q = byte_at(d, len, p);
+        if ((q >> 4) > 1 || (q & 15) > 3) return 1;  // the decoder refuses it
+        long n = 0;
+        for (size_t i = 1; i <= 16; ++i) n += byte_at(d, len, p + i);
+        if (n > 256) return 0;
+        left -= 17 + n;
+        p += 17 + (size_t)n;
+    }
+    return 1;
+}
+
+// Follows the decoder's own path through a JPEG file and checks every DHT
+// segment it could reach. Segments are skipped by their length fields; the
+// entropy-coded data after a scan header is searched for its closing marker
+// (0xFF followed by a byte other than 0x00, a restart marker or more 0xFF).
+// Before the frame header the decoder skips stray bytes between segments,
+// after it any stray byte stops it, and so does any marker it does not know.
+// Returns 0 when a table would overflow.
+static int jpeg_tables_ok(const unsigned char *d, size_t len) {
+    size_t p = 0;
+    while (p < len && d[p] == 0xFF) ++p;
+    ++p;  // the start-of-image marker, checked by stb_is_jpeg
+    int in_frame = 0;
+    while (p < len) {
+        if (!in_frame) {
+            const void *ff = memchr(d + p, 0xFF, len - p);
+            if (ff == NULL) return 1;
+            p = (size_t)((const unsigned char *)ff - d);
+        }
+        if (d[p] != 0xFF) return 1;
+        while (p < len && d[p] == 0xFF) ++p;
+        if (p >= len) return 1;
+        unsigned m = d[p++];
+        int known = m == 0xC4 || m == 0xDB || m == 0xDD ||
+                    (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
+        if (m == 0xC4 && !dht_counts_ok(d, len, p)) return 0;
+        if (!in_frame && m >= 0xC0 && m <= 0xC2) {
+            in_frame = 1;
+        } else if (in_frame && m == 0xD9) {
+            return 1;
+        } else if (in_frame && m == 0xDA) {
+            // Scan header, then entropy-coded data up to the next marker.
+            p += be16_at(d, len, p);
+            for (;;) {
+                const void *ff = p < len ? memchr(d + p, 0xFF, len - p) : NULL;
+                if (ff == NULL) return 1;
+                size_t q = (size_t)((const unsigned char *)ff - d);
+                size_t r = q + 1;
+                while (r < len && d[r] == 0xFF) ++r;
+                if (r >= len) return 1;
+                if (d[r] != 0x00 && (d[r] < 0xD0 || d[r] > 0xD7)) {
+                    p = r - 1;  // the 0xFF byte right before the marker
+                    break;
+                }
+                p = r + 1;
+            }
+            continue;
+        } else if (!(known || (in_frame && m == 0xDC))) {
+            return 1;
+        }
+        p += be16_at(d, len, p);
+    }
+    return 1;
+}
+
+// Walks the pixel data of a Radiance file the way stb_image reads it. Returns
+// "corrupt" for a run-length count of 0, which the decoder never gets past
+// (this includes running out of data inside a run-length scanline, read as
+// zeros), "truncated" for flat data shorter than the image, or NULL.
+static const char *hdr_reason(const unsigned char *d, size_t len) {
+    int w = 0, h = 0;
+    size_t p = 0;
+    if (!stb_hdr_header(d, len, &w, &h, &p)) return NULL;
+    if (w <= 0 || h <= 0 || !stb_sizes_valid(w, h, 4, 4, 0)) return NULL;
+    size_t n = len;
+    size_t flat = (size_t)w * (size_t)h * 4;
+    if (w < 8 || w >= 32768) return n - p < flat ? "truncated" : NULL;
+    for (int y = 0; y < h; ++y) {
+        unsigned c1 = byte_at(d, n, p), c2 = byte_at(d, n, p + 1);
+        unsigned hi = byte_at(d, n, p + 2);
+        p += 3;
+        if (c1 != 2 || c2 != 2 || (hi & 0x80)) {
+            // Not run-length encoded: the decoder reads the rest of the image
+            // as flat pixels, the first of which it has started.
+            return p > n || n - p < flat - 3 ? "truncated" : NULL;
+        }
+        if ((int)(hi << 8 | byte_at(d, n, p++)) != w) return NULL;
+        for (int k = 0; k < 4; ++k) {
+            for (int x = 0; x < w;) {
+                int count = (int)byte_at(d, n, p++);
+                if (count > 128) {
+                    count -= 128;
+                    ++p;
+                } else {
+                    if (count == 0) return "corrupt";
+                    p += (size_t)count;
+                }
+                if (count > w - x) return NULL;  // the decoder refuses it
+                x += count;
+            }
+        }
+    }
+    return NULL;
+}
+
+// stb_image takes a file for a binary PGM or PPM when it starts "P5" or "P6".
+static int is_pnm(const unsigned char *d, size_t len) {
+    return len >= 2 && d[0] == 'P' && (d[1] == '5' || d[1] == '6');
+}
+
+// A TGA file too short for its pixels. Uncompressed pixels take at least
+// their own size; a run-length packet covers at most 128 pixels with a count
+// byte and one pixel. Header, palette and image ID only add to that, so every
+// complete file passes.
+static int tga_too_short(const unsigned char *d, size_t len) {
+    size_t n = len;
+    unsigned type = byte_at(d, n, 2);
+    size_t w = byte_at(d, n, 12) | byte_at(d, n, 13) << 8;
+    size_t h = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
+    size_t pixel_bytes = (byte_at(d, n, 16) + 7) / 8;
+    size_t need = w * h * pixel_bytes;
+    if (type >= 8) need = (w * h + 127) / 128 * (1 + pixel_bytes);
+    return n < 18 || n - 18 < need;
+}
+
+// Reasons to refuse a file before its pixels are decoded, found in the
+// structure of the file alone; NULL when there is none.
+const char *screen_structure(const unsigned char *d, size_t len) {
+    if (stb_is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
+        return "bad DHT header";
+    }
+    // A BMP stored top-down has a negative height, which the decoder turns
+    // positive with abs(); for the most negative int that is undefined, and
+    // the result is past any size it accepts, so it is refused as the
+    // decoder refuses sizes past its limit.
+    int w = 0, h = 0;
+    if (stb_kind(d, len) == STB_BMP && stb_info(d, len, &w, &h) && h == INT_MIN) return "too large";
+    return NULL;
+}
+
+// Entropy-coded data a JPEG of w x h pixels holds at the least: every 8x8
+// block of its largest component takes at least one bit (its DC code) in
+// some scan. stb_image reads missing data as zeros, so without this a few
+// hundred bytes claiming 32768 x 16383 pixels cost a full decode.
+static size_t jpeg_min_size(int w, int h) {
+    return ((size_t)w + 7) / 8 * (((size_t)h + 7) / 8) / 8;
+}
+
+// Pixel bytes a BMP holds at the least: every row's pixels, without the
+// padding that ends each row. stb_image reads missing rows as zeros.
+static size_t bmp_min_size(const unsigned char *d, size_t n, int w, int h) {
+    unsigned header = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
+    size_t at = header == 12 ? 24 : 28;
+    size_t bits = byte_at(d, n, at) | byte_at(d, n, at + 1) << 8;
+    return (size_t)w * bits / 8 * (size_t)h;
+}
+
+// Pixel bytes a PSD holds at the least. The decoder reads at most four
+// channels (at least one, or it would fill a large image from nothing), and
+// a run-length packet covers at most 128 samples with two bytes.
+static size_t psd_min_size(const unsigned char *d, size_t n, int w, int h) {
+    size_t channels = be16_at(d, n, 12);
+    if (channels < 1) channels = 1;
+    if (channels > 4) channels = 4;
+    size_t samples = (size_t)w * (size_t)h * channels;
+    size_t raw = samples * (be16_at(d, n, 22) / 8);
+    size_t packed = (samples + 127) / 128 * 2;
+    return raw < packed ? raw : packed;
+}
+
+// Reasons to refuse a file of w x h pixels (as its header says) before
+// decoding: data that cannot hold the pixels the header promises (a few
+// bytes claiming a large image would otherwise cost a full decode of
+// nothing), or a Radiance run that never ends. NULL when there is none.
+// PNG and GIF can legitimately be tiny for their size and are left to the
+// decoder.
+const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
+    size_t n = len;
+    if (w < 0 || h < 0) return NULL;  // the decoder refuses these itself
+    if (stb_is_jpeg(d, n)) return n < jpeg_min_size(w, h) ? "truncated" : NULL;
+    int pw = 0, ph = 0, channels = 0, bits = 0;
+    size_t data = 0;
+    if (is_pnm(d, n)) {
+        if (stb_pnm_header(d, n, &pw, &ph, &channels, &bits, &data) && pw >= 0 && ph >= 0 &&
+            n - data < (size_t)pw * (size_t)ph * (size_t)channels * (size_t)(bits / 8)) {
+            return "truncated";
+        }
+        return NULL;
+    }
+    switch (stb_kind(d, n)) {
+    case STB_BMP: return n < bmp_min_size(d, n, w, h) ? "truncated" : NULL;
+    case STB_PSD: return n < psd_min_size(d, n, w, h) ? "truncated" : NULL;
+    // A PIC row takes at least a count and a value.
+    case STB_PIC: return n / 2 < (size_t)h ? "truncated" : NULL;
+    case STB_HDR: return hdr_reason(d, n);
+    case STB_TGA: return tga_too_short(d, n) ? "truncated" : NULL;
+    default: return NULL;
+    }
+}
+
+static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
+    return (uint32_t)be16_at(d, len, i) << 16 | be16_at(d, len, i + 2);
+}
+
+// Walks a PNG's chunks as stb_image does, up to IEND. stb_image names an
+// unknown critical chunk in its reason by writing the chunk's four type
+// bytes, whatever they are (a newline, a NUL), into one static buffer: two
+// calls on two threads write it at once, and a message can carry another
+// call's bytes or more than one line. Such a file is refused here, before
+// any of stb_image's parsers sees it, with the type bytes copied into
+// unknown (printable ASCII kept, anything else as '?'), and the return value
+// is unknown. A chunk header that does not lie wholly inside the data gives
+// "outofdata": the decoder would read it as zeros, an unknown chunk of type
+// 0, and no file that ends before its IEND decodes. Returns NULL when
+// neither applies (not a PNG, first chunk not IHDR, IEND reached, or the
+// decoder stops on a chunk's data first).
+const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]) {
+    if (!is_png_file(d, len)) return NULL;
+    size_t p = 8;
+    for (int first = 1;; first = 0) {
+        if (len < 8 || p > len - 8) return "outofdata";
+        uint32_t length = be32_at(d, len, p), type = be32_at(d, len, p + 4);
+        int ihdr = type == 0x49484452u;
+        if (first != ihdr) return NULL;  // the decoder refuses it
+        switch (type) {
+        case 0x49454E44u: return NULL;  // IEND
+        case 0x49444154u:               // IDAT: its data must be there
+            if (length > len - p - 8) return NULL;
+            break;
+        case 0x43674249u:  // CgBI
+        case 0x49484452u:  // IHDR
+        case 0x504C5445u:  // PLTE
+        case 0x74524E53u:  // tRNS
+            break;
+        default:
+            if ((type & (1u << 29)) == 0) {
+                for (int i = 0; i < 4; ++i) {
+                    unsigned c = d[p + 4 + (size_t)i];
+                    unknown[i] = c >= 0x20 && c < 0x7F ? (char)c : '?';
+                }
+                unknown[4] = '\0';
+                return unknown;
+            }
+        }
+        // Length and type, then data and CRC; the decoder skips past the end
+        // freely, and reads zeros there.
+        size_t room = len - p - 8;
+        p = length > room || room - length < 4 ? len : p + 12 + (size_t)length;
+    }
+}
+
+// The size a file's header gives, as the decoder stb_image picks reads it.
+// stbi_info agrees with the decoders, except that it refuses PIC files of
+// more than 2^28 pixels, which the PIC decoder still allocates and fills,
+// and that it gives a top-down BMP's height as stored, negative, where the
+// decoder uses its absolute value (screen_structure refuses INT_MIN). The
+// other formats' fields are unsigned or refused by the decoder when they do
+// not fit an int, and stbi_info gives them as the decoder reads them.
+int header_size(const unsigned char *d, size_t len, int *w, int *h) {
+    if (stb_info(d, len, w, h)) {
+        if (*h < 0 && *h != INT_MIN && stb_kind(d, len) == STB_BMP) *h = -*h;
+        return 1;
+    }
+    if (stb_kind(d, len) != STB_PIC || len < 96) return 0;
+    *w = (int)be16_at(d, len, 92);
+    *h = (int)be16_at(d, len, 94);
+    return 1;
+}
+
+
+int within_limits(int w, int h, long long max_pixels, Failure *err) {
+    if (w > MAX_SIDE || h > MAX_SIDE) return fail(err, TRIMLET_ERR_TOO_LARGE, "image too large: %dx%d", w, h);
+    if (max_pixels > 0 && w > 0 && h > 0 && (long long)w * h > max_pixels) {
+        return fail(err, TRIMLET_ERR_TOO_LARGE, "image too large: %dx%d is more than %lld pixels (max_pixels)",
+                    w, h, max_pixels);
+    }
+    return 1;
+}

@@ -1,0 +1,849 @@
+// trimlet: crop image files. SPDX-License-Identifier: MIT
+//
+// TIFF input through libtiff: the first page's size from its header, its
+// pixels read strip by strip or tile by tile (only those that meet a
+// region) and converted here to 8-bit RGBA, and its photo metadata (the ICC
+// profile, the Exif IFD rebuilt as an Exif block, the Orientation tag).
+//
+// libtiff reads the file from the input's bytes through client procedures
+// (the file is "mapped": strips are decoded straight from the input), and
+// every message it has goes to handlers bound to that one open file, never to
+// the process-wide ones a host may have set. The first error's text becomes
+// the failure's reason; warnings are dropped.
+//
+// The pixels are converted here rather than by libtiff's RGBA interface,
+// which premultiplies unassociated alpha, applies the Orientation tag and
+// returns rows bottom-up. 16-bit samples are taken by their high byte, as
+// PNG and PNM are; associated alpha is un-premultiplied; CMYK becomes RGB as
+// R = (255 - C) * (255 - K) / 255 (and so on), rounded to nearest.
+#include "codecs/parts.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef TRIMLET_USE_LIBTIFF
+
+#include <stdarg.h>
+#include <tiffio.h>
+
+// ---------------------------------------------------------------------------
+// Opening a file from memory
+
+// One open file: the input, libtiff's read position in it and the first
+// error libtiff reported.
+struct TiffFile {
+    const Input *in;
+    uint64_t pos;
+    int errors;
+    char why[256];
+    TIFF *tif;
+    TIFFCIELabToRGB *lab;  // CIELab files: libtiff's conversion to sRGB
+};
+
+static tmsize_t tiff_read(thandle_t h, void *buf, tmsize_t n) {
+    TiffFile *f = (TiffFile *)h;
+    if (n <= 0 || f->pos >= f->in->size) return 0;
+    uint64_t left = f->in->size - f->pos;
+    uint64_t k = (uint64_t)n < left ? (uint64_t)n : left;
+    memcpy(buf, f->in->data + f->pos, (size_t)k);
+    f->pos += k;
+    return (tmsize_t)k;
+}
+
+static tmsize_t tiff_write(thandle_t, void *, tmsize_t) { return 0; }
+
+static toff_t tiff_seek(thandle_t h, toff_t off, int whence) {
+    TiffFile *f = (TiffFile *)h;
+    uint64_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->in->size : 0;
+    // Seeking past the end is allowed (a read there gives nothing); an
+    // offset that would wrap is refused.
+    if (whence != SEEK_SET && off > UINT64_MAX - base) return (toff_t)-1;
+    f->pos = whence == SEEK_SET ? off : base + off;
+    return f->pos;
+}
+
+static int tiff_close(thandle_t) { return 0; }
+
+static toff_t tiff_size(thandle_t h) { return ((TiffFile *)h)->in->size; }
+
+// The input is already in memory: libtiff reads strips from it directly.
+static int tiff_map(thandle_t h, void **base, toff_t *size) {
+    TiffFile *f = (TiffFile *)h;
+    *base = (void *)f->in->data;
+    *size = f->in->size;
+    return 1;
+}
+
+static void tiff_unmap(thandle_t, void *, toff_t) {}
+
+// Keeps the first error's text ("<module>: <message>") and says the message
+// was handled, so that libtiff passes it to no other handler.
+static int tiff_on_error(TIFF *, void *user, const char *module, const char *fmt, va_list ap) {
+    TiffFile *f = (TiffFile *)user;
+    if (f->errors++ == 0) {
+        int n = 0;
+        if (module != NULL && module[0] != 0) n = snprintf(f->why, sizeof f->why, "%s: ", module);
+        if (n < 0 || (size_t)n >= sizeof f->why) n = 0;
+        vsnprintf(f->why + n, sizeof f->why - (size_t)n, fmt, ap);
+        // One line: libtiff's texts may hold newlines.
+        for (char *c = f->why; *c; ++c) {
+            if (*c == '\n' || *c == '\r') *c = ' ';
+        }
+    }
+    return 1;
+}
+
+static int tiff_on_warning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
+
+// The most any single allocation of libtiff's may take for a file: its own
+// buffers are bounded by the file (its strips are read from the mapping), so
+// only hostile tag counts come near this.
+static tmsize_t libtiff_alloc_limit(const Input *in) {
+    return (tmsize_t)64 * 1024 * 1024 + (tmsize_t)in->size;
+}
+
+// Opens the input's first directory. Returns 0 with the message set.
+static int tiff_open(const Input *in, TiffFile *f, Failure *err) {
+    memset(f, 0, sizeof *f);
+    f->in = in;
+    TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
+    if (opts == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", in->name);
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, tiff_on_error, f);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, tiff_on_warning, f);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(opts, libtiff_alloc_limit(in));
+    // "r": read; memory mapping (through tiff_map) is on by default.
+    // No name: libtiff would put it in front of some of its messages, and
+    // the failure names the input already.
+    f->tif = TIFFClientOpenExt("", "r", (thandle_t)f, tiff_read, tiff_write, tiff_seek,
+                               tiff_close, tiff_size, tiff_map, tiff_unmap, opts);
+    TIFFOpenOptionsFree(opts);
+    if (f->tif == NULL) {
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': %s", in->name,
+                    f->errors ? f->why : "not a readable TIFF file");
+    }
+    return 1;
+}
+
+static void tiff_close_file(TiffFile *f) {
+    if (f->tif != NULL) TIFFClose(f->tif);
+    f->tif = NULL;
+    free(f->lab);
+    f->lab = NULL;
+}
+
+// A failure of libtiff's: its first error's text, or what the caller says
+// when libtiff gave none.
+static int tiff_fail(TiffFile *f, const char *otherwise, Failure *err) {
+    fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': %s", f->in->name,
+         f->errors ? f->why : otherwise);
+    tiff_close_file(f);
+    return 0;
+}
+
+static int tiff_refuse(TiffFile *f, int status, const char *why, Failure *err) {
+    fail(err, status, "cannot decode '%s': %s", f->in->name, why);
+    tiff_close_file(f);
+    return 0;
+}
+
+static int tiff_header(const Input *in, int *w, int *h, Failure *err) {
+    TiffFile f;
+    if (!tiff_open(in, &f, err)) return 0;
+    uint32_t tw = 0, th = 0;
+    if (!TIFFGetField(f.tif, TIFFTAG_IMAGEWIDTH, &tw) || !TIFFGetField(f.tif, TIFFTAG_IMAGELENGTH, &th)) {
+        return tiff_fail(&f, "no image width or length", err);
+    }
+    tiff_close_file(&f);
+    // Above INT_MAX the limits refuse it as it stands.
+    *w = tw > (uint32_t)INT32_MAX ? INT32_MAX : (int)tw;
+    *h = th > (uint32_t)INT32_MAX ? INT32_MAX : (int)th;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The layout of the pixels
+
+enum TiffColour { GREY, RGB, PALETTE, CMYK, LAB };
+
+struct Layout {
+    uint32_t w, h;
+    int colour;           // a TiffColour
+    int white_is_zero;    // grey stored min-is-white
+    int colours;          // colour samples per pixel (1, 3 or 4)
+    int alpha;            // index of the alpha sample, or -1
+    int premultiplied;    // alpha is associated
+    int spp;              // samples per pixel, extra ones included
+    int bits;             // bits per sample: 1, 2, 4, 8 or 16
+    int separate;         // one plane per sample
+    int tiled;
+    uint32_t block_w, block_h;  // a tile's size, or the width and rows of a strip
+    uint16_t *map[3];     // the palette (red, green, blue), libtiff's
+    int map_8bit;         // the palette's entries are 8-bit values, not 16-bit
+    int signed_samples;   // SampleFormat 2: offset by half the range (-128 -> 0, 127 -> 255)
+    TIFFCIELabToRGB *lab; // LAB: the conversion (owned by the TiffFile)
+};
+
+// libtiff's CIELab conversion, set up as its RGBA reader sets it up: to
+// sRGB, for the file's white point (D50 when it names none).
+static int lab_conversion(TiffFile *f) {
+    static const TIFFDisplay SRGB = {
+        {{3.2410F, -1.5374F, -0.4986F}, {-0.9692F, 1.8760F, 0.0416F}, {0.0556F, -0.2040F, 1.0570F}},
+        100.0F, 100.0F, 100.0F, 255, 255, 255, 1.0F, 1.0F, 1.0F, 2.4F, 2.4F, 2.4F};
+    float *white = NULL;
+    float ref[3];
+    TIFFGetFieldDefaulted(f->tif, TIFFTAG_WHITEPOINT, &white);
+    if (white == NULL || !(white[1] > 0.0F)) return 0;
+    ref[1] = 100.0F;
+    ref[0] = white[0] / white[1] * ref[1];
+    ref[2] = (1.0F - white[0] - white[1]) / white[1] * ref[1];
+    f->lab = (TIFFCIELabToRGB *)malloc(sizeof(TIFFCIELabToRGB));
+    return f->lab != NULL && TIFFCIELabToRGBInit(f->lab, &SRGB, ref) >= 0;
+}
+
+// What the conversion cannot take, or 1 with *l filled.
+static int read_layout(TiffFile *f, Layout *l, Failure *err) {
+    TIFF *tif = f->tif;
+    memset(l, 0, sizeof *l);
+    uint16_t photometric = 0, bits = 1, spp = 1, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &l->w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &l->h);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    char why[96];
+    if (!TIFFIsCODECConfigured(compression)) {
+        snprintf(why, sizeof why, "compression %u is not supported", (unsigned)compression);
+        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
+    }
+    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
+        // Baseline readers assume grey (or palette with a colour map).
+        photometric = TIFFGetField(tif, TIFFTAG_COLORMAP, &l->map[0], &l->map[1], &l->map[2])
+                          ? PHOTOMETRIC_PALETTE
+                          : PHOTOMETRIC_MINISBLACK;
+    }
+    l->signed_samples = format == SAMPLEFORMAT_INT && (bits == 8 || bits == 16) &&
+                        (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE ||
+                         photometric == PHOTOMETRIC_RGB);
+    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID && !l->signed_samples) {
+        snprintf(why, sizeof why, "%s samples are not supported",
+                 format == SAMPLEFORMAT_IEEEFP ? "floating-point"
+                 : format == SAMPLEFORMAT_INT  ? "signed"
+                                               : "complex");
+        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
+    }
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
+        snprintf(why, sizeof why, "%u-bit samples are not supported", (unsigned)bits);
+        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
+    }
+    if (photometric == PHOTOMETRIC_YCBCR && (compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG)) {
+        // libjpeg turns JPEG's YCbCr into RGB for us.
+        if (!TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
+            return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "JPEG YCbCr that libtiff cannot turn into RGB", err);
+        }
+        photometric = PHOTOMETRIC_RGB;
+    }
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        l->colour = GREY;
+        l->colours = 1;
+        l->white_is_zero = photometric == PHOTOMETRIC_MINISWHITE;
+        break;
+    case PHOTOMETRIC_RGB:
+        l->colour = RGB;
+        l->colours = 3;
+        break;
+    case PHOTOMETRIC_PALETTE:
+        l->colour = PALETTE;
+        l->colours = 1;
+        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &l->map[0], &l->map[1], &l->map[2])) {
+            return tiff_fail(f, "palette image without a colour map", err);
+        }
+        if (bits == 16) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "16-bit palette indices are not supported", err);
+        break;
+    case PHOTOMETRIC_SEPARATED: {
+        uint16_t inkset = INKSET_CMYK;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
+        if (inkset != INKSET_CMYK) {
+            return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "separated inks other than CMYK are not supported", err);
+        }
+        l->colour = CMYK;
+        l->colours = 4;
+        break;
+    }
+    case PHOTOMETRIC_YCBCR:
+        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "YCbCr without JPEG compression is not supported", err);
+    case PHOTOMETRIC_CIELAB:
+        if (bits != 8 && bits != 16) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "CIELab of other than 8 or 16 bits is not supported", err);
+        if (!lab_conversion(f)) return tiff_fail(f, "outofmem", err);
+        l->colour = LAB;
+        l->colours = 3;
+        l->lab = f->lab;
+        break;
+    default:
+        snprintf(why, sizeof why, "photometric interpretation %u is not supported", (unsigned)photometric);
+        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
+    }
+    if (spp < l->colours) {
+        snprintf(why, sizeof why, "%u samples per pixel are too few for the colour space", (unsigned)spp);
+        return tiff_fail(f, why, err);
+    }
+    // The first extra sample that is alpha gives it; unspecified extra
+    // samples are ignored.
+    l->alpha = -1;
+    uint16_t extra = 0;
+    uint16_t *kinds = NULL;
+    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra, &kinds)) {
+        for (uint16_t i = 0; i < extra && l->colours + i < spp; ++i) {
+            if (kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA) {
+                l->alpha = l->colours + i;
+                l->premultiplied = kinds[i] == EXTRASAMPLE_ASSOCALPHA;
+                break;
+            }
+        }
+    }
+    l->spp = spp;
+    l->bits = bits;
+    l->separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
+    l->tiled = TIFFIsTiled(tif);
+    if (l->tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &l->block_w);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &l->block_h);
+        if (l->block_w == 0 || l->block_h == 0) return tiff_fail(f, "tile of no pixels", err);
+    } else {
+        uint32_t rows = l->h;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+        l->block_w = l->w;
+        l->block_h = rows == 0 || rows > l->h ? l->h : rows;
+    }
+    if (l->colour == PALETTE) {
+        // Some writers store 8-bit values in the colour map; as libtiff's
+        // own reader does, a map without any value above 255 is read so.
+        size_t n = (size_t)1 << bits;
+        l->map_8bit = 1;
+        for (size_t i = 0; i < n && l->map_8bit; ++i) {
+            if (l->map[0][i] > 255 || l->map[1][i] > 255 || l->map[2][i] > 255) l->map_8bit = 0;
+        }
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Converting samples
+
+// Sample i of a row of bits-bit samples, scaled to 0..255 (16-bit by its
+// high byte; libtiff gives 16-bit samples in the machine's byte order).
+static inline unsigned sample8(const unsigned char *row, size_t i, int bits) {
+    switch (bits) {
+    case 8: return row[i];
+    case 16: {
+        uint16_t v;
+        memcpy(&v, row + i * 2, 2);
+        return v >> 8;
+    }
+    default: {
+        size_t bit = i * (size_t)bits;
+        unsigned mask = (1u << bits) - 1;
+        unsigned v = (row[bit >> 3] >> (8 - bits - (int)(bit & 7))) & mask;
+        return v * 255 / mask;
+    }
+    }
+}
+
+// A palette index: the raw sample.
+static inline unsigned sample_raw(const unsigned char *row, size_t i, int bits) {
+    if (bits == 8) return row[i];
+    size_t bit = i * (size_t)bits;
+    return (row[bit >> 3] >> (8 - bits - (int)(bit & 7))) & ((1u << bits) - 1);
+}
+
+static inline unsigned char mul255(unsigned a, unsigned b) { return (unsigned char)((a * b + 127) / 255); }
+
+// Converts n pixels into RGBA. planes[p] is the row of plane p (one plane
+// holding every sample when contiguous) and x0 the row's first pixel to take.
+static void convert_row(const Layout *l, const unsigned char *const *planes, size_t x0, int n,
+                        unsigned char *out) {
+    for (int i = 0; i < n; ++i, out += 4) {
+        size_t x = x0 + (size_t)i;
+        unsigned v[5];
+        int count = l->alpha >= 0 ? l->colours + 1 : l->colours;
+        for (int c = 0; c < count; ++c) {
+            int s = c < l->colours ? c : l->alpha;
+            const unsigned char *row = l->separate ? planes[s] : planes[0];
+            size_t at = l->separate ? x : x * (size_t)l->spp + (size_t)s;
+            v[c] = l->colour == PALETTE && c == 0 ? sample_raw(row, at, l->bits) : sample8(row, at, l->bits);
+            if (l->signed_samples) v[c] ^= 0x80;  // two's complement high byte, offset
+        }
+        unsigned a = l->alpha >= 0 ? v[l->colours] : 255;
+        switch (l->colour) {
+        case GREY:
+            out[0] = out[1] = out[2] = (unsigned char)(l->white_is_zero ? 255 - v[0] : v[0]);
+            break;
+        case RGB:
+            out[0] = (unsigned char)v[0];
+            out[1] = (unsigned char)v[1];
+            out[2] = (unsigned char)v[2];
+            break;
+        case PALETTE:
+            for (int c = 0; c < 3; ++c) {
+                unsigned e = l->map[c][v[0]];
+                out[c] = (unsigned char)(l->map_8bit ? e : e >> 8);
+            }
+            break;
+        case CMYK:
+            for (int c = 0; c < 3; ++c) out[c] = mul255(255 - v[c], 255 - v[3]);
+            break;
+        case LAB: {  // L 0..255, a and b signed (their high byte at 16 bits)
+            float X, Y, Z;
+            uint32_t r, g, b;
+            TIFFCIELabToXYZ(l->lab, v[0], (int8_t)v[1], (int8_t)v[2], &X, &Y, &Z);
+            TIFFXYZToRGB(l->lab, X, Y, Z, &r, &g, &b);
+            out[0] = (unsigned char)r;
+            out[1] = (unsigned char)g;
+            out[2] = (unsigned char)b;
+            break;
+        }
+        }
+        if (l->premultiplied && a < 255) {
+            for (int c = 0; c < 3; ++c) {
+                unsigned u = a == 0 ? 0 : (out[c] * 255u + a / 2) / a;
+                out[c] = (unsigned char)(u > 255 ? 255 : u);
+            }
+        }
+        out[3] = (unsigned char)a;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Reading strips and tiles
+
+// The largest decoded strip or tile read: what the image itself holds, but
+// at least a 1024 x 1024 tile of it, so that a small image in one large tile
+// still reads and a tile that claims far more than its image is refused.
+static uint64_t block_limit(const Layout *l) {
+    uint64_t per_pixel = ((uint64_t)l->spp * (uint64_t)l->bits + 7) / 8;
+    uint64_t image = ((uint64_t)l->w * (uint64_t)l->spp * (uint64_t)l->bits + 7) / 8 * l->h;
+    uint64_t floor = 1024 * 1024 * per_pixel;
+    return image > floor ? image : floor;
+}
+
+// The strips or tiles a rectangle meets: columns bx0..bx1, rows by0..by1.
+struct Blocks {
+    uint32_t bx0, bx1, by0, by1;
+    uint32_t count;      // strips or tiles in the file
+    uint32_t per_plane;  // strips of one plane
+    int planes;
+};
+
+static Blocks blocks_of(TIFF *tif, const Layout *l, Rect r) {
+    Blocks b;
+    b.bx0 = (uint32_t)r.x / l->block_w;
+    b.bx1 = ((uint32_t)r.x + (uint32_t)r.w - 1) / l->block_w;
+    b.by0 = (uint32_t)r.y / l->block_h;
+    b.by1 = ((uint32_t)r.y + (uint32_t)r.h - 1) / l->block_h;
+    b.count = l->tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    b.per_plane = l->h / l->block_h + (l->h % l->block_h != 0);
+    b.planes = l->separate ? l->spp : 1;
+    return b;
+}
+
+// The number of the strip or tile at block column bx, row by, plane p.
+static uint32_t block_index(TIFF *tif, const Layout *l, const Blocks *b, uint32_t bx, uint32_t by, int p) {
+    if (l->tiled) return TIFFComputeTile(tif, bx * l->block_w, by * l->block_h, 0, (uint16_t)p);
+    return by + (uint32_t)p * b->per_plane;
+}
+
+// Checks, before anything is allocated for the pixels, that every strip or
+// tile the rectangle needs has data inside the file.
+static int blocks_in_file(TiffFile *f, const Layout *l, Rect r, Failure *err) {
+    Blocks b = blocks_of(f->tif, l, r);
+    if (b.planes > 64) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "more than 64 planes are not supported", err);
+    for (uint32_t by = b.by0; by <= b.by1; ++by) {
+        for (uint32_t bx = b.bx0; bx <= b.bx1; ++bx) {
+            for (int p = 0; p < b.planes; ++p) {
+                uint32_t index = block_index(f->tif, l, &b, bx, by, p);
+                int bad = 0;
+                uint64_t off = index < b.count ? TIFFGetStrileOffsetWithErr(f->tif, index, &bad) : 0;
+                uint64_t n = index < b.count && !bad ? TIFFGetStrileByteCountWithErr(f->tif, index, &bad) : 0;
+                if (index >= b.count || bad || n == 0 || off > f->in->size || n > f->in->size - off) {
+                    char why[96];
+                    snprintf(why, sizeof why, "%s %u lies outside the file", l->tiled ? "tile" : "strip", index);
+                    return tiff_refuse(f, TRIMLET_ERR_CORRUPT, why, err);
+                }
+            }
+        }
+    }
+    return 1;
+}
+
+// Decodes the rectangle r (inside the image, its blocks checked by
+// blocks_in_file) into out (r.w x r.h RGBA), reading only the strips or
+// tiles that meet it. Closes the file.
+static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out, Failure *err) {
+    TIFF *tif = f->tif;
+    Blocks b = blocks_of(tif, l, r);
+    uint64_t block64 = l->tiled ? TIFFTileSize64(tif) : TIFFStripSize64(tif);
+    uint64_t row64 = l->tiled ? TIFFTileRowSize64(tif) : TIFFScanlineSize64(tif);
+    if (block64 == 0 || row64 == 0) return tiff_fail(f, "strips or tiles of no size", err);
+    // A block holds block_h rows of row64 bytes each (per plane).
+    if (row64 * l->block_h > block64 || block64 > (uint64_t)SIZE_MAX / (uint64_t)b.planes) {
+        return tiff_fail(f, "strip or tile size does not match its rows", err);
+    }
+    size_t block = (size_t)block64;
+    unsigned char *buf = (unsigned char *)malloc(block * (size_t)b.planes);
+    if (buf == NULL) return tiff_refuse(f, TRIMLET_ERR_NO_MEMORY, "outofmem", err);
+    const unsigned char *rows[64];  // a plane's row (blocks_in_file allows at most 64 planes)
+    for (uint32_t by = b.by0; by <= b.by1; ++by) {
+        for (uint32_t bx = b.bx0; bx <= b.bx1; ++bx) {
+            uint32_t px = bx * l->block_w, py = by * l->block_h;  // the block's top-left pixel
+            for (int p = 0; p < b.planes; ++p) {
+                uint32_t index = block_index(tif, l, &b, bx, by, p);
+                unsigned char *dst = buf + (size_t)p * block;
+                // libtiff's JPEG codec decodes a JPEG smaller than its strip
+                // with a warning, counts the strip as whole and leaves the
+                // rest unwritten: that part is black, never what the buffer
+                // held before.
+                memset(dst, 0, block);
+                tmsize_t got = l->tiled ? TIFFReadEncodedTile(tif, index, dst, (tmsize_t)block)
+                                        : TIFFReadEncodedStrip(tif, index, dst, (tmsize_t)block);
+                // A strip's last rows may be left out at the image's end.
+                uint32_t rows_here = l->tiled ? l->block_h : (l->h - py < l->block_h ? l->h - py : l->block_h);
+                if (got < 0 || (uint64_t)got < row64 * rows_here) {
+                    free(buf);
+                    return tiff_fail(f, "strip or tile data too short", err);
+                }
+            }
+            // The part of the block inside r, row by row.
+            uint32_t x0 = px > (uint32_t)r.x ? px : (uint32_t)r.x;
+            uint32_t x1 = px + l->block_w < (uint32_t)(r.x + r.w) ? px + l->block_w : (uint32_t)(r.x + r.w);
+            uint32_t y0 = py > (uint32_t)r.y ? py : (uint32_t)r.y;
+            uint32_t y1 = py + l->block_h < (uint32_t)(r.y + r.h) ? py + l->block_h : (uint32_t)(r.y + r.h);
+            for (uint32_t y = y0; y < y1; ++y) {
+                for (int p = 0; p < b.planes; ++p) rows[p] = buf + (size_t)p * block + (size_t)(y - py) * (size_t)row64;
+                unsigned char *o = out + ((size_t)(y - (uint32_t)r.y) * (size_t)r.w + (x0 - (uint32_t)r.x)) * 4;
+                convert_row(l, rows, x0 - px, (int)(x1 - x0), o);
+            }
+        }
+    }
+    free(buf);
+    tiff_close_file(f);
+    return 1;
+}
+
+static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+    out->w = 0;
+    out->h = 0;
+    out->px = NULL;
+    TiffFile f;
+    if (!tiff_open(in, &f, err)) return 0;
+    Layout l;
+    if (!read_layout(&f, &l, err)) return 0;
+    Rect r = region != NULL ? *region : Rect{0, 0, (int)l.w, (int)l.h};
+    if (r.w <= 0 || r.h <= 0) {
+        tiff_close_file(&f);
+        out->w = r.w > 0 ? r.w : 0;
+        out->h = r.h > 0 ? r.h : 0;
+        out->px = (unsigned char *)malloc(1);
+        if (out->px == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+        return 1;
+    }
+    uint64_t block = l.tiled ? TIFFTileSize64(f.tif) : TIFFStripSize64(f.tif);
+    if (block > block_limit(&l)) {
+        char why[128];
+        snprintf(why, sizeof why, "a %s of %llu bytes is larger than the image", l.tiled ? "tile" : "strip",
+                 (unsigned long long)block);
+        return tiff_refuse(&f, TRIMLET_ERR_CORRUPT, why, err);
+    }
+    if (!blocks_in_file(&f, &l, r, err)) return 0;
+    unsigned char *px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
+    if (px == NULL) {
+        tiff_close_file(&f);
+        return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
+    }
+    if (!read_pixels(&f, &l, r, px, err)) {
+        free(px);
+        return 0;
+    }
+    out->w = r.w;
+    out->h = r.h;
+    out->px = px;
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Metadata, read from the file's own IFD0 without libtiff (it never fails a
+// crop, and reads nothing outside the input's bytes)
+
+struct RawTiff {
+    const unsigned char *d;
+    size_t n;
+    int big;      // "MM"
+    int bigtiff;  // BigTIFF: 8-byte offsets and counts, 20-byte entries
+};
+
+static uint64_t rd(const unsigned char *p, int bytes, int big) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | p[big ? i : bytes - 1 - i];
+    return v;
+}
+
+// One IFD entry, its value located in the file.
+struct Entry {
+    unsigned tag, type;
+    uint64_t count;
+    const unsigned char *value;  // count values of the type, inside the file
+    size_t size;                 // their bytes
+};
+
+static size_t type_size(unsigned type) {
+    switch (type) {
+    case 1: case 2: case 6: case 7: return 1;      // BYTE ASCII SBYTE UNDEFINED
+    case 3: case 8: return 2;                      // SHORT SSHORT
+    case 4: case 9: case 11: case 13: return 4;    // LONG SLONG FLOAT IFD
+    case 5: case 10: case 12: case 16: case 17: case 18: return 8;  // RATIONAL ... LONG8 SLONG8 IFD8
+    default: return 0;
+    }
+}
+
+// The IFD at off: its entry count and first entry, or 0 when it does not lie
+// inside the file.
+static int ifd_at(const RawTiff *t, uint64_t off, uint64_t *count, size_t *first) {
+    size_t head = t->bigtiff ? 8 : 2, entry = t->bigtiff ? 20 : 12;
+    if (off < 8 || off > t->n || t->n - off < head) return 0;
+    uint64_t c = rd(t->d + off, (int)head, t->big);
+    if (c > (t->n - off - head) / entry) return 0;
+    *count = c;
+    *first = (size_t)off + head;
+    return 1;
+}
+
+// Entry i of the IFD whose entries start at first; 0 when its type is not
+// known or its value lies outside the file.
+static int entry_at(const RawTiff *t, size_t first, uint64_t i, Entry *e) {
+    size_t esz = t->bigtiff ? 20 : 12, word = t->bigtiff ? 8 : 4;
+    const unsigned char *p = t->d + first + (size_t)i * esz;
+    e->tag = (unsigned)rd(p, 2, t->big);
+    e->type = (unsigned)rd(p + 2, 2, t->big);
+    e->count = rd(p + 4, (int)word, t->big);
+    size_t ts = type_size(e->type);
+    if (ts == 0 || e->count > t->n / ts) return 0;
+    e->size = (size_t)e->count * ts;
+    const unsigned char *field = p + 4 + word;
+    if (e->size <= word) {
+        e->value = field;
+    } else {
+        uint64_t off = rd(field, (int)word, t->big);
+        if (off > t->n || e->size > t->n - off) return 0;
+        e->value = t->d + off;
+    }
+    return 1;
+}
+
+// The first entry of tag in the IFD, or 0.
+static int find_entry(const RawTiff *t, uint64_t off, unsigned tag, Entry *e) {
+    uint64_t count;
+    size_t first;
+    if (!ifd_at(t, off, &count, &first)) return 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        if (entry_at(t, first, i, e) && e->tag == tag) return 1;
+    }
+    return 0;
+}
+
+// An integer entry's first value (SHORT, LONG or LONG8/IFD).
+static int entry_uint(const RawTiff *t, const Entry *e, uint64_t *v) {
+    if (e->count < 1) return 0;
+    if (e->type == 3) *v = rd(e->value, 2, t->big);
+    else if (e->type == 4 || e->type == 13) *v = rd(e->value, 4, t->big);
+    else if (e->type == 16 || e->type == 18) *v = rd(e->value, 8, t->big);
+    else return 0;
+    return 1;
+}
+
+static int raw_tiff(const Input *in, RawTiff *t, uint64_t *ifd0) {
+    t->d = in->data;
+    t->n = in->size;
+    if (!is_tiff_file(t->d, t->n)) return 0;
+    t->big = t->d[0] == 'M';
+    t->bigtiff = rd(t->d + 2, 2, t->big) == 43;
+    if (t->bigtiff) {
+        if (t->n < 16 || rd(t->d + 4, 2, t->big) != 8) return 0;
+        *ifd0 = rd(t->d + 8, 8, t->big);
+    } else {
+        *ifd0 = rd(t->d + 4, 4, t->big);
+    }
+    return 1;
+}
+
+// The Exif block rebuilt: a classic TIFF structure in the file's byte order
+// whose IFD0 holds the file's Orientation, its description, make, model,
+// software, date, artist, copyright and resolution tags, and pointers to
+// copies of the file's Exif IFD and GPS IFD with every entry (but the
+// pointers inside them and the maker note, whose offsets cannot be carried).
+// Values are copied as they are, in the file's byte order.
+static const unsigned IFD0_TAGS[] = {270, 271, 272, 274, 282, 283, 296, 305, 306, 315, 33432};
+static const unsigned TAG_EXIF_IFD = 34665, TAG_GPS_IFD = 34853;
+static const unsigned TAG_INTEROP_IFD = 40965, TAG_MAKER_NOTE = 37500;
+// The largest block built (what a JPEG's APP1 segment holds).
+static const size_t EXIF_MAX = 65527;
+
+struct Block {
+    unsigned char d[EXIF_MAX];
+    size_t n;
+    int big;
+    int full;
+};
+
+static void put(Block *b, size_t at, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b->d[at + (size_t)(b->big ? bytes - 1 - i : i)] = (unsigned char)(v >> (8 * i));
+}
+
+// Reserves n bytes (word aligned) at the end; returns where, or 0 when full.
+static size_t reserve(Block *b, size_t n) {
+    size_t at = b->n + (b->n & 1);
+    if (at > EXIF_MAX || n > EXIF_MAX - at) {
+        b->full = 1;
+        return 0;
+    }
+    memset(b->d + b->n, 0, at + n - b->n);
+    b->n = at + n;
+    return at;
+}
+
+// Writes the IFD of the given entries (value of a pointer entry: 0, patched
+// by the caller) at the end of the block; returns the offset of each entry's
+// value field through fields, and the IFD's offset.
+static size_t write_ifd(Block *b, const Entry *e, int count, size_t *fields) {
+    size_t at = reserve(b, 2 + (size_t)count * 12 + 4);
+    if (at == 0) return 0;
+    put(b, at, (uint64_t)count, 2);
+    for (int i = 0; i < count; ++i) {
+        size_t p = at + 2 + (size_t)i * 12;
+        // Only classic TIFF's types come here (BigTIFF's 8-byte integers do
+        // not exist in Exif), so the count fits its 4 bytes.
+        put(b, p, e[i].tag, 2);
+        put(b, p + 2, e[i].type, 2);
+        put(b, p + 4, e[i].count, 4);
+        fields[i] = p + 8;
+        if (e[i].size <= 4) {
+            memcpy(b->d + p + 8, e[i].value, e[i].size);
+        } else {
+            size_t v = reserve(b, e[i].size);
+            if (v == 0) return 0;
+            memcpy(b->d + v, e[i].value, e[i].size);
+            put(b, p + 8, v, 4);
+        }
+    }
+    return at;
+}
+
+// The entries of the IFD at off to copy into an Exif sub-IFD, in order.
+static int copyable_entries(const RawTiff *t, uint64_t off, Entry *out, int max) {
+    uint64_t count;
+    size_t first;
+    if (!ifd_at(t, off, &count, &first)) return 0;
+    int k = 0;
+    for (uint64_t i = 0; i < count && k < max; ++i) {
+        Entry e;
+        if (!entry_at(t, first, i, &e)) continue;
+        if (e.type > 12 || e.tag == TAG_INTEROP_IFD || e.tag == TAG_MAKER_NOTE || e.tag == TAG_EXIF_IFD ||
+            e.tag == TAG_GPS_IFD || e.size > 0xFFFFFFFFu) {
+            continue;
+        }
+        out[k++] = e;
+    }
+    return k;
+}
+
+// Writes a copied sub-IFD and patches the pointer at field to it.
+static void write_sub_ifd(Block *b, const RawTiff *t, uint64_t off, size_t field) {
+    static const int MAX_ENTRIES = 256;
+    Entry e[MAX_ENTRIES];
+    size_t fields[MAX_ENTRIES];
+    int count = copyable_entries(t, off, e, MAX_ENTRIES);
+    size_t at = write_ifd(b, e, count, fields);
+    if (at != 0) put(b, field, at, 4);
+}
+
+static unsigned char *build_exif(const RawTiff *t, uint64_t ifd0, size_t *size) {
+    Entry e[sizeof IFD0_TAGS / sizeof IFD0_TAGS[0] + 2];
+    int count = 0;
+    for (unsigned tag : IFD0_TAGS) {
+        if (find_entry(t, ifd0, tag, &e[count]) && e[count].type <= 12) ++count;
+    }
+    uint64_t sub[2] = {0, 0};
+    int has_orientation = 0;
+    for (int i = 0; i < count; ++i) has_orientation |= e[i].tag == 274;
+    static const unsigned char ZERO[4] = {0, 0, 0, 0};
+    const unsigned POINTERS[2] = {TAG_EXIF_IFD, TAG_GPS_IFD};
+    int pointer_at[2] = {-1, -1};
+    for (int k = 0; k < 2; ++k) {
+        Entry p;
+        if (find_entry(t, ifd0, POINTERS[k], &p) && entry_uint(t, &p, &sub[k]) && sub[k] != 0) {
+            pointer_at[k] = count;
+            e[count++] = Entry{POINTERS[k], 4, 1, ZERO, 4};
+        }
+    }
+    if (!has_orientation && pointer_at[0] < 0 && pointer_at[1] < 0) return NULL;
+    Block *b = (Block *)malloc(sizeof *b);
+    if (b == NULL) return NULL;
+    b->big = t->big;
+    b->full = 0;
+    b->n = 8;
+    memcpy(b->d, t->big ? "MM\0*" : "II*\0", 4);
+    put(b, 4, 8, 4);
+    size_t fields[sizeof IFD0_TAGS / sizeof IFD0_TAGS[0] + 2];
+    write_ifd(b, e, count, fields);
+    for (int k = 0; k < 2; ++k) {
+        if (pointer_at[k] >= 0 && !b->full) write_sub_ifd(b, t, sub[k], fields[pointer_at[k]]);
+    }
+    unsigned char *out = NULL;
+    if (!b->full) {
+        out = (unsigned char *)malloc(b->n);
+        if (out != NULL) {
+            memcpy(out, b->d, b->n);
+            *size = b->n;
+        }
+    }
+    free(b);
+    return out;
+}
+
+static void tiff_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
+    memset(m, 0, sizeof *m);
+    m->orientation = 1;
+    RawTiff t;
+    uint64_t ifd0 = 0;
+    if (!raw_tiff(in, &t, &ifd0)) return;
+    Entry e;
+    uint64_t v = 0;
+    if (want_orientation && find_entry(&t, ifd0, 274, &e) && entry_uint(&t, &e, &v) && v >= 1 && v <= 8) {
+        m->orientation = (int)v;
+    }
+    if (!want_blocks) return;
+    if (find_entry(&t, ifd0, 34675, &e) && (e.type == 7 || e.type == 1) && e.size > 0) {
+        m->icc = (unsigned char *)malloc(e.size);
+        if (m->icc != NULL) {
+            memcpy(m->icc, e.value, e.size);
+            m->icc_size = e.size;
+        }
+    }
+    m->exif = build_exif(&t, ifd0, &m->exif_size);
+}
+
+// Every TIFF decodes only the strips or tiles that meet the region.
+static int tiff_regions(const Input *in) {
+    (void)in;
+    return 1;
+}
+
+const Codec TIFF_CODEC = {"tiff", is_tiff_file, tiff_header, tiff_decode, tiff_regions, tiff_metadata};
+
+#else
+
+const Codec TIFF_CODEC = {"tiff", is_tiff_file, NULL, NULL, NULL, NULL};
+
+#endif

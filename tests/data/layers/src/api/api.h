@@ -1,0 +1,2 @@
+#include "base/base.h"
+int high(void);

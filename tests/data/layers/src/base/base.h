@@ -1,0 +1,1 @@
+int base_marker;
