@@ -10,7 +10,8 @@
 // first), with two differences: a missing colour table is the grey ramp
 // (index i is grey i, as libvips and Pillow read such files), and a full
 // table stays as it is until the next clear code, as browsers decode it.
-// Bytes past the end of the file read as zeros, as in stb_image.
+// Bytes past the end of the file read as zeros, as in stb_image. Decoding
+// stops when the frame is whole, so the work is bounded by its pixels.
 
 #include "codecs/classic.h"
 #include "base/stb.h"
@@ -123,6 +124,7 @@ static const char *decode_lzw(GifRead *r, Frame *f) {
             int n = 0;
             for (int c = code; c >= 0 && n < TABLE; c = prefix[c]) stack[n++] = suffix[c];
             while (n > 0) put(f, stack[--n]);
+            if (f->y >= f->h) return NULL;  // the frame is whole: the rest is not read
             if (avail < TABLE && (avail & ((1 << size) - 1)) == 0 && size < 12) ++size;
             old = code;
         } else {
