@@ -61,6 +61,10 @@ void release_input(Input *in);
 // read_input_file does this itself; a borrowed input gets a copy owned by
 // in (release_input frees it).
 void jpeg_mend_input(Input *in);
+// For the lossless cut, which libjpeg-turbo makes only of a file without
+// warnings: a mended copy (owned by *copy) of a JPEG with any stray bytes in
+// its header, those stb_image reads past too; 0 when there are none.
+int jpeg_mend_copy(const Input *in, Input *copy);
 
 // tiff.cpp (libtiff)
 #ifdef TRIMLET_USE_LIBTIFF

@@ -69,14 +69,15 @@ static size_t next_marker(const unsigned char *d, size_t len, size_t p, unsigned
     }
 }
 
-void jpeg_mend_input(Input *in) {
-    const unsigned char *d = in->data;
-    size_t len = in->size;
-    if (len < 4 || len > (size_t)INT32_MAX || d[0] != 0xFF || d[1] != 0xD8) return;
+// The mended copy of d (its length in *out_len), or NULL when there is
+// nothing to mend: stray bytes stb_image refuses, or any stray bytes when
+// every is set.
+static unsigned char *mended(const unsigned char *d, size_t len, int every, size_t *out_len) {
+    if (len < 4 || len > (size_t)INT32_MAX || d[0] != 0xFF || d[1] != 0xD8) return NULL;
     // The header's segments, up to the first scan; at most one per 4 bytes.
     enum { MAX_SEGMENTS = 4096 };
     Segment *seg = (Segment *)malloc(MAX_SEGMENTS * sizeof(Segment));
-    if (seg == NULL) return;
+    if (seg == NULL) return NULL;
     size_t count = 0, p = 2, scan = 0;
     int frame = 0, refused = 0;  // refused: stb_image would refuse the stray bytes
     for (;;) {
@@ -85,7 +86,7 @@ void jpeg_mend_input(Input *in) {
         int ff00 = 0;
         size_t at = next_marker(d, len, p, &m, &skipped, &ff00);
         if (skipped != 0 && count != 0) seg[count - 1].stray_after = 1;
-        if (ff00 || (skipped != 0 && frame)) refused = 1;
+        if (ff00 || (skipped != 0 && (frame || every))) refused = 1;
         if (at >= len || count == MAX_SEGMENTS) break;
         if (m == 0xDA) {
             scan = at;
@@ -119,11 +120,26 @@ void jpeg_mend_input(Input *in) {
             o += seg[i].len;
         }
         memcpy(out + o, d + scan, len - scan);
-        o += len - scan;
-        free(in->owned);
-        in->owned = out;
-        in->data = out;
-        in->size = o;
+        *out_len = o + (len - scan);
     }
     free(seg);
+    return out;
+}
+
+void jpeg_mend_input(Input *in) {
+    size_t n = 0;
+    unsigned char *out = mended(in->data, in->size, 0, &n);
+    if (out == NULL) return;
+    free(in->owned);
+    in->owned = out;
+    in->data = out;
+    in->size = n;
+}
+
+int jpeg_mend_copy(const Input *in, Input *copy) {
+    *copy = *in;
+    copy->owned = mended(in->data, in->size, 1, &copy->size);
+    if (copy->owned == NULL) return 0;
+    copy->data = copy->owned;
+    return 1;
 }
