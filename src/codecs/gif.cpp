@@ -8,7 +8,7 @@
 // stb_image reads every other GIF (the first frame on a transparent canvas,
 // the background colour where the frame leaves pixels undrawn, a clear code
 // first), with two differences: a missing colour table is the grey ramp
-// (index i is grey i, as libvips and Pillow read such files), and a full
+// (index i is grey i, as Pillow reads such files), and a full
 // table stays as it is until the next clear code, as browsers decode it.
 // Bytes past the end of the file read as zeros, as in stb_image. Decoding
 // stops when the frame is whole, so the work is bounded by its pixels.
