@@ -197,6 +197,28 @@ expect('rgba16.tif', [tuple(v >> 8 for v in p) for row in rgba16 for p in row])
 tiffcp('rgba16.tif', 'rgba16_be_deflate.tif', '-B', '-c', 'zip', '-r', '9')
 expect('rgba16_be_deflate.tif', [tuple(v >> 8 for v in p) for row in rgba16 for p in row])
 
+# CIELab (photometric 8): libtiff's own conversion to sRGB (tiff2rgba, with
+# the D50 white it assumes) is the reference; 16-bit samples are read by
+# their high byte, so the 16-bit file decodes as the 8-bit one.
+lab = [((x * 7 + y * 3) & 255, ((x * 5) & 255) - 128, ((y * 11 + x) & 255) - 128) for y in range(H) for x in range(W)]
+write('lab8.tif', tiff_le(W, H, 8, 3, 8, struct.pack('<%dB' % (W * H * 3), *[v & 255 for p in lab for v in p])))
+subprocess.run(['tiff2rgba', '-n', path('lab8.tif'), path('lab8_libtiff.tif')], check=True)
+with Image.open(path('lab8_libtiff.tif')) as im:
+    lab_rgba = list(im.convert('RGBA').getdata())
+expect('lab8.tif', lab_rgba)
+lab16 = [(p[0] * 257, p[1] * 256 + (i & 255), p[2] * 256 + 255) for i, p in enumerate(lab)]
+write('lab16.tif', tiff_le(W, H, 16, 3, 8, b''.join(struct.pack('<Hhh', *p) for p in lab16)))
+expect('lab16.tif', lab_rgba)
+
+# Signed samples (SampleFormat 2), offset by half their range: -128 is 0,
+# 127 is 255; 16 bits by the high byte of the offset value.
+s8 = [((x * 7 + y * 5) & 255) - 128 for y in range(H) for x in range(W)]
+write('int8_grey.tif', tiff_le(W, H, 8, 1, 1, struct.pack('<%db' % (W * H), *s8), more=[(339, 3, [2])]))
+expect('int8_grey.tif', [(v + 128,) * 3 + (255,) for v in s8])
+s16 = [tuple(((x * 977 + y * 1361 + c * 4099) & 0xFFFF) - 32768 for c in range(3)) for y in range(H) for x in range(W)]
+write('int16_rgb.tif', tiff_le(W, H, 16, 3, 2, b''.join(struct.pack('<hhh', *p) for p in s16),
+                               more=[(339, 3, [2, 2, 2])]))
+expect('int16_rgb.tif', [tuple((v + 32768) >> 8 for v in p) + (255,) for p in s16])
 
 
 def jpeg_in_tiff(old_style, subsampling, rows):
@@ -331,7 +353,9 @@ refuse('side_32768.tif', tiff_le(32768, 32768, 8, 3, 2, b'\0' * 64), 'TOO_LARGE'
 refuse('float32.tif', tiff_le(4, 4, 32, 1, 1, b'\0' * 64, more=[(339, 3, [3])]), 'UNSUPPORTED',
        'floating-point samples are not supported')
 refuse('ycbcr_raw.tif', tiff_le(4, 4, 8, 3, 6, b'\0' * 48), 'UNSUPPORTED', 'YCbCr without JPEG')
-refuse('lab.tif', tiff_le(4, 4, 8, 3, 8, b'\0' * 48), 'UNSUPPORTED', 'photometric interpretation 8')
+refuse('icclab.tif', tiff_le(4, 4, 8, 3, 9, b'\0' * 48), 'UNSUPPORTED', 'photometric interpretation 9')
+refuse('int4.tif', tiff_le(4, 4, 4, 1, 1, b'\0' * 8, more=[(339, 3, [2])]), 'UNSUPPORTED',
+       'signed samples are not supported')
 # A 64 x 64 image in one tile that claims 60000 x 60000 pixels.
 refuse('huge_tile.tif', tiff_le(64, 64, 8, 1, 1, b'\0' * 64, tile=(60000, 60000)), 'CORRUPT', '')
 # Strip data past the end of the file.

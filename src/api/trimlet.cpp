@@ -145,6 +145,7 @@ extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_r
             ok = read_input_file(r.input_path, 1, limit, &in, &err);
         } else {
             input_from_memory(r.input, r.input_size, limit, &in);
+            jpeg_mend_input(&in);  // a copy, owned by in, where the header needs mending
             ok = 1;
         }
         int dest = r.output_to_memory ? TO_MEMORY : r.output_path != NULL ? TO_FILE : TO_NOTHING;

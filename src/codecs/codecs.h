@@ -55,6 +55,20 @@ int read_input_file(const char *path, int system_reasons, long long max_pixels, 
 void input_from_memory(const void *data, size_t size, long long max_pixels, Input *in);
 void release_input(Input *in);
 
+// jpegmend.cpp: a JPEG whose header (the segments before the first scan)
+// has bytes between its segments that stb_image refuses (0xFF 0x00, stray
+// bytes after the frame header) is replaced by a copy without them, as
+// libjpeg skips them; the metadata segment (APP1..APP13, APP15, COM) right
+// before such bytes is dropped, its length not to be trusted. Nothing
+// changes for any other input, or when the copy cannot be allocated.
+// read_input_file does this itself; a borrowed input gets a copy owned by
+// in (release_input frees it).
+void jpeg_mend_input(Input *in);
+// For the lossless cut, which libjpeg-turbo makes only of a file without
+// warnings: a mended copy (owned by *copy) of a JPEG with any stray bytes in
+// its header, those stb_image reads past too; 0 when there are none.
+int jpeg_mend_copy(const Input *in, Input *copy);
+
 // tiff.cpp (libtiff)
 #ifdef TRIMLET_USE_LIBTIFF
 #define TIFF_READ 1

@@ -6,6 +6,7 @@
 // stb_image does not read, and this library's own reader for 16-bit PGM/PPM.
 
 #include "codecs/parts.h"
+#include "codecs/classic.h"
 #include "base/stb.h"
 
 #include <stdlib.h>
@@ -71,9 +72,23 @@ static unsigned char *decode_pnm16(const unsigned char *d, size_t len,
     return px;
 }
 
+// Classic files stb_image refuses but this library reads (classic.h): RLE
+// and palette-before-pixels BMP, the Netpbm forms P1 to P4.
+enum { CLASSIC_NONE, CLASSIC_BMP, CLASSIC_PNM };
+static int classic_kind(const unsigned char *d, size_t len) {
+    if (bmp_takes(d, len)) return CLASSIC_BMP;
+    if (is_pnm_extra(d, len)) return CLASSIC_PNM;
+    return CLASSIC_NONE;
+}
+
 // Decodes an in-memory file to RGBA. On failure returns NULL with *why set.
 static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, int *h,
                                   const char **why) {
+    switch (classic_kind(d, len)) {
+    case CLASSIC_BMP: return bmp_decode(d, len, w, h, why);
+    case CLASSIC_PNM: return pnm_decode(d, len, w, h, why);
+    default: break;
+    }
     PnmLayout pnm;
     if (pnm_layout(d, len, &pnm) && pnm.sample_bytes == 2) {
         unsigned char *px = decode_pnm16(d, len, &pnm, why);
@@ -81,7 +96,11 @@ static unsigned char *decode_rgba(const unsigned char *d, size_t len, int *w, in
         *h = pnm.h;
         return px;
     }
-    return stb_decode(d, len, w, h, why);
+    unsigned char *px = stb_decode(d, len, w, h, why);
+    if (px == NULL && len >= 3 && memcmp(d, "GIF", 3) == 0 && gif_takes(*why)) {
+        px = gif_decode(d, len, w, h, why);
+    }
+    return px;
 }
 
 // The screening before any pixel is decoded: the file's structure, then the
@@ -93,6 +112,16 @@ static int screen(const Input *in, int *w, int *h, Failure *err) {
     *h = 0;
     if (in->size > (size_t)INT32_MAX) {
         return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
+    }
+    int kind = classic_kind(in->data, in->size);
+    if (kind != CLASSIC_NONE) {
+        // The header's size first: too large before truncated.
+        const char *why = NULL;
+        int ok = kind == CLASSIC_BMP ? bmp_header(in->data, in->size, w, h, &why)
+                                     : pnm_header(in->data, in->size, w, h, &why);
+        if (*w > 0 && *h > 0 && !within_limits(*w, *h, in->max_pixels, err)) return 0;
+        if (!ok) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
+        return 1;
     }
     char chunk[5];
     const char *why = screen_structure(in->data, in->size);
@@ -150,6 +179,7 @@ const char *input_format_name(const Input *in) {
     if (is_webp_file(d, n)) return "webp";
     if (is_tiff_file(d, n)) return "tiff";
     if (is_heif_file(d, n)) return heif_kind(d, n);
+    if (is_pnm_extra(d, n)) return "pnm";
     if (!stb_recognised(d, n)) return NULL;
     switch (stb_kind(d, n)) {
     case STB_BMP: return "bmp";

@@ -3,6 +3,7 @@
 // Reading an input: a file read whole once its first bytes show that a
 // decoder takes it, or the caller's bytes borrowed.
 #include "codecs/parts.h"
+#include "codecs/classic.h"
 #include "base/stb.h"
 
 #include <errno.h>
@@ -69,7 +70,7 @@ static unsigned char *read_all(FILE *f, long long max_pixels, size_t *len, const
     unsigned char head[STB_PROBE_BYTES];
     size_t n = 0;
     int ok = read_some(f, head, &n, STB_PROBE_BYTES);
-    if (ok && !stb_recognised(head, n) && !is_codec_file(head, n)) {
+    if (ok && !stb_recognised(head, n) && !is_codec_file(head, n) && !is_pnm_extra(head, n)) {
         *why = "unknown image type";
         *status = TRIMLET_ERR_UNSUPPORTED;
         return NULL;
@@ -156,6 +157,7 @@ int read_input_file(const char *path, int system_reasons, long long max_pixels, 
     in->data = data;
     in->size = len;
     in->owned = data;
+    jpeg_mend_input(in);
     return 1;
 }
 

@@ -432,9 +432,12 @@ static int snap_input(tjhandle tj, const Input *in, Rect r, int orientation, Gri
 int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    Input copy;
+    int own = jpeg_mend_copy(in, &copy);  // as jpeg_lossless reads it
     Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    int ok = snap_input(tj, in, r, orientation, &g, snapped, err);
+    int ok = snap_input(tj, own ? &copy : in, r, orientation, &g, snapped, err);
     tjDestroy(tj);
+    if (own) free(copy.owned);
     return ok;
 }
 
@@ -442,11 +445,15 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
                   Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    // Stray bytes in the header are left out, as a decode skips them.
+    Input copy;
+    int own = jpeg_mend_copy(in, &copy);
+    const Input *src = own ? &copy : in;
     unsigned char *out = NULL;
     unsigned long out_size = 0;
     Grid g = {1, 1, 0, 0, TJXOP_NONE};
     Rect s = {0, 0, 0, 0};
-    int ok = snap_input(tj, in, r, orientation, &g, &s, err);
+    int ok = snap_input(tj, src, r, orientation, &g, &s, err);
     if (ok) {
         tjtransform xf;
         memset(&xf, 0, sizeof xf);
@@ -460,7 +467,7 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
         if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
         // Corrupt data fails the cut instead of being copied into the output.
         int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
-        if (tjTransform(tj, in->data, (unsigned long)in->size, 1, &out, &out_size, &xf, flags) != 0) {
+        if (tjTransform(tj, src->data, (unsigned long)src->size, 1, &out, &out_size, &xf, flags) != 0) {
             const char *why = tjGetErrorStr2(tj);
             int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
             ok = fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
@@ -473,6 +480,7 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
     }
     tjFree(out);
     tjDestroy(tj);
+    if (own) free(copy.owned);
     return ok;
 }
 

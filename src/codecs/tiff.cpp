@@ -39,6 +39,7 @@ struct TiffFile {
     int errors;
     char why[256];
     TIFF *tif;
+    TIFFCIELabToRGB *lab;  // CIELab files: libtiff's conversion to sRGB
 };
 
 static tmsize_t tiff_read(thandle_t h, void *buf, tmsize_t n) {
@@ -128,6 +129,8 @@ static int tiff_open(const Input *in, TiffFile *f, Failure *err) {
 static void tiff_close_file(TiffFile *f) {
     if (f->tif != NULL) TIFFClose(f->tif);
     f->tif = NULL;
+    free(f->lab);
+    f->lab = NULL;
 }
 
 // A failure of libtiff's: its first error's text, or what the caller says
@@ -162,7 +165,7 @@ static int tiff_header(const Input *in, int *w, int *h, Failure *err) {
 // ---------------------------------------------------------------------------
 // The layout of the pixels
 
-enum TiffColour { GREY, RGB, PALETTE, CMYK };
+enum TiffColour { GREY, RGB, PALETTE, CMYK, LAB };
 
 struct Layout {
     uint32_t w, h;
@@ -178,8 +181,27 @@ struct Layout {
     uint32_t block_w, block_h;  // a tile's size, or the width and rows of a strip
     uint16_t *map[3];     // the palette (red, green, blue), libtiff's
     int map_8bit;         // the palette's entries are 8-bit values, not 16-bit
+    int signed_samples;   // SampleFormat 2: offset by half the range (-128 -> 0, 127 -> 255)
+    TIFFCIELabToRGB *lab; // LAB: the conversion (owned by the TiffFile)
     int rgba;             // read through libtiff's RGBA interface (read_rgba)
 };
+
+// libtiff's CIELab conversion, set up as its RGBA reader sets it up: to
+// sRGB, for the file's white point (D50 when it names none).
+static int lab_conversion(TiffFile *f) {
+    static const TIFFDisplay SRGB = {
+        {{3.2410F, -1.5374F, -0.4986F}, {-0.9692F, 1.8760F, 0.0416F}, {0.0556F, -0.2040F, 1.0570F}},
+        100.0F, 100.0F, 100.0F, 255, 255, 255, 1.0F, 1.0F, 1.0F, 2.4F, 2.4F, 2.4F};
+    float *white = NULL;
+    float ref[3];
+    TIFFGetFieldDefaulted(f->tif, TIFFTAG_WHITEPOINT, &white);
+    if (white == NULL || !(white[1] > 0.0F)) return 0;
+    ref[1] = 100.0F;
+    ref[0] = white[0] / white[1] * ref[1];
+    ref[2] = (1.0F - white[0] - white[1]) / white[1] * ref[1];
+    f->lab = (TIFFCIELabToRGB *)malloc(sizeof(TIFFCIELabToRGB));
+    return f->lab != NULL && TIFFCIELabToRGBInit(f->lab, &SRGB, ref) >= 0;
+}
 
 // What the conversion cannot take, or 1 with *l filled.
 static int read_layout(TiffFile *f, Layout *l, Failure *err) {
@@ -205,7 +227,10 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
                           ? PHOTOMETRIC_PALETTE
                           : PHOTOMETRIC_MINISBLACK;
     }
-    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) {
+    l->signed_samples = format == SAMPLEFORMAT_INT && (bits == 8 || bits == 16) &&
+                        (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE ||
+                         photometric == PHOTOMETRIC_RGB);
+    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID && !l->signed_samples) {
         snprintf(why, sizeof why, "%s samples are not supported",
                  format == SAMPLEFORMAT_IEEEFP ? "floating-point"
                  : format == SAMPLEFORMAT_INT  ? "signed"
@@ -264,6 +289,13 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
     }
     case PHOTOMETRIC_YCBCR:
         return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "YCbCr without JPEG compression is not supported", err);
+    case PHOTOMETRIC_CIELAB:
+        if (bits != 8 && bits != 16) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "CIELab of other than 8 or 16 bits is not supported", err);
+        if (!lab_conversion(f)) return tiff_fail(f, "outofmem", err);
+        l->colour = LAB;
+        l->colours = 3;
+        l->lab = f->lab;
+        break;
     default:
         snprintf(why, sizeof why, "photometric interpretation %u is not supported", (unsigned)photometric);
         return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
@@ -356,6 +388,7 @@ static void convert_row(const Layout *l, const unsigned char *const *planes, siz
             const unsigned char *row = l->separate ? planes[s] : planes[0];
             size_t at = l->separate ? x : x * (size_t)l->spp + (size_t)s;
             v[c] = l->colour == PALETTE && c == 0 ? sample_raw(row, at, l->bits) : sample8(row, at, l->bits);
+            if (l->signed_samples) v[c] ^= 0x80;  // two's complement high byte, offset
         }
         unsigned a = l->alpha >= 0 ? v[l->colours] : 255;
         switch (l->colour) {
@@ -376,6 +409,16 @@ static void convert_row(const Layout *l, const unsigned char *const *planes, siz
         case CMYK:
             for (int c = 0; c < 3; ++c) out[c] = mul255(255 - v[c], 255 - v[3]);
             break;
+        case LAB: {  // L 0..255, a and b signed (their high byte at 16 bits)
+            float X, Y, Z;
+            uint32_t r, g, b;
+            TIFFCIELabToXYZ(l->lab, v[0], (int8_t)v[1], (int8_t)v[2], &X, &Y, &Z);
+            TIFFXYZToRGB(l->lab, X, Y, Z, &r, &g, &b);
+            out[0] = (unsigned char)r;
+            out[1] = (unsigned char)g;
+            out[2] = (unsigned char)b;
+            break;
+        }
         }
         if (l->premultiplied && a < 255) {
             for (int c = 0; c < 3; ++c) {

@@ -198,8 +198,10 @@ static void take_jpeg_icc(const Piece *pieces, int count, Metadata *m) {
 
 // Walks the segments before the first scan. The first APP1 "Exif\0\0" is the
 // Exif block; APP2 "ICC_PROFILE\0" segments carry the profile as numbered
-// pieces 1..count, all naming the same count. A byte that is not a marker
-// where one should be, or a length past the end, ends the walk.
+// pieces 1..count, all naming the same count. Bytes that are not a marker
+// where one should be are skipped, as libjpeg skips them, and the segment
+// before them is not read: its length is wrong. A length past the end ends
+// the walk.
 static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, int want_blocks,
                       Metadata *m) {
     Piece pieces[256];
@@ -209,7 +211,10 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
     int exif_seen = 0;
     size_t p = 2;
     while (n - p >= 4) {
-        if (d[p] != 0xFF) break;
+        if (d[p] != 0xFF || d[p + 1] == 0x00) {  // stray bytes
+            ++p;
+            continue;
+        }
         unsigned marker = d[p + 1];
         if (marker == 0xFF) {  // fill byte before a marker
             ++p;
@@ -224,6 +229,12 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
         if (len < 2 || len - 2 > n - p - 4) break;
         const unsigned char *s = d + p + 4;
         size_t sn = len - 2;
+        size_t next = p + 2 + len;
+        int stray_after = next < n && (d[next] != 0xFF || (next + 1 < n && d[next + 1] == 0x00));
+        if (stray_after) {
+            p = next;
+            continue;
+        }
         if (marker == 0xE1 && !exif_seen && sn >= sizeof EXIF_ID &&
             memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
             exif_seen = 1;
