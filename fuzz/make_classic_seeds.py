@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seeds of the fuzz corpus for the classic files stb_image
 refuses (fuzz/corpus/classic_*): RLE8, RLE4 and palette-before-pixels BMPs,
 plain and 1-bit Netpbm, JPEGs with stray bytes or a wrong Exif length before

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Classic files stb_image refuses or misreads, for tests/test_classic.cpp:
 JPEGs with stray bytes or a wrong segment length before the scan, RLE and
 palette-before-pixels BMPs, plain and 1-bit Netpbm, low-depth grey PNGs with

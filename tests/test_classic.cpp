@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Classic files stb_image refuses or misreads: JPEGs with stray bytes or a
 // wrong segment length before the scan, RLE and palette-before-pixels BMPs,
 // plain and 1-bit Netpbm, low-depth grey PNGs with a transparent level. The
