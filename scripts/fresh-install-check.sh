@@ -86,8 +86,8 @@ step "the README's C example" \
 step "python3 -c 'import trimlet'" \
   'cd / && python3 -c "import trimlet; print(trimlet.__file__, trimlet.library_path)"'
 step "the README's pip lines" \
-  'mkdir -p /root/venv && cp -r python /root/venv/ && cd /root/venv && bash -euxo pipefail /root/pip.sh &&
-   cd / && /root/venv/env/bin/python -c "import trimlet; print(trimlet.plan(\"/root/trimlet/demo/sample.png\", \"auto\"))"'
+  'bash -euxo pipefail /root/pip.sh &&
+   cd / && /root/trimlet/env/bin/python -c "import trimlet; print(trimlet.__file__, trimlet.plan(\"/root/trimlet/demo/sample.png\", \"auto\"))"'
 echo "fresh-install-check: every step succeeded"
 echo "disk: base system ${before} MB; after the demo's packages +$((after_demo - before)) MB;" \
      "after the tests' packages +$((after_test - after_demo)) MB more (apt's downloads, sources and builds not counted)"
