@@ -17,6 +17,7 @@
 // pixels are exactly those of the same file without the gap.
 
 #include "codecs/classic.h"
+#include "base/bytes.h"
 #include "base/stb.h"
 
 #include <limits.h>
@@ -24,10 +25,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-static inline uint32_t le32(const unsigned char *d) {
-    return (uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 | (uint32_t)d[3] << 24;
-}
-static inline unsigned le16(const unsigned char *d) { return d[0] | d[1] << 8; }
 
 // What the header says, for the files this reader takes.
 struct BmpHead {
@@ -42,15 +39,15 @@ struct BmpHead {
 // Reads the header of a file this reader takes; 0 for any other file.
 static int head_of(const unsigned char *d, size_t len, BmpHead *b) {
     if (len < 54 || d[0] != 'B' || d[1] != 'M') return 0;
-    b->offset = le32(d + 10);
-    b->hsz = le32(d + 14);
+    b->offset = load_u32(d + 10, 0);
+    b->hsz = load_u32(d + 14, 0);
     if (b->hsz != 40 && b->hsz != 56 && b->hsz != 108 && b->hsz != 124) return 0;
-    if (len < 14 + (size_t)b->hsz || le16(d + 26) != 1) return 0;
-    b->w = (int)le32(d + 18);
-    b->h = (int)le32(d + 22);
-    unsigned bpp = le16(d + 28);
-    uint32_t compress = le32(d + 30);
-    b->colours = le32(d + 46);
+    if (len < 14 + (size_t)b->hsz || load_u16(d + 26, 0) != 1) return 0;
+    b->w = (int)load_u32(d + 18, 0);
+    b->h = (int)load_u32(d + 22, 0);
+    unsigned bpp = load_u16(d + 28, 0);
+    uint32_t compress = load_u32(d + 30, 0);
+    b->colours = load_u32(d + 46, 0);
     b->header_end = 14 + (size_t)b->hsz;
     if ((compress == 1 && bpp == 8) || (compress == 2 && bpp == 4)) {
         b->rle = (int)bpp;

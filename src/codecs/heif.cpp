@@ -16,6 +16,7 @@
 // output whose codec is missing fails as TRIMLET_ERR_UNAVAILABLE.
 
 #include "codecs/parts.h"
+#include "base/bytes.h"
 
 #include <limits.h>
 #include <stdio.h>
@@ -133,22 +134,16 @@ struct Span {
     size_t n;
 };
 
-static uint64_t be(const unsigned char *p, int bytes) {
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v = v << 8 | p[i];
-    return v;
-}
-
 // The payload of the first box of type t among the boxes in `in` (skipping
 // `skip` bytes first: a full box's version and flags); 0 when there is none
 // or a box's size does not fit.
 static int find_box(Span in, size_t skip, const char *t, Span *out) {
     for (size_t o = skip; o <= in.n && in.n - o >= 8;) {
-        uint64_t size = be(in.p + o, 4);
+        uint64_t size = load_uint(in.p + o, 4, 1);
         size_t head = 8;
         if (size == 1) {
             if (in.n - o < 16) return 0;
-            size = be(in.p + o + 8, 8);
+            size = load_uint(in.p + o + 8, 8, 1);
             head = 16;
         } else if (size == 0) {
             size = in.n - o;
@@ -168,7 +163,7 @@ static int find_box(Span in, size_t skip, const char *t, Span *out) {
 // they are not there.
 static int take(Span s, size_t *o, int bytes, uint64_t *v) {
     if (s.n < *o || s.n - *o < (size_t)bytes) return 0;
-    *v = be(s.p + *o, bytes);
+    *v = load_uint(s.p + *o, bytes, 1);
     *o += (size_t)bytes;
     return 1;
 }
@@ -192,7 +187,7 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
         return;
     }
     find_box(meta, 4, "idat", &idat);
-    uint64_t primary = be(pitm.p + 4, pitm.p[0] == 0 ? 2 : 4), count = 0, v = 0;
+    uint64_t primary = load_uint(pitm.p + 4, pitm.p[0] == 0 ? 2 : 4, 1), count = 0, v = 0;
     // Is the primary item a grid? (infe versions 2 and 3 name the type.)
     size_t o = 4;
     if (!take(iinf, &o, iinf.p[0] == 0 ? 2 : 4, &count)) return;
@@ -200,7 +195,7 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     int grid = -1;
     while (grid < 0 && find_box(rest, 0, "infe", &infe)) {
         size_t idw = infe.n > 0 && infe.p[0] == 2 ? 2 : 4;
-        if (infe.n >= 4 + idw + 6 && infe.p[0] >= 2 && be(infe.p + 4, (int)idw) == primary) {
+        if (infe.n >= 4 + idw + 6 && infe.p[0] >= 2 && load_uint(infe.p + 4, (int)idw, 1) == primary) {
             grid = memcmp(infe.p + 4 + idw + 2, "grid", 4) == 0;
         }
         size_t used = (size_t)(infe.p + infe.n - rest.p);
@@ -245,8 +240,8 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
         int wide = r[1] & 1;
         if (wide && (from.n - at < 12 || length < 12)) continue;
         ra->grid = 1;
-        ra->grid_w = be(r + 4, wide ? 4 : 2);
-        ra->grid_h = be(r + (wide ? 8 : 6), wide ? 4 : 2);
+        ra->grid_w = load_uint(r + 4, wide ? 4 : 2, 1);
+        ra->grid_h = load_uint(r + (wide ? 8 : 6), wide ? 4 : 2, 1);
     }
 }
 

@@ -19,6 +19,7 @@
 // every file.
 
 #include "codecs/parts.h"
+#include "base/bytes.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -49,10 +50,6 @@ struct PngLayout {
     int cut_short;             // the data ends before IEND (read_layout's to_region)
 };
 
-static uint32_t be32(const unsigned char *p) {
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-}
-
 static uint32_t chunk_type(const char *t) {
     return (uint32_t)(unsigned char)t[0] << 24 | (uint32_t)(unsigned char)t[1] << 16 |
            (uint32_t)(unsigned char)t[2] << 8 | (uint32_t)(unsigned char)t[3];
@@ -77,7 +74,7 @@ static int read_layout(const unsigned char *d, size_t len, int to_region, PngLay
     static const unsigned char DEPTH_SCALE[17] = {0, 0xff, 0x55, 0, 0x11, 0, 0, 0, 0x01,
                                                   0, 0,    0,    0, 0,    0, 0, 0};
     for (;;) {
-        uint32_t n = len - at >= 8 ? be32(d + at) : 0, type = len - at >= 8 ? be32(d + at + 4) : 0;
+        uint32_t n = len - at >= 8 ? load_be32(d + at) : 0, type = len - at >= 8 ? load_be32(d + at + 4) : 0;
         const unsigned char *c = d + at + 8;
         if (len - at < 12 || n > len - at - 12) {
             int in_data = idat != 0 || (type == IDAT && seen_ihdr && len - at > 8);
@@ -94,7 +91,7 @@ static int read_layout(const unsigned char *d, size_t len, int to_region, PngLay
         if (type == IHDR) {
             if (seen_ihdr || n != 13) return 0;
             seen_ihdr = 1;
-            uint32_t w = be32(c), h = be32(c + 4);
+            uint32_t w = load_be32(c), h = load_be32(c + 4);
             L->depth = c[8];
             L->color = c[9];
             L->interlace = c[12];

@@ -10,6 +10,7 @@
 // choice, the deflate level and the filtering in place.
 
 #include "codecs/parts.h"
+#include "base/bytes.h"
 #include "base/zlib.h"
 
 #include <stdlib.h>
@@ -236,21 +237,15 @@ static const PngEffort PNG_EFFORT[11] = {
 // ---------------------------------------------------------------------------
 // Chunks
 
-static void put_be32(unsigned char *b, uint32_t v) {
-    b[0] = (unsigned char)(v >> 24);
-    b[1] = (unsigned char)(v >> 16);
-    b[2] = (unsigned char)(v >> 8);
-    b[3] = (unsigned char)v;
-}
 
 static void put_chunk(Sink *sink, const char *type, const unsigned char *data, size_t n) {
     unsigned char b[8];
-    put_be32(b, (uint32_t)n);
+    store_be32(b, (uint32_t)n);
     memcpy(b + 4, type, 4);
     sink_write(sink, b, 8);
     uint32_t crc = png_crc(png_crc(0, b + 4, 4), data, n);
     if (n) sink_write(sink, data, n);
-    put_be32(b, crc);
+    store_be32(b, crc);
     sink_write(sink, b, 4);
 }
 
@@ -304,14 +299,14 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
     unsigned char head[sizeof PNG_SIGNATURE + 25];
     memcpy(head, PNG_SIGNATURE, sizeof PNG_SIGNATURE);
     unsigned char *ihdr = head + sizeof PNG_SIGNATURE;
-    put_be32(ihdr, 13);
+    store_be32(ihdr, 13);
     memcpy(ihdr + 4, "IHDR", 4);
-    put_be32(ihdr + 8, (uint32_t)img->w);
-    put_be32(ihdr + 12, (uint32_t)img->h);
+    store_be32(ihdr + 8, (uint32_t)img->w);
+    store_be32(ihdr + 12, (uint32_t)img->h);
     ihdr[16] = (unsigned char)depth;
     ihdr[17] = (unsigned char)color;
     ihdr[18] = ihdr[19] = ihdr[20] = 0;  // deflate, adaptive filters, no interlace
-    put_be32(ihdr + 21, png_crc(0, ihdr + 4, 17));
+    store_be32(ihdr + 21, png_crc(0, ihdr + 4, 17));
     if (!png_with_metadata(head, sizeof head, meta, sink)) {
         free(z);
         free(form);

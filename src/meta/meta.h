@@ -33,6 +33,11 @@ struct Metadata {
 // fails and never reads outside in's bytes; release with release_metadata.
 void read_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
 void release_metadata(Metadata *m);
+// A TIFF file's metadata (tiffmeta.cpp), as read_metadata reads the other
+// formats': the Orientation of its first IFD, its ICC profile, and an Exif
+// block rebuilt from its own tags. Never fails and never reads outside the
+// n bytes at d.
+void read_tiff_metadata(const unsigned char *d, size_t n, int want_orientation, int want_blocks, Metadata *m);
 // Sets m->orientation to 1 and, when m->exif has an Orientation entry, makes
 // that entry SHORT 1: for output whose pixels were turned upright.
 void set_orientation_one(Metadata *m);

@@ -13,36 +13,16 @@
 #include "base/signatures.h"
 #include "base/stb.h"
 #include "base/zlib.h"
+#include "base/bytes.h"
+#include "meta/tiffdir.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 // ---------------------------------------------------------------------------
-// Byte order
-
-static unsigned get16(const unsigned char *p, int big) {
-    return big ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0];
-}
-
-static uint32_t get32(const unsigned char *p, int big) {
-    if (big) return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-    return (uint32_t)p[3] << 24 | (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 | p[0];
-}
-
-static void put16(unsigned char *p, unsigned v, int big) {
-    p[big ? 0 : 1] = (unsigned char)(v >> 8);
-    p[big ? 1 : 0] = (unsigned char)v;
-}
-
-static void put32(unsigned char *p, uint32_t v, int big) {
-    for (int i = 0; i < 4; ++i) p[big ? 3 - i : i] = (unsigned char)(v >> (8 * i));
-}
-
-static void put_be32(unsigned char *p, uint32_t v) { put32(p, v, 1); }
-
-// ---------------------------------------------------------------------------
 // Exif: a TIFF structure ("II*\0" or "MM\0*", the offset of IFD0, then IFDs
-// of 12-byte entries, each IFD ending with the offset of the next or 0)
+// of 12-byte entries, each IFD ending with the offset of the next or 0),
+// walked by tiffdir.h
 
 // How many IFDs of a chain are read. Exif has two (the image and its
 // thumbnail); the bound only stops a chain that never ends.
@@ -50,57 +30,38 @@ static const int MAX_IFDS = 16;
 static const unsigned TAG_ORIENTATION = 0x0112;
 static const unsigned TYPE_SHORT = 3;
 
-// IFD0 of a TIFF structure whose chain of IFDs has been checked.
-struct Tiff {
-    int big;           // 1 for "MM" (big-endian), 0 for "II"
-    size_t ifd0;       // offset of IFD0's entry count
-    unsigned entries;  // IFD0's entry count
-};
-
-// Checks the header and every IFD of the chain: each lies after the header,
-// its entries lie inside the data, and no IFD comes round twice. Returns 1
-// and fills *t when the structure holds together, else 0. A chain longer
-// than MAX_IFDS is read no further (what was read stands); the offset of the
-// next IFD may be missing after the last entries, which ends the chain.
-static int tiff_layout(const unsigned char *d, size_t n, Tiff *t) {
-    if (d == NULL || n < 8) return 0;
-    int big;
-    if (d[0] == 'I' && d[1] == 'I') {
-        big = 0;
-    } else if (d[0] == 'M' && d[1] == 'M') {
-        big = 1;
-    } else {
-        return 0;
-    }
-    if (get16(d + 2, big) != 42) return 0;
-    size_t seen[MAX_IFDS];
+// Checks an Exif block's header and every IFD of its chain: each lies after
+// the header, its entries lie inside the data, and no IFD comes round twice.
+// Returns 1 with the header in *t when the structure holds together, else 0:
+// the whole block then counts as absent. A chain longer than MAX_IFDS is
+// read no further (what was read stands); the offset of the next IFD may be
+// missing after the last entries, which ends the chain.
+static int exif_layout(const unsigned char *d, size_t n, TiffDir *t) {
+    if (!tiffdir_open(d, n, 0, t)) return 0;
+    uint64_t seen[MAX_IFDS];
     int count = 0;
-    size_t off = get32(d + 4, big);
+    uint64_t off = t->ifd0;
     while (off != 0 && count < MAX_IFDS) {
         for (int i = 0; i < count; ++i) {
             if (seen[i] == off) return 0;  // the chain loops
         }
-        if (off < 8 || off > n || n - off < 2) return 0;
-        size_t entries = get16(d + off, big);
-        size_t end = 2 + entries * 12;  // at most 2 + 65535 * 12: no overflow
-        if (n - off < end) return 0;
-        if (count == 0) {
-            t->ifd0 = off;
-            t->entries = (unsigned)entries;
-        }
+        uint64_t entries;
+        size_t first;
+        if (!tiffdir_ifd(t, off, &entries, &first)) return 0;
         seen[count++] = off;
-        off = n - off - end >= 4 ? get32(d + off + end, big) : 0;
+        off = tiffdir_next(t, off);
     }
-    if (count == 0) return 0;
-    t->big = big;
-    return 1;
+    return count > 0;
 }
 
-// The offset of IFD0's first Orientation entry, or 0 when it has none.
-static size_t orientation_entry(const unsigned char *d, const Tiff *t) {
-    for (unsigned i = 0; i < t->entries; ++i) {
-        size_t e = t->ifd0 + 2 + (size_t)i * 12;
-        if (get16(d + e, t->big) == TAG_ORIENTATION) return e;
+// IFD0's first Orientation entry, located or not; 0 when it has none.
+static int orientation_entry(const TiffDir *t, TiffEntry *e) {
+    uint64_t count;
+    size_t first;
+    if (!tiffdir_ifd(t, t->ifd0, &count, &first)) return 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        tiffdir_entry(t, first, i, e);
+        if (e->tag == TAG_ORIENTATION) return 1;
     }
     return 0;
 }
@@ -108,12 +69,11 @@ static size_t orientation_entry(const unsigned char *d, const Tiff *t) {
 // The Orientation of an Exif block: 1..8 from a SHORT entry of count 1 in
 // IFD0, else 1.
 static int tiff_orientation(const unsigned char *d, size_t n) {
-    Tiff t;
-    if (!tiff_layout(d, n, &t)) return 1;
-    size_t e = orientation_entry(d, &t);
-    if (e == 0) return 1;
-    if (get16(d + e + 2, t.big) != TYPE_SHORT || get32(d + e + 4, t.big) != 1) return 1;
-    unsigned v = get16(d + e + 8, t.big);
+    TiffDir t;
+    TiffEntry e;
+    if (!exif_layout(d, n, &t) || !orientation_entry(&t, &e)) return 1;
+    if (e.type != TYPE_SHORT || e.count != 1) return 1;
+    unsigned v = load_u16(e.value, t.big);
     return v >= 1 && v <= 8 ? (int)v : 1;
 }
 
@@ -121,15 +81,14 @@ static int tiff_orientation(const unsigned char *d, size_t n) {
 // a well-formed SHORT 1, whatever it held, its value in the entry itself;
 // the block's length does not change.
 static void tiff_orientation_one(unsigned char *d, size_t n) {
-    Tiff t;
-    if (!tiff_layout(d, n, &t)) return;
-    size_t e = orientation_entry(d, &t);
-    if (e == 0) return;
-    unsigned char *p = d + e;
-    put16(p + 2, TYPE_SHORT, t.big);
-    put32(p + 4, 1, t.big);
+    TiffDir t;
+    TiffEntry e;
+    if (!exif_layout(d, n, &t) || !orientation_entry(&t, &e)) return;
+    unsigned char *p = d + e.at;
+    store_u16(p + 2, TYPE_SHORT, t.big);
+    store_u32(p + 4, 1, t.big);
     memset(p + 8, 0, 4);
-    put16(p + 8, 1, t.big);
+    store_u16(p + 8, 1, t.big);
 }
 
 void set_orientation_one(Metadata *m) {
@@ -163,8 +122,8 @@ static unsigned char *copy_block(const unsigned char *d, size_t n) {
 // when asked, a copy when want_blocks.
 static void take_exif(const unsigned char *d, size_t n, int want_orientation, int want_blocks,
                       Metadata *m) {
-    Tiff t;
-    if (!tiff_layout(d, n, &t)) return;
+    TiffDir t;
+    if (!exif_layout(d, n, &t)) return;
     if (want_orientation) m->orientation = tiff_orientation(d, n);
     if (want_blocks) {
         m->exif = copy_block(d, n);
@@ -310,14 +269,14 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
     int exif_seen = 0;
     size_t p = sizeof PNG_SIGNATURE;
     while (n - p >= 12) {
-        uint32_t len = get32(d + p, 1);
+        uint32_t len = load_be32(d + p);
         if (len > 0x7FFFFFFFu || len > n - p - 12) break;
         const unsigned char *type = d + p + 4;
         const unsigned char *s = d + p + 8;
         if (memcmp(type, "IEND", 4) == 0) break;
         int is_iccp = want_blocks && !iccp_seen && memcmp(type, "iCCP", 4) == 0;
         int is_exif = !exif_seen && memcmp(type, "eXIf", 4) == 0;
-        if ((is_iccp || is_exif) && png_crc(0, type, (size_t)len + 4) == get32(s + len, 1)) {
+        if ((is_iccp || is_exif) && png_crc(0, type, (size_t)len + 4) == load_be32(s + len)) {
             if (is_iccp) {
                 iccp_seen = 1;
                 take_iccp(s, len, m);
@@ -340,7 +299,7 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
 // more bytes than remain.
 static void read_webp(const unsigned char *d, size_t n, int want_orientation, int want_blocks,
                       Metadata *m) {
-    size_t riff = get32(d + 4, 0);
+    size_t riff = load_u32(d + 4, 0);
     size_t end = riff <= n - 8 ? 8 + riff : n;
     int iccp_seen = 0;
     int exif_seen = 0;
@@ -348,7 +307,7 @@ static void read_webp(const unsigned char *d, size_t n, int want_orientation, in
     while (p <= end && end - p >= 8) {  // a RIFF size under 4 ends before the first chunk
         const unsigned char *type = d + p;
         const unsigned char *s = d + p + 8;
-        size_t len = get32(d + p + 4, 0);
+        size_t len = load_u32(d + p + 4, 0);
         if (len > end - p - 8) break;
         if (!iccp_seen && memcmp(type, "ICCP", 4) == 0) {
             iccp_seen = 1;
@@ -399,7 +358,7 @@ static const char ICCP_NAME[] = "ICC profile";
 static void put_png_chunk(Sink *sink, const char *type, const unsigned char *head,
                           size_t head_n, const unsigned char *data, size_t n) {
     unsigned char b[8];
-    put_be32(b, (uint32_t)(head_n + n));
+    store_be32(b, (uint32_t)(head_n + n));
     memcpy(b + 4, type, 4);
     sink_write(sink, b, 8);
     uint32_t crc = png_crc(0, b + 4, 4);
@@ -407,7 +366,7 @@ static void put_png_chunk(Sink *sink, const char *type, const unsigned char *hea
     crc = png_crc(crc, data, n);
     if (head_n) sink_write(sink, head, head_n);
     if (n) sink_write(sink, data, n);
-    put_be32(b, crc);
+    store_be32(b, crc);
     sink_write(sink, b, 4);
 }
 
