@@ -272,6 +272,49 @@ enum trimlet_rule {
  * applies by default. */
 #define TRIMLET_DEFAULT_MAX_PIXELS 268402689LL
 
+/* Value of trimlet_options.frames: every frame of an animation. (Not built
+ * yet: any frames other than 0 fails with TRIMLET_ERR_UNAVAILABLE, "options:
+ * frames is not available in this build".) */
+#define TRIMLET_ALL_FRAMES (-1)
+
+/* Values of trimlet_options.verify.
+ *
+ * TRIMLET_VERIFY_WHOLE decodes the whole file for its verdict, as 1.2 does:
+ * damage anywhere in it fails the call, even below the crop.
+ * TRIMLET_VERIFY_REGION stops decoding once the crop's last row is decoded
+ * (JPEG: the scan is stopped and the decoder aborted; PNG: inflating stops
+ * after the last row the crop needs), so damage after the crop is then not
+ * seen: a file cut off or damaged below the crop crops successfully. Damage
+ * in or above the crop's rows still fails the call. Rules and positions that
+ * look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
+ * TRIMLET_ATTENTION) and lossless cuts need the whole image, and there
+ * verify changes nothing; lossy WebP and TIFF decode only what the crop
+ * needs with either value, other formats decode whole with either. */
+#define TRIMLET_VERIFY_WHOLE 0  /* the whole file is decoded for its verdict (default) */
+#define TRIMLET_VERIFY_REGION 1 /* decoding stops after the crop's last row */
+
+/* trimlet_options.effort: how hard the encoders work, 1 (fastest) .. 10
+ * (smallest files); 0 keeps each format's 1.2 setting exactly. The mapping:
+ *   PNG   1: filter None for the whole image, libdeflate level 1;
+ *         2..9: one filter for the whole image by trial (as 1.2), libdeflate
+ *         level 1, 2, 3, 4, 6, 8, 10, 11;
+ *         10: the filter chosen per row (smallest sum of absolute values),
+ *         libdeflate level 12.
+ *         0 is 1.2's: one filter by trial, level 3 (effort 4 the same).
+ *   WebP  the method (-m): effort 1..10 gives 0, 1, 1, 2, 3, 4, 4, 5, 6, 6
+ *         (0: 1.2's 4, which effort 6 and 7 give too).
+ *   AVIF  the aom encoder's speed: effort 1..10 gives 9, 8, 7, 6, 5, 4, 3,
+ *         2, 1, 0 (0: 1.2's speed 8, which effort 2 gives too).
+ *   JPEG, BMP and TGA ignore it. */
+
+/* trimlet_options.png_compact: 1 writes PNG output in the smallest lossless
+ * form that holds the crop exactly: a palette of 1, 2, 4 or 8 bits (with a
+ * tRNS chunk where some colour is not opaque) when it has at most 256
+ * distinct RGBA colours; else grey (with alpha when some pixel is not
+ * opaque) when every pixel has R = G = B; else RGB when every pixel is
+ * opaque; else 8-bit RGBA. Decoding the file gives exactly the RGBA pixels
+ * the 8-bit RGBA file (0, the default, as 1.2) gives. */
+
 /* Options of one call. Zero-fill the record (or pass NULL) for the defaults,
  * set `size` to sizeof(trimlet_options), then set what you need. The fields
  * keep this order for good; later versions only append fields. A `size`
@@ -318,6 +361,11 @@ typedef struct trimlet_options {
                                         alpha premultiplied while filtering. A JPEG scaled to
                                         1/2 or less is decoded at 1/2, 1/4 or 1/8 first (at
                                         least twice the output's size). Not with lossless. */
+    /* 1.3 */
+    int frames;       /* animation: 0 the first frame (default); TRIMLET_ALL_FRAMES (-1) every frame; other values ARGUMENT */
+    int verify;       /* speed: TRIMLET_VERIFY_WHOLE (0, default) or TRIMLET_VERIFY_REGION (1) */
+    int effort;       /* speed: 0 each format's 1.2 default; 1 (fastest) .. 10 (smallest) */
+    int png_compact;  /* speed: 0 8-bit RGBA as 1.2 (default); 1 the smallest colour type that holds the crop exactly */
 } trimlet_options;
 
 /* What a rule cuts, as the plan functions report it. */
@@ -358,6 +406,10 @@ typedef struct trimlet_box {
  *   "options: position applies to aspect and ratio only"
  *   "options: resize <w>x<h> must not be negative"
  *   "options: resize cannot be combined with lossless"
+ *   "options: frames is not available in this build"   (any frames but 0)
+ *   "options: verify <n> is not TRIMLET_VERIFY_WHOLE or TRIMLET_VERIFY_REGION"
+ *   "options: effort <n> out of range 0..10"
+ *   "options: png_compact <n> is not 0 or 1"
  *   "lossless: output must be JPEG, not <format>"
  *   "lossless: '<path>' is not a JPEG file"
  *   "lossless: cannot cut '<path>': <reason>"    libjpeg-turbo refused the file
@@ -507,7 +559,7 @@ TRIMLET_API const char *trimlet_version(void);
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
  * "webp"), "libspng", "webp", "avif" (read),
- * "avif-write", "heic", "tiff", "position", "resize". "heic", "avif" and
+ * "avif-write", "heic", "tiff", "position", "resize", "verify", "effort", "png-compact". "heic", "avif" and
  * "avif-write" are asked of the libheif loaded, at the call: 1 when it has
  * the HEVC decoder, the AV1 decoder, the AV1 encoder. */
 TRIMLET_API int trimlet_has(const char *feature);

@@ -46,6 +46,9 @@ static const Option OPTIONS[] = {
     {"--lossless", 0, FIELD(lossless), 1, ANY},
     {"--position", 1, FIELD(position_text), 0, ANY},
     {"--resize", 1, FIELD(resize_text), 0, ANY},
+    {"--verify", 1, FIELD(verify_text), 0, ANY},
+    {"--effort", 1, FIELD(effort_text), 0, CROP},
+    {"--png-rgba", 0, FIELD(png_rgba), 1, CROP},
     {"-j", 1, FIELD(jobs_text), 0, ANY},
     {"-t", 1, FIELD(tolerance_text), 0, AUTO},
     {"--json", 0, FIELD(json), 1, PLAN},
@@ -135,6 +138,17 @@ static int read_values(Command *c) {
     if (c->jobs_text && !parse_int(rule, "-j", c->jobs_text, 1, MAX_JOBS, &c->jobs)) return 0;
     if (c->quality_text && !parse_int(rule, "--quality", c->quality_text, 1, 100, &c->quality)) {
         return 0;
+    }
+    if (c->effort_text && !parse_int(rule, "--effort", c->effort_text, 1, 10, &c->effort)) return 0;
+    if (c->verify_text) {
+        if (strcmp(c->verify_text, "region") == 0) {
+            c->verify = TRIMLET_VERIFY_REGION;
+        } else if (strcmp(c->verify_text, "whole") == 0) {
+            c->verify = TRIMLET_VERIFY_WHOLE;
+        } else {
+            usage_error("%s: --verify must be region or whole, not '%s'", rule, c->verify_text);
+            return 0;
+        }
     }
     if (c->background_text) {
         if (!parse_colour(c->background_text, c->background)) {
@@ -318,5 +332,9 @@ trimlet_options options_for(const Command *c, const char *format) {
     o.position = c->position;
     o.resize_w = c->resize[0];
     o.resize_h = c->resize[1];
+    o.verify = c->verify;
+    o.effort = c->effort;
+    /* Unlike the library's default, PNG comes in its smallest exact form. */
+    o.png_compact = !c->png_rgba;
     return o;
 }

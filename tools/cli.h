@@ -93,9 +93,12 @@ typedef struct Command {
     int lossless;
     int position;           /* TRIMLET_CENTRE .. TRIMLET_ATTENTION */
     int resize[2];          /* --resize, or thumb's size; 0: that side is free */
+    int verify;             /* TRIMLET_VERIFY_WHOLE (default) or TRIMLET_VERIFY_REGION */
+    int effort;             /* --effort 1..10; 0: each format's default */
+    int png_rgba;           /* --png-rgba: 8-bit RGBA PNG instead of the compact form */
     /* option text as given, read once the whole line is known */
     const char *format_text, *tolerance_text, *quality_text, *background_text, *jobs_text;
-    const char *position_text, *resize_text;
+    const char *position_text, *resize_text, *verify_text, *effort_text;
 } Command;
 
 /* Parses argv into c (c->inputs must have room for argc entries). Returns -1

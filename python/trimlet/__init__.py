@@ -172,7 +172,11 @@ class _Options(ctypes.Structure):
                 ("max_pixels", ctypes.c_longlong),
                 ("position", ctypes.c_int),
                 ("resize_w", ctypes.c_int),
-                ("resize_h", ctypes.c_int)]
+                ("resize_h", ctypes.c_int),
+                ("frames", ctypes.c_int),
+                ("verify", ctypes.c_int),
+                ("effort", ctypes.c_int),
+                ("png_compact", ctypes.c_int)]
 
 
 class _Box(ctypes.Structure):
@@ -362,6 +366,17 @@ def _set_resize(o, value, keep):
     o.resize_w, o.resize_h = (0 if side is None else _whole(side, "resize", 0) for side in value)
 
 
+def _set_verify(o, value, keep):
+    names = {"whole": 0, "region": 1}
+    if value not in names:
+        raise ValueError("trimlet: verify must be \"whole\" or \"region\", not %r" % (value,))
+    o.verify = names[value]
+
+
+def _set_effort(o, value, keep):
+    o.effort = _whole(value, "effort", 0, 10)
+
+
 # Keyword -> what it sets in trimlet_options. None (or False for a switch)
 # leaves the library's default.
 _OPTIONS: Dict[str, Callable[[_Options, Any, list], None]] = {
@@ -374,6 +389,9 @@ _OPTIONS: Dict[str, Callable[[_Options, Any, list], None]] = {
     "max_pixels": _set_max_pixels,             # > 0 a limit, < 0 none (268402689)
     "position": _set_position,                 # a Position, its name or 0..10 (centre)
     "resize": _set_resize,                     # (w, h), 0 or None a free side (no resize)
+    "verify": _set_verify,                     # "whole" or "region" ("whole")
+    "effort": _set_effort,                     # 0..10 (0: each format's default)
+    "png_compact": _set_flag("png_compact", 1),  # this module's default: True
 }
 
 if TYPE_CHECKING:
@@ -387,11 +405,15 @@ if TYPE_CHECKING:
         max_pixels: Optional[int]
         position: Union[Position, str, int, None]
         resize: Optional[Tuple[Optional[int], Optional[int]]]
+        verify: Optional[str]
+        effort: Optional[int]
+        png_compact: Optional[bool]
 
 
 def _options(caller, options):
     o = _Options()
     o.size = ctypes.sizeof(_Options)
+    o.png_compact = 1  # unlike the C default: the smallest PNG that holds the crop
     keep: list = []  # storage the record points into, alive for the call
     for name, value in options.items():
         setter = _OPTIONS.get(name)
@@ -463,6 +485,14 @@ def crop(source: Source, rule: Union[str, int], *params: int,
         its number 0..10 (default centre).
       resize: (width, height) to scale the crop down to fit within, keeping
         its ratio, never enlarging; 0 or None leaves a side free.
+      verify: "whole" (default) decodes the whole file for its verdict;
+        "region" stops decoding after the crop's last row (JPEG and PNG), so
+        damage below the crop goes unseen.
+      effort: 1 (fastest) .. 10 (smallest) for PNG, WebP and AVIF output;
+        0 (default) each format's own setting.
+      png_compact: True (this module's default, unlike the C library's)
+        writes PNG in the smallest colour type that holds the crop exactly
+        (palette, grey, RGB); False writes 8-bit RGBA as trimlet 1.2 did.
 
     Returns the bytes when output is None, else None. Raises the subclass of
     TrimletError for the failure's class, TypeError or ValueError for

@@ -29,6 +29,9 @@ void default_settings(Settings *set, int system_reasons) {
     set->position = TRIMLET_CENTRE;
     set->resize_w = 0;
     set->resize_h = 0;
+    set->verify = TRIMLET_VERIFY_WHOLE;
+    set->effort = 0;
+    set->png_compact = 0;
     set->system_reasons = system_reasons;
 }
 
@@ -98,6 +101,29 @@ int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err
     }
     if ((set->resize_w > 0 || set->resize_h > 0) && set->lossless) {
         return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize cannot be combined with lossless");
+    }
+    // 1.3. Animation is not built: the first frame is all there is.
+    if (HAS(frames) && o->frames != 0) {
+        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: frames is not available in this build");
+    }
+    if (HAS(verify) && o->verify != TRIMLET_VERIFY_WHOLE) {
+        if (o->verify != TRIMLET_VERIFY_REGION) {
+            return fail(err, TRIMLET_ERR_ARGUMENT,
+                        "options: verify %d is not TRIMLET_VERIFY_WHOLE or TRIMLET_VERIFY_REGION", o->verify);
+        }
+        set->verify = TRIMLET_VERIFY_REGION;
+    }
+    if (HAS(effort) && o->effort != 0) {
+        if (o->effort < 0 || o->effort > 10) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: effort %d out of range 0..10", o->effort);
+        }
+        set->effort = o->effort;
+    }
+    if (HAS(png_compact) && o->png_compact != 0) {
+        if (o->png_compact != 1) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: png_compact %d is not 0 or 1", o->png_compact);
+        }
+        set->png_compact = 1;
     }
 #undef HAS
     return 1;
@@ -276,6 +302,9 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
             *image_w = size_only.w;
             *image_h = size_only.h;
             Rect s = stored_rect(*r, orientation, w, h);
+            // Only a box chosen without the pixels may leave the rows below
+            // it undecoded.
+            in->region_verdict = !judge && q->set.verify == TRIMLET_VERIFY_REGION;
             int ok = shrink_on_load(in, q, s, orientation, w, h, crop, err);
             if (ok < 0) ok = decode_region(in, s, crop, err);
             release_input(in);

@@ -201,6 +201,9 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"tiff", TIFF_READ},
         {"position", 1},
         {"resize", 1},
+        {"verify", 1},
+        {"effort", 1},
+        {"png-compact", 1},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;

@@ -56,6 +56,10 @@ struct Input {
     unsigned char *owned;  // the block to free, NULL when borrowed
     const char *name;      // the path for messages, or "<memory>"
     long long max_pixels;  // refuse images of more pixels than this; 0: no such limit
+    // 1: a region decode stops after the region's last row, and damage
+    // below it goes unseen (TRIMLET_VERIFY_REGION); 0: the file is decoded
+    // to its end for the verdict.
+    int region_verdict;
 };
 
 // Photo metadata found in an input (photo.cpp). Blocks are malloc'd and owned

@@ -22,9 +22,10 @@
 // measurements are in docs/performance-png.md.
 static const int PNG_DEFLATE_LEVEL = 3;
 
-unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality) {
-    (void)quality;  // stb's own level scale
-    struct libdeflate_compressor *c = libdeflate_alloc_compressor(PNG_DEFLATE_LEVEL);
+// A zlib stream of data at libdeflate's level (1..12), as
+// zlib_stb_compress gives it.
+static unsigned char *compress_at(const unsigned char *data, int data_len, int *out_len, int level) {
+    struct libdeflate_compressor *c = libdeflate_alloc_compressor(level);
     if (c == NULL) return NULL;
     size_t bound = libdeflate_zlib_compress_bound(c, (size_t)data_len);
     unsigned char *out = (unsigned char *)block_malloc(bound);
@@ -39,6 +40,11 @@ unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len
     unsigned char *fit = (unsigned char *)realloc(out, n);
     *out_len = (int)n;
     return fit != NULL ? fit : out;
+}
+
+unsigned char *zlib_stb_compress(unsigned char *data, int data_len, int *out_len, int quality) {
+    (void)quality;  // stb's own level scale
+    return compress_at(data, data_len, out_len, PNG_DEFLATE_LEVEL);
 }
 
 int png_deflate_level(void) { return PNG_DEFLATE_LEVEL; }
@@ -108,13 +114,23 @@ uint32_t png_crc(uint32_t crc, const unsigned char *d, size_t len) {
 }
 #endif
 
-unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len) {
+unsigned char *zlib_deflate_at(const unsigned char *d, size_t len, int level, size_t *out_len) {
     *out_len = 0;
     if (len > (size_t)INT32_MAX) return NULL;
     int n = 0;
     // The compressor only reads the data. stb's level 8 (its default) when
     // stb compresses; libdeflate's level is its own.
+#ifdef TRIMLET_USE_LIBDEFLATE
+    unsigned char *z = level > 0 ? compress_at(d, (int)len, &n, level)
+                                 : zlib_stb_compress((unsigned char *)d, (int)len, &n, 8);
+#else
+    (void)level;
     unsigned char *z = zlib_stb_compress((unsigned char *)d, (int)len, &n, 8);
+#endif
     if (z != NULL) *out_len = (size_t)n;
     return z;
+}
+
+unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len) {
+    return zlib_deflate_at(d, len, 0, out_len);
 }

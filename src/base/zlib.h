@@ -17,6 +17,9 @@ int png_deflate_level(void);
 // (libdeflate when built with it, else stb_image_write's) and stores its
 // length; NULL when memory runs out.
 unsigned char *zlib_deflate(const unsigned char *d, size_t len, size_t *out_len);
+// zlib_deflate at libdeflate's level 1..12 (0: the PNG level above; stb's
+// compressor, built without libdeflate, has its one level).
+unsigned char *zlib_deflate_at(const unsigned char *d, size_t len, int level, size_t *out_len);
 // stb_image_write's hook for compressing PNG data (STBIW_ZLIB_COMPRESS):
 // libdeflate where built, else stb's own compressor. A malloc'd stream, or
 // NULL when memory runs out.

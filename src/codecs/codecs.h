@@ -27,6 +27,9 @@ struct Settings {
     long long max_pixels;          // refuse inputs of more pixels; 0: no limit but MAX_SIDE
     int position;                  // TRIMLET_CENTRE .. TRIMLET_ATTENTION
     int resize_w, resize_h;        // fit the crop within these (0: that side free)
+    int verify;                    // TRIMLET_VERIFY_WHOLE / TRIMLET_VERIFY_REGION
+    int effort;                    // 0: each format's 1.2 setting; 1 (fastest) .. 10 (smallest)
+    int png_compact;               // 1: PNG in the smallest colour type that holds the crop
     // 1 for the reentrant interface: messages about files that cannot be
     // opened, read or written name the system's reason (strerror). 0 for the
     // seven, which keep their original texts ("can't fopen", "(check the

@@ -141,7 +141,7 @@ int encode_image(Image *img, int format, const Settings *set, const Metadata *me
         ok = jpeg_encode(img, quality_for(format, set), set->background, carries ? meta : NULL, sink);
     } else if (format == FORMAT_PNG) {
         // So does the PNG writer (pngwrite.cpp).
-        ok = png_write(img, carries ? meta : NULL, sink);
+        ok = png_write(img, carries ? meta : NULL, set->effort, set->png_compact, sink);
     } else {
         ok = carries ? encode_with_metadata(img, format, set, meta, sink)
                      : encode_pixels(img, format, set, sink);

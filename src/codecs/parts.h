@@ -118,6 +118,37 @@ int png_takes(const Input *in);
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 
 // ---------------------------------------------------------------------------
+// pngform.cpp
+
+// The most colours a PNG palette holds.
+static const int PNG_PALETTE_MAX = 256;
+
+// The PNG form a picture is written in with png_compact.
+struct PngForm {
+    int color;  // PNG colour type: 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGBA
+    int depth;  // bits a sample: 8, or 1, 2, 4 or 8 for a palette
+    int colours, trns;  // palette: its entries, and how many lead with alpha < 255
+    unsigned char palette[PNG_PALETTE_MAX][4];  // RGBA
+    // The colour table png_form_pack looks the indexes up in.
+    uint32_t key[2 * PNG_PALETTE_MAX];
+    unsigned char used[2 * PNG_PALETTE_MAX], index[2 * PNG_PALETTE_MAX];
+};
+
+// Chooses the smallest form that holds img's RGBA exactly, in one pass that
+// stops once the answer is 8-bit RGBA: a palette (1, 2, 4 or 8 bits) for at
+// most 256 colours (but opaque grey of more than 16 levels, which is grey);
+// else grey, grey and alpha, RGB or RGBA, by whether every pixel has
+// R = G = B and whether every alpha is 255.
+void png_form(const Image *img, PngForm *f);
+// Samples a pixel has in the form (1 for a palette index).
+int png_form_channels(const PngForm *f);
+// Bytes of one packed row of w pixels (without the filter byte).
+size_t png_form_row_bytes(const PngForm *f, int w);
+// Packs img's rows into the form in img's own block, row y then starting at
+// y * png_form_row_bytes; the RGBA is spent.
+void png_form_pack(Image *img, const PngForm *f);
+
+// ---------------------------------------------------------------------------
 // pngwrite.cpp
 
 // Writes img as an 8-bit RGBA PNG to sink, with meta's ICC profile (iCCP)
@@ -127,7 +158,9 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
 // nothing of the picture to read in it. Returns 0, having written nothing,
 // when memory runs out; a failing sink is left for sink_finish /
 // finish_replace to report.
-int png_write(Image *img, const Metadata *meta, Sink *sink);
+// effort (0..10, as trimlet_options.effort) picks the filters and the
+// deflate level; compact writes the form png_form chooses instead of RGBA.
+int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink);
 
 // heif.cpp
 

@@ -1,9 +1,11 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// Writing PNG: 8-bit RGBA, non-interlaced, one filter type for the whole
-// image chosen by a trial on a sample of its rows, the rows filtered in the
-// picture's own block and deflated in one piece (zlib.cpp), then written to
-// the sink as chunks, with the photo metadata's iCCP and eXIf after IHDR.
+// Writing PNG: 8-bit RGBA (or, compact, the form pngform.cpp chooses),
+// non-interlaced, one filter type for the whole image chosen by a trial on a
+// sample of its rows (the effort option may fix it or choose per row), the
+// rows filtered in the picture's own block and deflated in one piece
+// (zlib.cpp), then written to the sink as chunks, with the photo metadata's
+// iCCP and eXIf after IHDR.
 // See docs/performance-png.md for the measurements behind the filter
 // choice, the deflate level and the filtering in place.
 
@@ -24,12 +26,13 @@ static inline unsigned char paeth(int a, int b, int c) {
     return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
 }
 
-// Filters one row of n bytes (prev NULL for the first row, read as zeros)
-// into out, which receives the filter byte and then the n filtered bytes.
-static void filter_row(int type, const unsigned char *cur, const unsigned char *prev, size_t n,
-                       unsigned char *out) {
+// Filters one row of n bytes of bpp-byte pixels (prev NULL for the first
+// row, read as zeros) into out, which receives the filter byte and then the
+// n filtered bytes.
+static inline void filter_bpp(int type, const unsigned char *cur, const unsigned char *prev, size_t n,
+                              size_t bpp, unsigned char *out) {
     *out++ = (unsigned char)type;
-    size_t first = n < 4 ? n : 4;
+    size_t first = n < bpp ? n : bpp;
     if (prev == NULL) {
         // Up and Paeth are Sub, Average is half of the left byte, on the
         // first row.
@@ -42,25 +45,44 @@ static void filter_row(int type, const unsigned char *cur, const unsigned char *
         break;
     case FILTER_SUB:
         memcpy(out, cur, first);
-        for (size_t i = 4; i < n; ++i) out[i] = (unsigned char)(cur[i] - cur[i - 4]);
+        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(cur[i] - cur[i - bpp]);
         break;
     case FILTER_UP:
         for (size_t i = 0; i < n; ++i) out[i] = (unsigned char)(cur[i] - prev[i]);
         break;
     case FILTER_AVERAGE:
         for (size_t i = 0; i < n; ++i) {
-            int a = i >= 4 ? cur[i - 4] : 0, b = prev != NULL ? prev[i] : 0;
+            int a = i >= bpp ? cur[i - bpp] : 0, b = prev != NULL ? prev[i] : 0;
             out[i] = (unsigned char)(cur[i] - ((a + b) >> 1));
         }
         break;
     default:  // Paeth
         for (size_t i = 0; i < first; ++i) out[i] = (unsigned char)(cur[i] - prev[i]);
-        for (size_t i = 4; i < n; ++i) {
-            out[i] = (unsigned char)(cur[i] - paeth(cur[i - 4], prev[i], prev[i - 4]));
+        for (size_t i = bpp; i < n; ++i) {
+            out[i] = (unsigned char)(cur[i] - paeth(cur[i - bpp], prev[i], prev[i - bpp]));
         }
         break;
     }
 }
+
+// filter_bpp with the pixel size a constant in each call, so that each
+// loop is compiled for its size.
+static void filter_row(int type, const unsigned char *cur, const unsigned char *prev, size_t n,
+                       size_t bpp, unsigned char *out) {
+    switch (bpp) {
+    case 4: filter_bpp(type, cur, prev, n, 4, out); break;
+    case 3: filter_bpp(type, cur, prev, n, 3, out); break;
+    case 2: filter_bpp(type, cur, prev, n, 2, out); break;
+    default: filter_bpp(type, cur, prev, n, 1, out); break;
+    }
+}
+
+// The rows of a picture as the filters see them: h rows of `stride` bytes
+// (packed pixels of bpp bytes, 1 below 8 bits) from px.
+struct Rows {
+    unsigned char *px;
+    size_t stride, bpp, h;
+};
 
 // The filter type for the whole image, by trial: each candidate filters a
 // sample of rows into scratch and the one whose sample deflates smallest at
@@ -77,7 +99,7 @@ static const int SAMPLE_ROWS = 4;
 static const size_t SAMPLE_CAP = (size_t)1 << 20;
 
 struct Sample {
-    const Image *img;
+    const Rows *rows;
     size_t row_bytes, step;
     unsigned char *scratch;
 };
@@ -86,12 +108,12 @@ struct Sample {
 // fourth band, from the first) or of the others (first: 0); 0 when deflate
 // fails or there are no such bands.
 static size_t trial(const Sample *sm, int type, int first) {
-    size_t stride = (size_t)sm->img->w * 4, h = (size_t)sm->img->h, used = 0, band = 0;
+    size_t stride = sm->rows->stride, h = sm->rows->h, used = 0, band = 0;
     for (size_t y0 = 0; y0 < h; y0 += sm->step, ++band) {
         if ((band % 4 == 0) != (first != 0)) continue;
         for (size_t y = y0; y < y0 + SAMPLE_ROWS && y < h; ++y) {
-            const unsigned char *cur = sm->img->px + y * stride;
-            filter_row(type, cur, y > 0 ? cur - stride : NULL, stride, sm->scratch + used);
+            const unsigned char *cur = sm->rows->px + y * stride;
+            filter_row(type, cur, y > 0 ? cur - stride : NULL, stride, sm->rows->bpp, sm->scratch + used);
             used += sm->row_bytes;
         }
     }
@@ -107,14 +129,14 @@ static int smallest(const size_t *size, int n) {
     return best;
 }
 
-static int choose_filter(const Image *img, size_t row_bytes) {
+static int choose_filter(const Rows *img, size_t row_bytes) {
     size_t bands = SAMPLE_CAP / (row_bytes * SAMPLE_ROWS);
     if (bands == 0) bands = 1;
-    Sample sm = {img, row_bytes, (size_t)img->h / bands, NULL};
+    Sample sm = {img, row_bytes, img->h / bands, NULL};
     if (sm.step < SAMPLE_ROWS) sm.step = SAMPLE_ROWS;
     // Room for every band, which is more than either round needs.
-    size_t rows = ((size_t)img->h + sm.step - 1) / sm.step * SAMPLE_ROWS;
-    if (rows > (size_t)img->h) rows = (size_t)img->h;
+    size_t rows = (img->h + sm.step - 1) / sm.step * SAMPLE_ROWS;
+    if (rows > img->h) rows = img->h;
     sm.scratch = (unsigned char *)malloc(rows * row_bytes);
     if (sm.scratch == NULL) return -1;
     static const int CANDIDATES[] = {FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_PAETH};
@@ -130,7 +152,7 @@ static int choose_filter(const Image *img, size_t row_bytes) {
     size_t near = size[best] != (size_t)-1 ? size[best] + size[best] / 10 : 0;
     int contenders = 0;
     for (int i = 0; i < n; ++i) contenders += size[i] <= near;
-    if (sm.step < (size_t)img->h && contenders > 1) {
+    if (sm.step < img->h && contenders > 1) {
         for (int i = 0; i < n; ++i) {
             if (size[i] > near) {
                 size[i] = (size_t)-1;
@@ -145,30 +167,70 @@ static int choose_filter(const Image *img, size_t row_bytes) {
     return CANDIDATES[best];
 }
 
-// Filters the whole image with type in its own block, which grows by the
-// filter bytes (one a row): row y moves from y * stride to y * row_bytes,
-// the rows from the bottom up so that each is filtered while the row above
-// it is still whole. A row goes through a row-sized buffer, where the
-// filter runs on data that does not overlap its output (and vectorises),
-// and is then moved into place. Returns 0, with img untouched, when memory
-// runs out.
-static int filter_in_place(Image *img, int type, size_t row_bytes) {
-    size_t stride = (size_t)img->w * 4;
-    unsigned char *row = (unsigned char *)malloc(row_bytes);
-    unsigned char *grown = row != NULL ? (unsigned char *)realloc(img->px, row_bytes * (size_t)img->h) : NULL;
+// The filter for one row when each row has its own (PER_ROW): the one
+// whose output, read as signed bytes, has the smallest sum of magnitudes.
+// rows holds FILTER_COUNT row buffers; returns the winner's.
+static const unsigned char *best_row(const unsigned char *cur, const unsigned char *prev, size_t n, size_t bpp,
+                                     unsigned char *rows) {
+    size_t best = 0, best_sum = (size_t)-1;
+    for (int type = 0; type < FILTER_COUNT; ++type) {
+        unsigned char *out = rows + (size_t)type * (n + 1);
+        filter_row(type, cur, prev, n, bpp, out);
+        size_t sum = 0;
+        for (size_t i = 1; i <= n && sum < best_sum; ++i) sum += out[i] < 128 ? out[i] : 256 - out[i];
+        if (sum < best_sum) {
+            best_sum = sum;
+            best = (size_t)type;
+        }
+    }
+    return rows + best * (n + 1);
+}
+
+// Filters the whole image with type (or PER_ROW) in its own block, which
+// grows by the filter bytes (one a row): row y moves from y * stride to
+// y * row_bytes, the rows from the bottom up so that each is filtered while
+// the row above it is still whole. A row goes through a row-sized buffer,
+// where the filter runs on data that does not overlap its output (and
+// vectorises), and is then moved into place. Returns 0, with the rows
+// untouched, when memory runs out.
+static const int PER_ROW = -3;
+
+static int filter_in_place(Image *img, const Rows *rows, int type, size_t row_bytes) {
+    size_t stride = rows->stride;
+    size_t buffers = type == PER_ROW ? FILTER_COUNT : 1;
+    unsigned char *row = (unsigned char *)malloc(row_bytes * buffers);
+    unsigned char *grown = row != NULL ? (unsigned char *)realloc(img->px, row_bytes * rows->h) : NULL;
     if (grown == NULL) {
         free(row);
         return 0;
     }
     img->px = grown;
-    for (size_t y = (size_t)img->h; y-- > 0;) {
-        const unsigned char *cur = grown + y * stride;
-        filter_row(type, cur, y > 0 ? cur - stride : NULL, stride, row);
-        memmove(grown + y * row_bytes, row, row_bytes);
+    for (size_t y = rows->h; y-- > 0;) {
+        const unsigned char *cur = grown + y * stride, *prev = y > 0 ? cur - stride : NULL;
+        const unsigned char *out = row;
+        if (type == PER_ROW) {
+            out = best_row(cur, prev, stride, rows->bpp, row);
+        } else {
+            filter_row(type, cur, prev, stride, rows->bpp, row);
+        }
+        memmove(grown + y * row_bytes, out, row_bytes);
     }
     free(row);
     return 1;
 }
+
+// What each effort (trimlet_options.effort) asks of the PNG writer: the
+// filter (TRIAL: one for the image by trial; PER_ROW; or one fixed type)
+// and libdeflate's level (0: zlib.cpp's PNG level, 3). Effort 0, 1.2's
+// writer, and effort 4 are the same.
+static const int TRIAL = -2;
+struct PngEffort {
+    int filter, level;
+};
+static const PngEffort PNG_EFFORT[11] = {
+    {TRIAL, 0}, {FILTER_UP, 1}, {TRIAL, 1}, {TRIAL, 2},  {TRIAL, 3},      {TRIAL, 4},
+    {TRIAL, 6}, {TRIAL, 8},     {TRIAL, 10}, {TRIAL, 11}, {PER_ROW, 12},
+};
 
 // ---------------------------------------------------------------------------
 // Chunks
@@ -194,14 +256,48 @@ static void put_chunk(Sink *sink, const char *type, const unsigned char *data, s
 // The largest IDAT chunk written; longer data is split.
 static const size_t IDAT_MAX = (size_t)1 << 30;
 
-int png_write(Image *img, const Metadata *meta, Sink *sink) {
-    size_t stride = (size_t)img->w * 4, row_bytes = stride + 1;
-    if (img->w < 1 || img->h < 1 || row_bytes > (size_t)-1 / (size_t)img->h) return 0;
-    int type = choose_filter(img, row_bytes);
-    if (type < 0 || !filter_in_place(img, type, row_bytes)) return 0;
+// The PLTE and tRNS chunks of a palette form.
+static void put_palette(Sink *sink, const PngForm *f) {
+    unsigned char plte[PNG_PALETTE_MAX * 3], trns[PNG_PALETTE_MAX];
+    for (int i = 0; i < f->colours; ++i) {
+        memcpy(plte + i * 3, f->palette[i], 3);
+        trns[i] = f->palette[i][3];
+    }
+    put_chunk(sink, "PLTE", plte, (size_t)f->colours * 3);
+    if (f->trns > 0) put_chunk(sink, "tRNS", trns, (size_t)f->trns);
+}
+
+int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink) {
+    if (img->w < 1 || img->h < 1) return 0;
+    PngForm *form = NULL;
+    int color = 6, depth = 8;
+    Rows rows = {img->px, (size_t)img->w * 4, 4, (size_t)img->h};
+    if (compact) {
+        form = (PngForm *)malloc(sizeof *form);
+        if (form == NULL) return 0;
+        png_form(img, form);
+        png_form_pack(img, form);
+        color = form->color;
+        depth = form->depth;
+        rows.stride = png_form_row_bytes(form, img->w);
+        rows.bpp = (size_t)(png_form_channels(form) * depth + 7) / 8;
+    }
+    size_t row_bytes = rows.stride + 1;
+    PngEffort how = PNG_EFFORT[effort >= 0 && effort <= 10 ? effort : 0];
+    // Palettes and grey below 8 bits deflate best unfiltered.
+    int type = depth < 8 || color == 3 ? (int)FILTER_NONE : how.filter;
+    int ok = row_bytes <= (size_t)-1 / (size_t)img->h;
+    if (ok && type == TRIAL) type = choose_filter(&rows, row_bytes);  // -1: no memory
+    if (!ok || type == -1 || !filter_in_place(img, &rows, type, row_bytes)) {
+        free(form);
+        return 0;
+    }
     size_t z_n = 0;
-    unsigned char *z = zlib_deflate(img->px, row_bytes * (size_t)img->h, &z_n);
-    if (z == NULL) return 0;
+    unsigned char *z = zlib_deflate_at(img->px, row_bytes * (size_t)img->h, how.level, &z_n);
+    if (z == NULL) {
+        free(form);
+        return 0;
+    }
 
     // Signature and IHDR; png_with_metadata adds iCCP and eXIf after them.
     unsigned char head[sizeof PNG_SIGNATURE + 25];
@@ -211,14 +307,17 @@ int png_write(Image *img, const Metadata *meta, Sink *sink) {
     memcpy(ihdr + 4, "IHDR", 4);
     put_be32(ihdr + 8, (uint32_t)img->w);
     put_be32(ihdr + 12, (uint32_t)img->h);
-    ihdr[16] = 8;  // bit depth
-    ihdr[17] = 6;  // RGBA
+    ihdr[16] = (unsigned char)depth;
+    ihdr[17] = (unsigned char)color;
     ihdr[18] = ihdr[19] = ihdr[20] = 0;  // deflate, adaptive filters, no interlace
     put_be32(ihdr + 21, png_crc(0, ihdr + 4, 17));
     if (!png_with_metadata(head, sizeof head, meta, sink)) {
         free(z);
+        free(form);
         return 0;
     }
+    if (color == 3) put_palette(sink, form);
+    free(form);
     for (size_t at = 0; at < z_n; at += IDAT_MAX) {
         put_chunk(sink, "IDAT", z + at, z_n - at < IDAT_MAX ? z_n - at : IDAT_MAX);
     }
