@@ -272,9 +272,33 @@ enum trimlet_rule {
  * applies by default. */
 #define TRIMLET_DEFAULT_MAX_PIXELS 268402689LL
 
-/* Value of trimlet_options.frames: every frame of an animation. (Not built
- * yet: any frames other than 0 fails with TRIMLET_ERR_UNAVAILABLE, "options:
- * frames is not available in this build".) */
+/* Value of trimlet_options.frames: every frame of an animation (feature
+ * "animation"; see docs/animation.md).
+ *
+ * 0 (the default) reads the first frame of an animated GIF or WebP, as 1.2
+ * does. TRIMLET_ALL_FRAMES crops every frame of an animated GIF or WebP by
+ * one box and writes an animation: WebP (lossy at the quality, or lossless)
+ * or GIF, with each frame's delay and the loop count. Written to a format
+ * that holds one picture (PNG, JPEG, ...) it is refused with
+ * TRIMLET_ERR_ARGUMENT, nothing written. A still input is cropped as usual.
+ *   - rect, edges, aspect and ratio (and the gravities) place their box on
+ *     the canvas; auto keeps the union of every frame's content, judged
+ *     against the first frame's corners; entropy and attention judge the
+ *     first frame.
+ *   - max_pixels applies to the canvas, and frames x canvas pixels must stay
+ *     within 16 x max_pixels (TRIMLET_ERR_TOO_LARGE, from the container
+ *     before any frame is decoded).
+ *   - Frames are decoded, cut and encoded one at a time: memory holds about
+ *     two canvases and the encoder's state (a WebP encoder keeps the
+ *     compressed frames until the file is assembled).
+ *   - orient and metadata do nothing to an animation.
+ *
+ * GIF output (feature "gif") needs a GIF input (TRIMLET_ERR_UNSUPPORTED "GIF
+ * output needs a GIF input" otherwise): it is lossless, each frame's palette
+ * indexes, colour table, transparency, disposal and delay are kept and only
+ * cut to the box (a frame wholly outside it becomes one transparent pixel
+ * that keeps its delay), so every output pixel is the input's. Without
+ * TRIMLET_ALL_FRAMES it holds the first frame; resize is refused with it. */
 #define TRIMLET_ALL_FRAMES (-1)
 
 /* Values of trimlet_options.verify.
@@ -406,7 +430,11 @@ typedef struct trimlet_box {
  *   "options: position applies to aspect and ratio only"
  *   "options: resize <w>x<h> must not be negative"
  *   "options: resize cannot be combined with lossless"
- *   "options: frames is not available in this build"   (any frames but 0)
+ *   "options: frames <n> is not 0 (the first) or TRIMLET_ALL_FRAMES"
+ *   "frames: '<path>' has <n> frames and <format> holds one: choose a frame
+ *    (frames 0, the first) or an animating format (gif, webp)"
+ *   "animation too large: <n> frames of <w>x<h> are more than <m> pixels (16 x max_pixels)"
+ *   "GIF output needs a GIF input"
  *   "options: verify <n> is not TRIMLET_VERIFY_WHOLE or TRIMLET_VERIFY_REGION"
  *   "options: effort <n> out of range 0..10"
  *   "options: png_compact <n> is not 0 or 1"
@@ -517,7 +545,7 @@ typedef struct trimlet_result {
                                        the box's, or what resize scales it to */
     void *output;                   /* with output_to_memory: the bytes; release with trimlet_free */
     size_t output_size;
-    const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif"):
+    const char *output_format;      /* "png", "jpeg", "bmp", "tga" (and "webp", "avif", "gif"):
                                        what was written, a static string; NULL for a plan or a failure */
     char error[TRIMLET_ERROR_SIZE]; /* "" on success, else one line, the 1.1 functions' texts */
     /* 1.3 */
@@ -527,6 +555,9 @@ typedef struct trimlet_result {
                                        whenever the input was read and its type known, on
                                        failure too (a damaged JPEG is still "jpeg"); NULL when
                                        the input's type is not known or it could not be read */
+    int frames;                     /* the input's frame count (1 for a still, an animated
+                                       GIF's or WebP's frames whatever options->frames asks);
+                                       0 on failure */
 } trimlet_result;
 
 /* Runs one request: reads the input (input_path, else the input_size bytes at
