@@ -420,6 +420,75 @@ TEST(Animation, RefusalsWriteNothing) {
     EXPECT_EQ(r.r.frames, 1);
 }
 
+// A one-frame GIF of w x h with a 256-colour grey table whose image data is
+// the given LZW codes (code size 8), packed as a decoder reads them.
+std::vector<uint8_t> lzw_gif(int w, int h, const std::vector<int> &codes) {
+    std::vector<uint8_t> g = {'G', 'I', 'F', '8', '9', 'a', uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8),
+                              0xF7, 0, 0};
+    for (int i = 0; i < 256; ++i) g.insert(g.end(), {uint8_t(i), uint8_t(i), uint8_t(i)});
+    g.insert(g.end(), {0x2C, 0, 0, 0, 0, uint8_t(w), uint8_t(w >> 8), uint8_t(h), uint8_t(h >> 8), 0, 8});
+    std::vector<uint8_t> data;
+    uint32_t bits = 0;
+    int have = 0, width = 9, next = 258;
+    bool after_clear = false;
+    for (int code : codes) {
+        bits |= uint32_t(code) << have;
+        for (have += width; have >= 8; have -= 8, bits >>= 8) data.push_back(uint8_t(bits));
+        if (code == 256) {
+            width = 9;
+            next = 258;
+            after_clear = true;
+        } else if (after_clear) {
+            after_clear = false;
+        } else if (next < 4096 && ++next == 1 << width && width < 12) {
+            ++width;
+        }
+    }
+    if (have > 0) data.push_back(uint8_t(bits));
+    for (size_t p = 0; p < data.size(); p += 255) {
+        size_t n = std::min<size_t>(255, data.size() - p);
+        g.push_back(uint8_t(n));
+        g.insert(g.end(), data.begin() + long(p), data.begin() + long(p + n));
+    }
+    g.insert(g.end(), {0, 0x3B});
+    return g;
+}
+
+// The image data is checked code by code: a table full at 4096 entries
+// without a clear code decodes; a code beyond the next free entry, or data
+// that ends before the last pixel, is refused as damaged.
+TEST(Animation, LzwCodesBeyondTheTableAreRefused) {
+    if (!GIF) GTEST_SKIP() << "built without giflib";
+    std::vector<int> full = {256};
+    for (int i = 0; i < 4096; ++i) full.push_back(i % 256);
+    full.push_back(257);
+    const struct {
+        const char *name;
+        int w, h;
+        std::vector<int> codes;
+        int status;
+    } CASES[] = {
+        {"full table", 64, 64, full, TRIMLET_OK},
+        {"code beyond", 4, 1, {256, 1, 300, 257}, TRIMLET_ERR_CORRUPT},
+        {"ends early", 4, 4, {256, 1, 2, 257}, TRIMLET_ERR_CORRUPT},
+    };
+    for (const auto &c : CASES) {
+        SCOPED_TRACE(c.name);
+        std::string in = tt::scratch("anim-lzw.gif"), out = tt::scratch("anim-lzw-out.gif");
+        tt::write_file(in, lzw_gif(c.w, c.h, c.codes));
+        Call r = run(in, out, TRIMLET_RECT, {0, 0, c.w, c.h}, TRIMLET_ALL_FRAMES);
+        EXPECT_EQ(r.r.status, c.status) << r.r.error;
+        if (c.status != TRIMLET_OK) continue;
+        int err = 0;
+        GifFileType *g = DGifOpenFileName(out.c_str(), &err);
+        ASSERT_TRUE(g != nullptr && DGifSlurp(g) == GIF_OK);
+        int wrong = 0;
+        for (int i = 0; i < c.w * c.h; ++i) wrong += g->SavedImages[0].RasterBits[i] != i % 256;
+        EXPECT_EQ(wrong, 0);
+        DGifCloseFile(g, &err);
+    }
+}
+
 // 10,000 frames of 3840x2160, each a few bytes: refused from the container,
 // before any frame is decoded, in a child allowed 4 MiB more address space
 // than a small crop takes.

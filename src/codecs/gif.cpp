@@ -10,8 +10,15 @@
 //
 // giflib's streaming reader keeps every image descriptor it reads (and a
 // copy of its colour table) in SavedImages; the reader empties that list
-// after each one, so memory stays flat whatever the number of frames. Rows
-// come in the file's order: an interlaced frame's are placed by its passes.
+// after each one, so memory stays flat whatever the number of frames.
+//
+// The image data is decompressed here, from the blocks giflib hands over
+// (DGifGetCode): giflib's own decoder takes a code beyond the next free
+// table entry without complaint and gives garbage pixels. Such a frame, or
+// one whose data ends before its last pixel, is refused as CORRUPT rather
+// than shown in part. A table full at 4096 entries without a clear code is
+// valid and decodes. Rows come in the file's order: an interlaced frame's
+// are placed by its passes.
 
 #include "codecs/parts.h"
 
@@ -81,6 +88,10 @@ struct GifReader {
     int first;   // what the walk to the first image gave (1 image, 0 end, -1 error)
     int frames;  // frames read
     unsigned char *index, *row;  // the frame's indexes (canvas size); one stored row
+    // The LZW tables: each code's prefix code and last byte, and the stack
+    // a string is spelled out on.
+    uint16_t prefix[4096];
+    unsigned char suffix[4096], stack[4097];
     // The previous frame's box and disposal, and the canvas under it before
     // it was drawn (for disposal 3).
     Rect prev;
@@ -280,6 +291,99 @@ static void composite(GifReader *g, const GifRaw *raw, Image *canvas) {
     g->prev_disposal = raw->disposal;
 }
 
+// Where a frame's decoded pixels go: row by row into g->row, each full row
+// placed (deinterlaced, clipped to the canvas) into the index block.
+struct Rows {
+    GifReader *g;
+    GifRaw *raw;
+    int fw, fh, top, interlace;
+    int row, col;  // the stored row being filled, and how far
+};
+
+static void put_pixel(Rows *r, unsigned char v) {
+    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
+    r->g->row[r->col++] = v;
+    if (r->col < r->fw) return;
+    int y = r->interlace ? interlaced_row(r->row, r->fh) : r->row;
+    // The frame starts at raw->x (a left edge is never negative), so its
+    // part on the canvas is the row's first raw->w pixels.
+    int cy = r->top + y - r->raw->y;
+    if (r->raw->w > 0 && cy >= 0 && cy < r->raw->h) {
+        memcpy(r->g->index + (size_t)cy * r->raw->w, r->g->row, (size_t)r->raw->w);
+    }
+    r->col = 0;
+    ++r->row;
+}
+
+static int frame_damaged(const GifReader *g, const char *why, Failure *err) {
+    return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF frame %d %s", g->in->name, g->frames + 1, why);
+}
+
+// Decompresses the frame's LZW data into rows; 0 with the message set.
+static int decompress(GifReader *g, Rows *rows, Failure *err) {
+    int min = 0;
+    GifByteType *block = NULL;
+    if (DGifGetCode(g->gif, &min, &block) != GIF_OK) return gif_failure(g, g->gif->Error, err);
+    if (min < 1 || min > 11) return frame_damaged(g, "has an LZW code size out of range", err);
+    const int clear = 1 << min, end = clear + 1;
+    int size = min + 1, next = clear + 2, prev = -1;
+    unsigned char first = 0;
+    uint32_t bits = 0;
+    int have = 0, ended = 0;
+    for (int i = 0; i < clear; ++i) {
+        g->prefix[i] = 0xFFFF;
+        g->suffix[i] = (unsigned char)i;
+    }
+    while (block != NULL) {
+        for (int k = 1; k <= block[0] && !ended; ++k) {
+            bits |= (uint32_t)block[k] << have;
+            have += 8;
+            while (have >= size && !ended) {
+                int code = (int)(bits & ((1u << size) - 1));
+                bits >>= size;
+                have -= size;
+                if (code == clear) {
+                    size = min + 1;
+                    next = clear + 2;
+                    prev = -1;
+                    continue;
+                }
+                if (code == end) {
+                    ended = 1;
+                    break;
+                }
+                // A code may name an entry of the table, or the one being
+                // made (KwKwK); nothing beyond.
+                if (code > next || (prev < 0 && code >= clear) || (code == next && next >= 4096)) {
+                    return frame_damaged(g, "has an LZW code beyond its table", err);
+                }
+                int n = 0, c = code;
+                if (code == next) {
+                    g->stack[n++] = first;
+                    c = prev;
+                }
+                while (c >= clear) {
+                    g->stack[n++] = g->suffix[c];
+                    c = g->prefix[c];
+                }
+                g->stack[n++] = (unsigned char)c;
+                first = (unsigned char)c;
+                while (n > 0) put_pixel(rows, g->stack[--n]);
+                if (prev >= 0 && next < 4096) {
+                    g->prefix[next] = (uint16_t)prev;
+                    g->suffix[next] = first;
+                    ++next;
+                    if (next == 1 << size && size < 12) ++size;
+                }
+                prev = code;
+            }
+        }
+        if (DGifGetCodeNext(g->gif, &block) != GIF_OK) return gif_failure(g, g->gif->Error, err);
+    }
+    if (rows->row < rows->fh) return frame_damaged(g, "ends before its last pixel", err);
+    return 1;
+}
+
 int gif_next(GifReader *g, GifRaw *raw, Image *canvas, Failure *err) {
     int r = g->frames == 0 ? g->first : read_until_image(g, err);
     if (r <= 0) return r;
@@ -308,16 +412,8 @@ int gif_next(GifReader *g, GifRaw *raw, Image *canvas, Failure *err) {
     raw->w = x1 > x0 && y1 > y0 ? x1 - x0 : 0;
     raw->h = raw->w > 0 ? y1 - y0 : 0;
     raw->index = g->index;
-    for (int i = 0; i < fh; ++i) {
-        if (DGifGetLine(g->gif, g->row, fw) != GIF_OK) {
-            gif_failure(g, g->gif->Error, err);
-            return -1;
-        }
-        int y = desc->Interlace ? interlaced_row(i, fh) : i;
-        if (raw->w > 0 && desc->Top + y < y1) {
-            memcpy(g->index + (size_t)(desc->Top + y - y0) * raw->w, g->row, (size_t)raw->w);
-        }
-    }
+    Rows rows = {g, raw, fw, fh, desc->Top, desc->Interlace ? 1 : 0, 0, 0};
+    if (!decompress(g, &rows, err)) return -1;
     ++g->frames;
     if (canvas != NULL) composite(g, raw, canvas);
     return 1;
