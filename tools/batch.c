@@ -92,6 +92,10 @@ static char *describe(const Batch *b, const Job *job, int status, const char *er
     const char *shown = is_stream(job->input) ? STDIN_NAME : job->input;
     const char *phrase = status > 0 && status < COUNT(STATUS_PHRASES) ? STATUS_PHRASES[status] : NULL;
     if (status == TRIMLET_ERR_UNSUPPORTED && b->c->lossless) phrase = LOSSLESS_UNSUPPORTED;
+    /* An image that GIF output cannot be cut from is no unknown file. */
+    if (status == TRIMLET_ERR_UNSUPPORTED && job->format != NULL && strcmp(job->format, "gif") == 0) {
+        phrase = "not written";
+    }
     size_t size = strlen(shown) + (phrase ? strlen(phrase) : 0) + strlen(error) + 8;
     char *line = (char *)malloc(size);
     if (line) snprintf(line, size, "%s: %s%s%s", shown, phrase ? phrase : "", phrase ? ": " : "", error);

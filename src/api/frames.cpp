@@ -208,7 +208,12 @@ static int check_frames(const Input *in, const Request *q, int format, int count
     int gif_in = memcmp(in->data, "GIF8", 4) == 0;
     if (format == FORMAT_GIF) {
         if (!GIF_LIB) return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
-        if (!gif_in) return fail(err, TRIMLET_ERR_UNSUPPORTED, "GIF output needs a GIF input");
+        if (!gif_in) {
+            // A file that is no image, or a damaged one, is reported as such.
+            int w = 0, h = 0;
+            if (!screened_size(in, &w, &h, err)) return 0;
+            return fail(err, TRIMLET_ERR_UNSUPPORTED, "GIF output needs a GIF input");
+        }
         if (q->set.resize_w > 0 || q->set.resize_h > 0) {
             return fail(err, TRIMLET_ERR_UNSUPPORTED,
                         "resize: GIF output is cut from the input's frames and cannot be scaled");
