@@ -589,8 +589,11 @@ TRIMLET_API const char *trimlet_version(void);
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
- * "webp"), "libspng", "webp", "avif" (read),
- * "avif-write", "heic", "tiff", "position", "resize", "verify", "effort", "png-compact". "heic", "avif" and
+ * "webp"; GIF output is always lossless, cut from a GIF's stored frames, see
+ * TRIMLET_ALL_FRAMES), "libspng", "webp", "avif" (read),
+ * "avif-write", "heic", "tiff", "position", "resize", "verify", "effort", "png-compact", "animation" (the frames option:
+ * every frame of a GIF with giflib, of a WebP with libwebp), "gif" (giflib:
+ * GIF animations read frame by frame, and GIF output). "heic", "avif" and
  * "avif-write" are asked of the libheif loaded, at the call: 1 when it has
  * the HEVC decoder, the AV1 decoder, the AV1 encoder. */
 TRIMLET_API int trimlet_has(const char *feature);

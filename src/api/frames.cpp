@@ -93,7 +93,7 @@ int frames_path(const Request *q, int format, int count) {
 // The box every frame is cut by (see the top of the file). Reads frames
 // from s (reopened by the caller afterwards) only for auto and the
 // positions that judge pixels.
-static int choose_box(Source *s, const Request *q, Rect *r, Failure *err) {
+static int choose_box(Source *s, const Request *q, const char *name, Rect *r, Failure *err) {
     Image size_only = {s->w, s->h, NULL};
     int judge = position_needs_pixels(q->set.position);
     if (q->rule != TRIMLET_AUTO) {
@@ -128,6 +128,7 @@ static int choose_box(Source *s, const Request *q, Rect *r, Failure *err) {
     }
     if (n < 0) return 0;
     if (q->rule == TRIMLET_AUTO) return found ? 1 : auto_uniform(q->params[0], err);
+    if (n == 0) return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': animation has no frame", name);
     Image small;
     if (!position_reduce(&s->canvas, &small, err)) return 0;
     int ok = position_choose(q->set.position, &small, s->w, s->h, r, err);
@@ -247,7 +248,7 @@ int run_frames(Input *in, const Request *q, int dest, const char *out_path, int 
     Source s;
     if (!source_open(in, &s, err)) return 0;
     Rect box = {0, 0, 0, 0};
-    int ok = choose_box(&s, q, &box, err);
+    int ok = choose_box(&s, q, in->name, &box, err);
     int judged = q->rule == TRIMLET_AUTO || position_needs_pixels(q->set.position);
     if (ok && judged) {
         source_close(&s);

@@ -205,7 +205,7 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"verify", 1},
         {"effort", 1},
         {"png-compact", 1},
-        {"animation", 1},
+        {"animation", GIF_LIB || WEBP_LIB},
         {"gif", GIF_LIB},
     };
     for (const auto &f : FEATURES) {
