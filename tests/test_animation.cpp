@@ -85,6 +85,8 @@ void write_gif(const std::string &path, const Gif &g) {
         size_t n = EGifGCBToExtension(&gcb, ext);
         EGifPutExtension(out, GRAPHICS_EXT_FUNC_CODE, int(n), ext);
         ColorMapObject *local = f.local ? palette(f.local) : nullptr;
+        GifFreeMapObject(out->Image.ColorMap);  // giflib 5.2 loses it before a frame without one
+        out->Image.ColorMap = nullptr;
         ASSERT_EQ(EGifPutImageDesc(out, f.x, f.y, f.w, f.h, f.interlace, local), GIF_OK);
         GifFreeMapObject(local);
         std::vector<int> rows;
@@ -102,6 +104,8 @@ void write_gif(const std::string &path, const Gif &g) {
             ASSERT_EQ(EGifPutLine(out, line.data(), f.w), GIF_OK);
         }
     }
+    GifFreeMapObject(out->Image.ColorMap);
+    out->Image.ColorMap = nullptr;
     ASSERT_EQ(EGifCloseFile(out, &err), GIF_OK);
 }
 

@@ -534,6 +534,10 @@ int gif_writer_frame(GifWriter *wr, const GifRaw *raw, Rect box, Failure *err) {
     }
     GifByteType ext[4];
     size_t n = EGifGCBToExtension(&gcb, ext);
+    // giflib 5.2 keeps a copy of a frame's own table and loses it when the
+    // next frame has none: freed here before each frame, and on close.
+    GifFreeMapObject(wr->gif->Image.ColorMap);
+    wr->gif->Image.ColorMap = NULL;
     ColorMapObject *local = raw->local.count > 0 && !outside ? make_map(&raw->local) : NULL;
     int ok = (raw->local.count == 0 || outside || local != NULL) &&
              EGifPutExtension(wr->gif, GRAPHICS_EXT_FUNC_CODE, (int)n, ext) == GIF_OK &&
@@ -554,6 +558,9 @@ int gif_writer_close(GifWriter *wr, int ok, Failure *err) {
     if (wr == NULL) return 0;
     int code = 0;
     if (wr->gif != NULL) {
+        // The last frame's own table (see gif_writer_frame).
+        GifFreeMapObject(wr->gif->Image.ColorMap);
+        wr->gif->Image.ColorMap = NULL;
         // Only a finished file gets its trailer: giflib writes it on close,
         // and a failed one goes nowhere anyway.
         if (EGifCloseFile(wr->gif, &code) != GIF_OK && ok) ok = writer_failure(code, err);
