@@ -9,7 +9,7 @@
 # and output size. sharp ({animated: true}.extract()) runs too when it is
 # installed with npm in SHARP_DIR (default /tmp/peers).
 #   scripts/bench_animation.sh [--runs N] [--frames N]
-# Needs python3 with Pillow (python3-pil), gifsicle, ImageMagick's convert,
+# Needs python3 with Pillow (python3-pil; PYTHON names another), gifsicle, ImageMagick's convert,
 # GNU time (time); the program built in build/ (cmake --build build
 # --target trimlet_cli).
 set -euo pipefail
@@ -23,7 +23,8 @@ while [ $# -gt 0 ]; do
     *) echo "bench_animation.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-for tool in python3 gifsicle convert; do
+python=${PYTHON:-python3}
+for tool in "$python" gifsicle convert; do
   command -v $tool >/dev/null || { echo "bench_animation.sh: needs $tool" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "bench_animation.sh: needs GNU time (apt-get install time)" >&2; exit 1; }
@@ -35,7 +36,7 @@ dir=$(mktemp -d /tmp/trimlet-anim-XXXXXX)
 trap 'rm -rf "$dir"' EXIT
 . scripts/bench_common.sh
 echo "generating $frames frames of 640x480 in $dir ..." >&2
-python3 - "$dir" "$frames" <<'PY'
+"$python" - "$dir" "$frames" <<'PY'
 import sys
 from PIL import Image, ImageDraw
 d, n = sys.argv[1], int(sys.argv[2])
