@@ -2,7 +2,7 @@
 # the toolchain accepts them. Each flag is probed first, so an older or
 # different compiler simply builds without the ones it lacks.
 #
-# These are ELF flags: on Windows the linker's defaults (ASLR, DEP) already
+# These are ELF flags (WebAssembly has no use for them either): on Windows the linker's defaults (ASLR, DEP) already
 # apply, and -fstack-protector / _FORTIFY_SOURCE would pull in libssp-0.dll,
 # which a DLL that should need only system DLLs cannot carry.
 
@@ -11,7 +11,7 @@ include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
 
 function(trimlet_harden target)
-  if(WIN32 OR APPLE OR MSVC)
+  if(WIN32 OR APPLE OR MSVC OR EMSCRIPTEN)
     return()
   endif()
 

@@ -353,9 +353,9 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             // A 128x64 header over a grid record that claims more.
             {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_16000x16000.avif"), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             {"grid bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_grid_claims_60000x60000.avif"), -1, {TRIMLET_ERR_CORRUPT}, nullptr},
-            // A 1x1 header over a 200x150 picture (libheif's message about it
-            // ends in a newline).
-            {"coded bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_ispe_1x1_coded_200x150.avif"), 0, {TRIMLET_ERR_TOO_LARGE}, nullptr},
+            // A 1x1 header over a 200x150 picture: damage, not a picture too
+            // large (libheif's message about it ends in a newline).
+            {"coded bomb", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_ispe_1x1_coded_200x150.avif"), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
             // No extent lengths: libheif would hand dav1d nothing, which it
             // prints about and leaks.
             {"iloc without lengths", tt::read_file(TRIMLET_HOSTILE_DIR "/heif_iloc_without_lengths.avif"), 0, {TRIMLET_ERR_CORRUPT}, nullptr},
@@ -387,6 +387,17 @@ TEST(HeifHostile, DamagedTruncatedAndHugeFilesAreRefusedQuickly) {
             EXPECT_LT(r.seconds, 1.0);
         }
     }
+    // A 320x240 picture under a header that says 96x72.
+    ASSERT_EQ(sh("cd " + tt::scratch_dir() + " && avifenc -s 10 " + source(2, 8, 320, 240) + " big.avif"), 0);
+    Bytes big = tt::read_file(tt::scratch("big.avif"));
+    for (size_t i = 4; i + 16 <= big.size(); ++i) {
+        if (std::memcmp(&big[i], "ispe", 4) == 0) big[i + 11] = 96, big[i + 10] = 0, big[i + 15] = 72, big[i + 14] = 0;
+    }
+    std::string in = tt::scratch("coded_larger.avif");
+    tt::write_file(in, big);
+    Outcome r = run(in, tt::scratch("bad.png").c_str(), TRIMLET_RECT, {0, 0, 10, 10});
+    EXPECT_EQ(r.status, TRIMLET_ERR_CORRUPT);
+    EXPECT_EQ(r.error, "cannot decode '" + in + "': coded picture of 320x240 is larger than its header's 96x72");
 }
 
 }  // namespace

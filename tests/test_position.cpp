@@ -126,10 +126,10 @@ Pixels background(int W, int H) {
     return p;
 }
 
-enum Subject { DETAILED, SATURATED, SKIN };
+enum Subject { DETAILED, SATURATED, SKIN, FINE };
 
-// Draws a size x size subject at (x0, y0): random grey blocks of 4 pixels,
-// or a disc of saturated red or of a skin tone.
+// Draws a size x size subject at (x0, y0): random grey blocks of 4 pixels
+// (or of 1, fine), or a disc of saturated red or of a skin tone.
 void draw(Pixels &p, Subject s, int x0, int y0, int size, unsigned seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> blocks(size_t((size / 4 + 1) * (size / 4 + 1)));
@@ -140,6 +140,10 @@ void draw(Pixels &p, Subject s, int x0, int y0, int size, unsigned seed) {
             uint8_t *q = p.at(x0 + x, y0 + y);
             if (s == DETAILED) {
                 q[0] = q[1] = q[2] = blocks[size_t(y / 4 * (size / 4 + 1) + x / 4)];
+                continue;
+            }
+            if (s == FINE) {
+                q[0] = q[1] = q[2] = uint8_t(rng());
                 continue;
             }
             double dx = x + 0.5 - r, dy = y + 0.5 - r;
@@ -190,6 +194,42 @@ TEST(Position, EntropyAndAttentionKeepTheSubjectWhole) {
             EXPECT_LE(r.res.box.y, y0);
             EXPECT_GE(r.res.box.x + r.res.box.w, x0 + c.size);
             EXPECT_GE(r.res.box.y + r.res.box.h, y0 + c.size);
+        }
+    }
+}
+
+// A subject at or near a side of the picture, or a fifth of the way in: the
+// box, which can hold it, holds it to its first and last column. The
+// pictures are within the reduced copy's size and past it (judged at a half
+// and a fifth).
+TEST(Position, ASubjectNearTheSideIsKeptToItsEdgeColumns) {
+    struct Case {
+        int position;
+        Subject subject;
+        int W, H, size;
+    } cases[] = {
+        {TRIMLET_ENTROPY, FINE, 320, 240, 90},       {TRIMLET_ATTENTION, DETAILED, 320, 240, 90},
+        {TRIMLET_ATTENTION, SATURATED, 320, 240, 90}, {TRIMLET_ENTROPY, FINE, 240, 320, 90},
+        {TRIMLET_ENTROPY, FINE, 640, 480, 150},       {TRIMLET_ATTENTION, SATURATED, 640, 480, 150},
+        {TRIMLET_ENTROPY, FINE, 1600, 900, 300},      {TRIMLET_ATTENTION, SATURATED, 1600, 900, 300},
+    };
+    for (const Case &c : cases) {
+        bool across = c.W > c.H;
+        int along = across ? c.W : c.H, side = across ? c.H : c.W;
+        for (int at : {0, 1, 2, 3, 5, 8, 13, 19, along / 5, along - c.size - 2, along - c.size}) {
+            SCOPED_TRACE("position " + std::to_string(c.position) + " subject " + std::to_string(c.subject) +
+                         " " + std::to_string(c.W) + "x" + std::to_string(c.H) + " at " + std::to_string(at));
+            Pixels img = background(c.W, c.H);
+            int other = (side - c.size) / 3;
+            int x0 = across ? at : other, y0 = across ? other : at;
+            draw(img, c.subject, x0, y0, c.size, unsigned(at));
+            std::string in = tt::scratch("edge.png");
+            tt::write_png(in, img);
+            Outcome r = run(in, "", TRIMLET_RATIO, {1, 1}, c.position);
+            ASSERT_EQ(r.ok, 1) << r.res.error;
+            int lo = across ? r.res.box.x : r.res.box.y;
+            EXPECT_LE(lo, at);
+            EXPECT_GE(lo + side, at + c.size);
         }
     }
 }

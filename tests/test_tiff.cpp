@@ -1,6 +1,7 @@
 // TIFF input through libtiff. The files come from tests/tiff_files.py
 // (Pillow, tiffcp and a small writer of its own), which also writes what each
-// must decode to, from Pillow's decode of the same file: whole crops equal
+// must decode to, from Pillow's decode of the same file (libtiff's RGBA
+// reading, for YCbCr JPEG in strips of its own making): whole crops equal
 // it, region crops equal its rectangles, the Orientation tag turns the image
 // with TRIMLET_APPLY_EXIF, the rules agree with the same pixels as PNG, the
 // ICC profile and Exif come through, and hostile files are refused with their

@@ -6,7 +6,7 @@ usage: tiff_files.py DIR
 Files come from Pillow (every mode and compression it writes), from tiffcp
 (restripped, tiled, planes separate, YCbCr JPEG) and, for what neither
 writes, from a small writer here (min-is-white, associated alpha, 4-bit,
-16-bit RGB, hostile headers). DIR/decode.txt lists "file expected" pairs:
+16-bit RGB, YCbCr JPEG old-style and new-style, hostile headers). DIR/decode.txt lists "file expected" pairs:
 expected is w and h (little-endian 32-bit) and the RGBA bytes, from Pillow's
 decode of the very file where Pillow reads it, with trimlet's conversions
 (16-bit samples by the high byte, CMYK as (255 - C) * (255 - K) / 255
@@ -15,7 +15,7 @@ DIR/orient.txt lists "file expected" for Orientation 2..8, expected upright
 (Pillow's turns). DIR/hostile.txt lists "file class text": the
 status a crop must fail with and a piece of its message.
 """
-import os, struct, subprocess, sys
+import io, os, struct, subprocess, sys
 
 from PIL import Image
 
@@ -196,6 +196,80 @@ expect('rgba16.tif', [tuple(v >> 8 for v in p) for row in rgba16 for p in row])
 tiffcp('rgba16.tif', 'rgba16_be_deflate.tif', '-B', '-c', 'zip', '-r', '9')
 expect('rgba16_be_deflate.tif', [tuple(v >> 8 for v in p) for row in rgba16 for p in row])
 
+
+
+def jpeg_in_tiff(old_style, subsampling, rows):
+    """A YCbCr JPEG TIFF in strips of rows, 2x1 (subsampling 1) or 2x2
+    (subsampling 2). New-style (compression 7): each strip a JPEG of its
+    own. Old-style (6): the tables and frame header at
+    JPEGInterchangeFormat, and each strip the entropy-coded data of its rows
+    (coded on their own, as after a restart marker; libtiff puts the
+    markers between strips)."""
+    hs, vs = (2, 1) if subsampling == 1 else (2, 2)
+    im = source('RGB')
+    strips, head = [], None
+    for y in range(0, H, rows):
+        buf = io.BytesIO()
+        im.crop((0, y, W, min(H, y + rows))).save(buf, 'JPEG', quality=90, subsampling=subsampling)
+        d = buf.getvalue()
+        if not old_style:
+            strips.append(d)
+            continue
+        at, segments = 2, []  # (marker, start, end) up to the scan header
+        while not segments or segments[-1][0] != 0xDA:
+            end = at + 2 + struct.unpack('>H', d[at + 2:at + 4])[0]
+            segments.append((d[at + 1], at, end))
+            at = end
+        strips.append(d[at:-2])  # the scan, less the end marker
+        if head is None:
+            h = bytearray(d[:at])
+            sof = next(s for s in segments if s[0] == 0xC0)[1]
+            h[sof + 5:sof + 7] = struct.pack('>H', H)
+            if rows < H:  # the restart interval: one strip of MCUs
+                sos = segments[-1][1]
+                h[sos:sos] = b'\xff\xdd' + struct.pack('>HH', 4, (W + 8 * hs - 1) // (8 * hs) * (rows // (8 * vs)))
+            head = bytes(h)
+    blobs = ([head] if old_style else []) + strips
+    first = 1 if old_style else 0
+    tags = [(256, 4, [W]), (257, 4, [H]), (258, 3, [8, 8, 8]), (259, 3, [6 if old_style else 7]), (262, 3, [6]),
+            (273, 4, [-(first + i) - 1 for i in range(len(strips))]), (277, 3, [3]), (278, 4, [rows]),
+            (279, 4, [len(b) for b in strips]), (284, 3, [1]), (530, 3, [hs, vs])]
+    if old_style:
+        tags += [(512, 3, [1]), (513, 4, [-1]), (514, 4, [len(head)])]
+    tags.sort()
+    # Values below 0 stand for the offset of blob -v - 1, placed after the
+    # IFD and its arrays.
+    fmt = {3: 'H', 4: 'I'}
+    base = 8 + 2 + 12 * len(tags) + 4
+    arrays = sum(len(v) * (2 if t == 3 else 4) for _, t, v in tags if len(v) * (2 if t == 3 else 4) > 4)
+    offsets, at = [], base + arrays
+    for b in blobs:
+        offsets.append(at)
+        at += len(b)
+    entries, ext = b'', b''
+    for tag, typ, vals in tags:
+        raw = struct.pack('<%d%s' % (len(vals), fmt[typ]), *[offsets[-v - 1] if v < 0 else v for v in vals])
+        if len(raw) <= 4:
+            entries += struct.pack('<HHI', tag, typ, len(vals)) + raw.ljust(4, b'\0')
+        else:
+            entries += struct.pack('<HHII', tag, typ, len(vals), base + len(ext))
+            ext += raw
+    return b'II*\0' + struct.pack('<IH', 8, len(tags)) + entries + b'\0' * 4 + ext + b''.join(blobs)
+
+
+# YCbCr JPEG, old-style and new-style, 2x1 and 2x2, one strip and several:
+# expected is libtiff's RGBA reading (tiff2rgba) of the very file.
+for old_style in (True, False):
+    for subsampling in (1, 2):
+        for rows in (H, 16):
+            name = '%s_ycbcr%s_%s.tif' % ('ojpeg' if old_style else 'jpeg', '21' if subsampling == 1 else '22',
+                                          'strips' if rows < H else 'one')
+            write(name, jpeg_in_tiff(old_style, subsampling, rows))
+            subprocess.run(['tiff2rgba', '-c', 'none', path(name), path(name + '.rgba.tif')], check=True,
+                           stderr=subprocess.DEVNULL)
+            with Image.open(path(name + '.rgba.tif')) as im:
+                expect(name, list(im.convert('RGBA').getdata()))
+
 with open(path('decode.txt'), 'w') as f:
     f.writelines('%s %s\n' % c for c in decode)
 
@@ -266,5 +340,12 @@ past[at + 8:at + 12] = struct.pack('<I', 1 << 30)
 refuse('strip_past_end.tif', bytes(past), 'CORRUPT', '')
 # Strip data shorter than the rows it claims.
 refuse('short_strip.tif', tiff_le(8, 8, 8, 1, 1, b'\0' * 10), 'CORRUPT', '')
+# Old-style JPEG whose Huffman tables are damaged: libtiff's error about them,
+# read through the RGBA interface.
+bad_tables = bytearray(open(path('ojpeg_ycbcr22_strips.tif'), 'rb').read())
+dht = bad_tables.find(b'\xff\xc4')
+for i in range(dht + 4, dht + 40):
+    bad_tables[i] ^= 0x5A
+refuse('ojpeg_bad_tables.tif', bytes(bad_tables), 'CORRUPT', 'Corrupt DHT marker')
 with open(path('hostile.txt'), 'w') as f:
     f.writelines('%s %s %s\n' % h for h in hostile)

@@ -42,8 +42,6 @@ from typing import TYPE_CHECKING, Any, Callable, Dict, Optional, Tuple, Type, Un
 if TYPE_CHECKING:
     from typing_extensions import TypedDict, Unpack
 
-__version__ = "1.2.0"
-
 __all__ = ["crop", "plan", "has", "Box", "Rule", "Position", "Status", "TrimletError",
            "ArgumentError", "RuleError", "UnsupportedError", "CorruptError", "TooLargeError", "ReadError",
            "WriteError", "OutOfMemoryError", "UnavailableError", "RECT", "ASPECT", "AUTO",
@@ -261,7 +259,12 @@ _lib.trimlet_has.argtypes = [ctypes.c_char_p]
 _lib.trimlet_has.restype = ctypes.c_int
 
 library_version: str = _lib.trimlet_version().decode("ascii")
-"""The version of the library loaded (trimlet_version()), e.g. "1.2.0"."""
+"""The version of the library loaded (trimlet_version()), e.g. "1.3.0"."""
+
+# The module is released with the library and spells no version of its own:
+# its version is the library's (pip takes the distribution's from
+# include/trimlet.h, see setup.py).
+__version__: str = library_version
 
 
 def has(feature: str) -> bool:
@@ -486,7 +489,7 @@ def crop(source: Source, rule: Union[str, int], *params: int,
       background: the colour alpha is flattened onto for JPEG and BMP, as
         (r, g, b), 3 bytes or "RRGGBB" (default white).
       upright: turn photos by their EXIF orientation.
-      keep_metadata: carry the ICC profile and EXIF into PNG and JPEG.
+      keep_metadata: carry the ICC profile and EXIF into PNG, JPEG, WebP and AVIF.
       lossless: JPEG to JPEG without re-encoding; with WebP output, lossless
         WebP of any input.
       max_pixels: refuse inputs of more pixels than this (default 268402689;

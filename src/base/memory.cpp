@@ -18,7 +18,7 @@
 
 // Below this a block is left alone: the rounding to 2 MiB pages would cost
 // more memory than the faults it saves are worth.
-static const size_t HUGE_FROM = (size_t)4 << 20;
+[[maybe_unused]] static const size_t HUGE_FROM = (size_t)4 << 20;
 
 void *block_malloc(size_t n) {
     void *p = malloc(n ? n : 1);

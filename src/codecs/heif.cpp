@@ -18,6 +18,7 @@
 #include "codecs/parts.h"
 
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -298,6 +299,21 @@ static void copy_rgba(const uint8_t *src, int stride, int bits, int w, int h, un
     }
 }
 
+// A coded picture larger than its header's w x h: damage, not a picture too
+// large. libheif names the coded size in its message ("Coded image size
+// 2048x1536 exceeds ...") where it knows it.
+static int coded_too_large(const Input *in, const char *message, int w, int h, Failure *err) {
+    const char *at = message != NULL ? strstr(message, "Coded image size ") : NULL;
+    int cw = 0, ch = 0;
+    if (at != NULL && sscanf(at, "Coded image size %dx%d", &cw, &ch) == 2 && cw > 0 && ch > 0) {
+        return fail(err, TRIMLET_ERR_CORRUPT,
+                    "cannot decode '%s': coded picture of %dx%d is larger than its header's %dx%d", in->name, cw,
+                    ch, w, h);
+    }
+    return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': coded picture is larger than its header's %dx%d",
+                in->name, w, h);
+}
+
 static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
     out->w = 0;
     out->h = 0;
@@ -321,9 +337,15 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
                                      wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
                                      NULL);
-    if (e.code != heif_error_Ok) {
+    if (e.code != heif_error_Ok && e.subcode == heif_suberror_Security_limit_exceeded) {
+        // The header's size passed the limits and the decoder's was set from
+        // it: a coded picture over that disagrees with its own header.
+        coded_too_large(in, e.message, cw > 0 ? cw : w, cw > 0 ? ch : h, err);
+    } else if (e.code != heif_error_Ok) {
         // The message may live in the context: written before it is freed.
         fail_heif(err, heif_status(e), "decode", in->name, e.message);
+    }
+    if (e.code != heif_error_Ok) {
         if (img != NULL) heif_image_release(img);
         close_heif(&f);
         return 0;

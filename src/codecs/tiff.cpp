@@ -15,7 +15,9 @@
 // which premultiplies unassociated alpha, applies the Orientation tag and
 // returns rows bottom-up. 16-bit samples are taken by their high byte, as
 // PNG and PNM are; associated alpha is un-premultiplied; CMYK becomes RGB as
-// R = (255 - C) * (255 - K) / 255 (and so on), rounded to nearest.
+// R = (255 - C) * (255 - K) / 255 (and so on), rounded to nearest. Only
+// old-style JPEG (compression 6), whose subsampled YCbCr nothing else here
+// turns into RGB, is read through the RGBA interface (read_rgba).
 #include "codecs/parts.h"
 
 #include <stdlib.h>
@@ -176,6 +178,7 @@ struct Layout {
     uint32_t block_w, block_h;  // a tile's size, or the width and rows of a strip
     uint16_t *map[3];     // the palette (red, green, blue), libtiff's
     int map_8bit;         // the palette's entries are 8-bit values, not 16-bit
+    int rgba;             // read through libtiff's RGBA interface (read_rgba)
 };
 
 // What the conversion cannot take, or 1 with *l filled.
@@ -214,11 +217,21 @@ static int read_layout(TiffFile *f, Layout *l, Failure *err) {
         return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
     }
     if (photometric == PHOTOMETRIC_YCBCR && (compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG)) {
-        // libjpeg turns JPEG's YCbCr into RGB for us.
-        if (!TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
+        // libjpeg turns JPEG's YCbCr into RGB for us. Old-style JPEG gives
+        // the subsampled samples as stored: libtiff's RGBA interface turns
+        // those into RGB (8-bit, three samples in one plane: nothing else
+        // is written so).
+        if (TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
+            photometric = PHOTOMETRIC_RGB;
+        } else if (bits == 8 && spp == 3 && planar == PLANARCONFIG_CONTIG) {
+            f->errors = 0;  // the refusal of the pseudo-tag is no failure of the file
+            char no[1024];
+            if (!TIFFRGBAImageOK(tif, no)) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, no, err);
+            l->rgba = 1;
+            photometric = PHOTOMETRIC_RGB;
+        } else {
             return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "JPEG YCbCr that libtiff cannot turn into RGB", err);
         }
-        photometric = PHOTOMETRIC_RGB;
     }
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
@@ -490,6 +503,56 @@ static int read_pixels(TiffFile *f, const Layout *l, Rect r, unsigned char *out,
     return 1;
 }
 
+// Decodes the rectangle r as read_pixels does, through libtiff's RGBA
+// interface: a strip or tile at a time, whole, its rows asked for top-down as
+// stored (the Orientation tag is applied by the caller). Closes the file.
+static int read_rgba(TiffFile *f, const Layout *l, Rect r, unsigned char *out, Failure *err) {
+    TIFFRGBAImage img;
+    char why[1024];
+    if (!TIFFRGBAImageBegin(&img, f->tif, 1, why)) return tiff_fail(f, why, err);
+    img.orientation = ORIENTATION_TOPLEFT;
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    uint32_t *buf = (uint32_t *)malloc((size_t)l->block_w * l->block_h * 4);
+    if (buf == NULL) {
+        TIFFRGBAImageEnd(&img);
+        return tiff_refuse(f, TRIMLET_ERR_NO_MEMORY, "outofmem", err);
+    }
+    Blocks b = blocks_of(f->tif, l, r);
+    int ok = 1;
+    for (uint32_t by = b.by0; by <= b.by1 && ok; ++by) {
+        for (uint32_t bx = b.bx0; bx <= b.bx1 && ok; ++bx) {
+            uint32_t px = bx * l->block_w, py = by * l->block_h;
+            uint32_t bw = l->w - px < l->block_w ? l->w - px : l->block_w;
+            uint32_t bh = l->h - py < l->block_h ? l->h - py : l->block_h;
+            img.col_offset = (int)px;
+            img.row_offset = (int)py;
+            if (!TIFFRGBAImageGet(&img, buf, bw, bh)) {
+                ok = 0;
+                break;
+            }
+            uint32_t x0 = px > (uint32_t)r.x ? px : (uint32_t)r.x;
+            uint32_t x1 = px + bw < (uint32_t)(r.x + r.w) ? px + bw : (uint32_t)(r.x + r.w);
+            uint32_t y0 = py > (uint32_t)r.y ? py : (uint32_t)r.y;
+            uint32_t y1 = py + bh < (uint32_t)(r.y + r.h) ? py + bh : (uint32_t)(r.y + r.h);
+            for (uint32_t y = y0; y < y1; ++y) {
+                const uint32_t *s = buf + (size_t)(y - py) * bw + (x0 - px);
+                unsigned char *o = out + ((size_t)(y - (uint32_t)r.y) * (size_t)r.w + (x0 - (uint32_t)r.x)) * 4;
+                for (uint32_t x = x0; x < x1; ++x, ++s, o += 4) {
+                    o[0] = (unsigned char)TIFFGetR(*s);
+                    o[1] = (unsigned char)TIFFGetG(*s);
+                    o[2] = (unsigned char)TIFFGetB(*s);
+                    o[3] = (unsigned char)TIFFGetA(*s);
+                }
+            }
+        }
+    }
+    free(buf);
+    TIFFRGBAImageEnd(&img);
+    if (!ok) return tiff_fail(f, "strip or tile data too short", err);
+    tiff_close_file(f);
+    return 1;
+}
+
 static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
     out->w = 0;
     out->h = 0;
@@ -520,7 +583,7 @@ static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure 
         tiff_close_file(&f);
         return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
     }
-    if (!read_pixels(&f, &l, r, px, err)) {
+    if (!(l.rgba ? read_rgba(&f, &l, r, px, err) : read_pixels(&f, &l, r, px, err))) {
         free(px);
         return 0;
     }

@@ -12,9 +12,10 @@
 // offsets and upsamples the chroma at the crop's edges as if they were the
 // image's, so a box one pixel wider on every side (where the image goes on)
 // is decoded and the region copied out of it: its pixels are exactly those of
-// a whole decode. Lossless images and animations are decoded whole (the
-// lossless decoder holds the whole image whatever the crop) and the region
-// copied.
+// a whole decode (an image whose alpha needs the rows above the box is
+// decoded from its top row, see alpha_needs_rows_above). Lossless images and
+// animations are decoded whole (the lossless decoder holds the whole image
+// whatever the crop) and the region copied.
 //
 // libwebp reports a failure as a status code, not a text; the words for each
 // are here. The metadata chunks of input files are read by photo.cpp.
@@ -111,6 +112,29 @@ static int decode_animation(const Input *in, const WebPBitstreamFeatures *f, Rec
     return ok;
 }
 
+// 1 when the file's alpha is compressed losslessly with the horizontal
+// filter. libwebp's cropping skips such alpha's rows above the crop (when
+// the alpha is stored as palette indices), but the filter predicts each
+// row's first value from the row above: a crop that starts below the top has
+// every alpha value off by that prediction. Such a file is cropped from its
+// top row.
+static int alpha_needs_rows_above(const Input *in) {
+    const unsigned char *d = in->data;
+    size_t at = 12;  // after "RIFF", the size and "WEBP"
+    while (at + 8 <= in->size) {
+        uint32_t n = (uint32_t)d[at + 4] | (uint32_t)d[at + 5] << 8 | (uint32_t)d[at + 6] << 16 |
+                     (uint32_t)d[at + 7] << 24;
+        if (memcmp(d + at, "ALPH", 4) == 0) {
+            if (n < 1 || at + 8 >= in->size) return 0;
+            unsigned head = d[at + 8];
+            return (head & 3) == 1 && (head >> 2 & 3) == 1;  // lossless, horizontal
+        }
+        if (n > in->size - at - 8) return 0;
+        at += 8 + (size_t)n + (n & 1);
+    }
+    return 0;
+}
+
 // A still image: the whole, or a lossy image's box around the region (see
 // the top of the file), into a block of its own.
 static int decode_still(const Input *in, const WebPBitstreamFeatures *f, const Rect *region,
@@ -122,7 +146,7 @@ static int decode_still(const Input *in, const WebPBitstreamFeatures *f, const R
     int x0 = 0, y0 = 0, x1 = f->width, y1 = f->height;
     if (region != NULL) {
         x0 = (region->x > 0 ? region->x - 1 : 0) & ~1;
-        y0 = (region->y > 0 ? region->y - 1 : 0) & ~1;
+        y0 = region->y > 0 && !alpha_needs_rows_above(in) ? (region->y - 1) & ~1 : 0;
         x1 = region->x + region->w < f->width ? region->x + region->w + 1 : f->width;
         y1 = region->y + region->h < f->height ? region->y + region->h + 1 : f->height;
         config.options.use_cropping = 1;

@@ -122,16 +122,19 @@ elseif(STEP STREQUAL "pip")
   # The module installed by pip, offline, into a fresh virtual environment
   # that sees the system's setuptools and wheel, from a copy of python/ (pip
   # builds in the source folder), then run against the installed library.
-  file(COPY "${SOURCE}/python/" DESTINATION "${work}/src"
+  # The header goes beside it: the distribution takes its version from it.
+  file(COPY "${SOURCE}/python/" DESTINATION "${work}/src/python"
        PATTERN "__pycache__" EXCLUDE PATTERN "build" EXCLUDE PATTERN "*.egg-info" EXCLUDE)
+  file(COPY "${SOURCE}/include/trimlet.h" DESTINATION "${work}/src/include")
   must_run("python -m venv" "${PYTHON}" -m venv --system-site-packages "${work}/venv")
   set(venv_python "${work}/venv/bin/python")
   must_run("pip install" "${venv_python}" -m pip install --no-index --no-build-isolation
-           --disable-pip-version-check "${work}/src")
+           --disable-pip-version-check "${work}/src/python")
   must_run("the installed module" "${CMAKE_COMMAND}" -E env --unset=TRIMLET_LIBRARY
            --unset=PYTHONPATH "LD_LIBRARY_PATH=${PREFIX}/${LIBDIR}" PYTHONDONTWRITEBYTECODE=1
            "${venv_python}" -c "
-import os, sys, trimlet
+import importlib.metadata, os, sys, trimlet
+assert importlib.metadata.version('trimlet') == '${VERSION}', importlib.metadata.version('trimlet')
 assert os.path.realpath(trimlet.__file__).startswith(os.path.realpath(sys.prefix)), trimlet.__file__
 assert trimlet.__version__ == trimlet.library_version == '${VERSION}', (trimlet.__version__, trimlet.library_version)
 png = trimlet.crop('${SOURCE}/demo/sample.png', 'auto')
