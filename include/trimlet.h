@@ -44,11 +44,14 @@
  *   tga         32-bit run-length TGA, alpha kept            always
  *   webp        WebP, lossy or lossless, alpha kept          trimlet_has("webp")
  *   avif        AVIF, alpha kept                             trimlet_has("avif-write")
+ *   gif         GIF cut from a GIF's frames, exactly         trimlet_has("gif")
  *
  * trimlet_run and the five write every format of the table (a format this
  * build lacks fails with TRIMLET_ERR_UNAVAILABLE); a file output's extension
  * must be one of them unless options->format names the format, and memory
- * output is PNG unless options->format names another. The seven know the
+ * output is PNG unless options->format names another. GIF is written only
+ * from a GIF input (any other: TRIMLET_ERR_UNSUPPORTED, see
+ * TRIMLET_ALL_FRAMES). The seven know the
  * extensions jpg, jpeg, bmp and tga and write PNG for any other extension or
  * none.
  *
@@ -348,7 +351,7 @@ typedef struct trimlet_options {
     const char *format;              /* NULL: by the output path's extension (PNG for memory
                                         output); else a name of the OUTPUT FORMATS table
                                         above ("png", "jpg", "jpeg", "bmp", "tga", "webp",
-                                        "avif"), in any ASCII case */
+                                        "avif", "gif"), in any ASCII case */
     int quality;                     /* JPEG, WebP and AVIF quality 1..100; 0 means the
                                         format's default: JPEG 90, WebP 80, AVIF 50 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
