@@ -112,9 +112,14 @@ static int gif_failure(const GifReader *g, int code, Failure *err) {
     if (code == D_GIF_ERR_NOT_ENOUGH_MEM) {
         return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': out of memory", g->in->name);
     }
+    if (code == D_GIF_ERR_READ_FAILED || code == D_GIF_ERR_EOF_TOO_SOON) {
+        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF data truncated", g->in->name);
+    }
+    // giflib's words ("Wrong record type detected", ...), lower-cased.
     const char *why = GifErrorString(code);
-    return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF %s", g->in->name,
-                why != NULL ? why : "data damaged");
+    char first = why != NULL && why[0] >= 'A' && why[0] <= 'Z' ? (char)(why[0] - 'A' + 'a') : '\0';
+    if (first == '\0') return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF data damaged", g->in->name);
+    return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF %c%s", g->in->name, first, why + 1);
 }
 
 static void copy_palette(const ColorMapObject *m, GifPalette *p) {
