@@ -24,6 +24,9 @@
 // (see docs/animation.md for the choice).
 static const long long FRAMES_TOTAL_FACTOR = 16;
 
+// 1 when the input starts as a GIF file does.
+static int is_gif(const Input *in) { return in->size >= 6 && memcmp(in->data, "GIF8", 4) == 0; }
+
 // An animation being read: GIF or WebP.
 struct Source {
     GifReader *gif;
@@ -42,7 +45,7 @@ static void source_close(Source *s) {
 
 static int source_open(const Input *in, Source *s, Failure *err) {
     memset(s, 0, sizeof *s);
-    if (memcmp(in->data, "GIF8", 4) == 0) {
+    if (is_gif(in)) {
         s->gif = gif_open(in, err);
         if (s->gif == NULL) return 0;
         gif_canvas(s->gif, &s->w, &s->h, &s->loop);
@@ -73,7 +76,7 @@ static int source_next(Source *s, int composite, int *ms, Failure *err) {
 static int animation_size(const Input *in, int *w, int *h) {
     int n = 0;
     *w = *h = 0;
-    if (in->size >= 6 && memcmp(in->data, "GIF8", 4) == 0) {
+    if (is_gif(in)) {
         gif_scan(in->data, in->size, w, h, &n);
     } else if (in->size >= 12 && memcmp(in->data, "RIFF", 4) == 0 && memcmp(in->data + 8, "WEBP", 4) == 0) {
         n = webp_frames(in, w, h);
@@ -206,7 +209,7 @@ static int target_frame(Target *t, const Source *s, Rect box, int ow, int oh, in
 
 // The checks made before any pixel is decoded.
 static int check_frames(const Input *in, const Request *q, int format, int count, Failure *err) {
-    int gif_in = memcmp(in->data, "GIF8", 4) == 0;
+    int gif_in = is_gif(in);
     if (format == FORMAT_GIF) {
         if (!GIF_LIB) return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
         if (!gif_in) {
