@@ -40,7 +40,8 @@ static int skip_blocks(const unsigned char *d, size_t len, size_t *p) {
 
 int gif_scan(const unsigned char *d, size_t len, int *w, int *h, int *count) {
     *w = *h = *count = 0;
-    if (len < 13 || memcmp(d, "GIF8", 4) != 0 || (d[4] != '7' && d[4] != '9') || d[5] != 'a') return 0;
+    // giflib takes any file that starts "GIF": so does the walk.
+    if (len < 13 || memcmp(d, "GIF", 3) != 0) return 0;
     *w = d[6] | d[7] << 8;
     *h = d[8] | d[9] << 8;
     size_t p = 13;
@@ -219,6 +220,8 @@ GifReader *gif_open(const Input *in, Failure *err) {
     size_t area = (size_t)g->w * (size_t)g->h;
     if (g->w < 1 || g->h < 1) {
         fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF canvas is empty", in->name);
+    } else if (!within_limits(g->w, g->h, in->max_pixels, err)) {
+        // refused before the canvas is allocated
     } else if ((g->index = (unsigned char *)malloc(area)) == NULL ||
                (g->row = (unsigned char *)malloc(65536)) == NULL) {
         fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': out of memory", in->name);
