@@ -250,8 +250,8 @@ static int auto_tolerance(int tolerance) { return tolerance < 0 ? 0 : tolerance 
 
 static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
     int t = auto_tolerance(tolerance);
-    const unsigned char *corners[4];
-    image_corners(img, corners);
+    const unsigned char *corners[4] = {NULL, NULL, NULL, NULL};
+    if (img->w >= 1 && img->h >= 1) image_corners(img, corners);  // none for an empty image
     if (!content_box(img, corners[0], corners[1], corners[2], corners[3], t * 255 / 100, r)) {
         return fail(err, TRIMLET_ERR_RULE, "auto: image is uniform (nothing to crop to, tolerance %d)", t);
     }
