@@ -128,6 +128,7 @@ trimlet_options program_defaults() {
     m.size = sizeof m;
     m.metadata = TRIMLET_KEEP;
     o.metadata = unavailable(m).empty() ? TRIMLET_KEEP : TRIMLET_STRIP;
+    o.png_compact = 1;
     return o;
 }
 
