@@ -3,8 +3,14 @@
 # library is preferred so the shared object needs nothing extra at run time;
 # its symbols are kept out of the export table.
 #
+# Not a codec library, and found its own way (trimlet_codec_library finds
+# shared libraries only), but recorded in the same list
+# (cmake/TrimletDependency.cmake) as HIDDEN, so that the build, the package
+# files and the tests take it from there like the others.
+#
 # Sets TRIMLET_USE_LIBDEFLATE (an option) and, when it is ON,
-# TRIMLET_LIBDEFLATE_INCLUDE_DIR and TRIMLET_LIBDEFLATE_LIBRARY.
+# TRIMLET_LIBDEFLATE_INCLUDE_DIR and TRIMLET_LIBDEFLATE_LIBRARY (which the
+# benchmark uses too).
 
 include(CheckCSourceCompiles)
 include(CheckLinkerFlag)
@@ -52,23 +58,10 @@ if(TRIMLET_USE_LIBDEFLATE)
       "(Debian/Ubuntu: apt-get install libdeflate-dev) or pass -DTRIMLET_USE_LIBDEFLATE=OFF.")
   endif()
   message(STATUS "trimlet: PNG compression by libdeflate (${TRIMLET_LIBDEFLATE_LIBRARY})")
+  trimlet_record_dependency(NAME libdeflate OPTION TRIMLET_USE_LIBDEFLATE
+    DEFINE TRIMLET_USE_LIBDEFLATE HIDDEN FILES ${TRIMLET_LIBDEFLATE_LIBRARY} LINK_NAMES deflate
+    INCLUDE_DIRS ${TRIMLET_LIBDEFLATE_INCLUDE_DIR} DEBIAN libdeflate-dev)
 else()
   message(STATUS "trimlet: PNG compression by stb_image_write")
 endif()
 
-# Builds target's PNG compressor with libdeflate when the option is on, and
-# keeps libdeflate's symbols out of the shared library `shared` (if given).
-function(trimlet_use_deflate target)
-  if(NOT TRIMLET_USE_LIBDEFLATE)
-    return()
-  endif()
-  target_compile_definitions(${target} PRIVATE TRIMLET_USE_LIBDEFLATE=1)
-  target_include_directories(${target} SYSTEM PRIVATE ${TRIMLET_LIBDEFLATE_INCLUDE_DIR})
-  target_link_libraries(${target} PRIVATE ${TRIMLET_LIBDEFLATE_LIBRARY})
-  if(ARGC GREATER 1 AND UNIX AND NOT APPLE)
-    check_linker_flag(C "LINKER:--exclude-libs,ALL" TRIMLET_HAVE_EXCLUDE_LIBS)
-    if(TRIMLET_HAVE_EXCLUDE_LIBS)
-      target_link_options(${ARGV1} PRIVATE "LINKER:--exclude-libs,ALL")
-    endif()
-  endif()
-endfunction()

@@ -308,8 +308,10 @@ enum trimlet_rule {
  * (JPEG: the scan is stopped and the decoder aborted; PNG: inflating stops
  * after the last row the crop needs), so damage after the crop is then not
  * seen: a file cut off or damaged below the crop crops successfully. Damage
- * in or above the crop's rows still fails the call. Rules and positions that
- * look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
+ * in or above the crop's rows still fails the call. (The PNG decoder takes
+ * the compressed data in pieces of a few KiB, so a PNG cut off inside the
+ * piece that holds the crop's last row is still refused.) Rules and
+ * positions that look at the whole picture (TRIMLET_AUTO, TRIMLET_ENTROPY,
  * TRIMLET_ATTENTION) and lossless cuts need the whole image, and there
  * verify changes nothing; lossy WebP and TIFF decode only what the crop
  * needs with either value, other formats decode whole with either. */
@@ -318,11 +320,12 @@ enum trimlet_rule {
 
 /* trimlet_options.effort: how hard the encoders work, 1 (fastest) .. 10
  * (smallest files); 0 keeps each format's 1.2 setting exactly. The mapping:
- *   PNG   1: filter None for the whole image, libdeflate level 1;
+ *   PNG   1: filter Up for every row (no trial), libdeflate level 1;
  *         2..9: one filter for the whole image by trial (as 1.2), libdeflate
  *         level 1, 2, 3, 4, 6, 8, 10, 11;
  *         10: the filter chosen per row (smallest sum of absolute values),
- *         libdeflate level 12.
+ *         libdeflate level 12. Palette and low-depth forms (png_compact)
+ *         are written unfiltered at every effort.
  *         0 is 1.2's: one filter by trial, level 3 (effort 4 the same).
  *   WebP  the method (-m): effort 1..10 gives 0, 1, 1, 2, 3, 4, 4, 5, 6, 6
  *         (0: 1.2's 4, which effort 6 and 7 give too).
@@ -333,7 +336,8 @@ enum trimlet_rule {
 /* trimlet_options.png_compact: 1 writes PNG output in the smallest lossless
  * form that holds the crop exactly: a palette of 1, 2, 4 or 8 bits (with a
  * tRNS chunk where some colour is not opaque) when it has at most 256
- * distinct RGBA colours; else grey (with alpha when some pixel is not
+ * distinct RGBA colours and at least 4 pixels a colour (opaque grey of more
+ * than 16 levels excepted); else grey (with alpha when some pixel is not
  * opaque) when every pixel has R = G = B; else RGB when every pixel is
  * opaque; else 8-bit RGBA. Decoding the file gives exactly the RGBA pixels
  * the 8-bit RGBA file (0, the default, as 1.2) gives. */

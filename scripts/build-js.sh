@@ -132,9 +132,9 @@ emcmake cmake -S "$repo" -B "$cache/trimlet" -DTRIMLET_JS=ON -DTRIMLET_JS_OPT="$
   -DTRIMLET_BUILD_TESTS=OFF -DTRIMLET_BUILD_TOOLS=OFF -DTRIMLET_INSTALL=OFF \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="$cflags" -DCMAKE_CXX_FLAGS_RELEASE="$cflags" \
   -DCMAKE_FIND_ROOT_PATH="$prefix" -DTRIMLET_STB_INCLUDE_DIR="$cache/stb" \
-  -DTRIMLET_JPEG_INCLUDE_DIR="$prefix/include" -DTRIMLET_TURBOJPEG_INCLUDE_DIR="$prefix/include" \
-  -DTRIMLET_JPEG_LIBRARY="$prefix/lib/libjpeg.a" -DTRIMLET_TURBOJPEG_LIBRARY="$prefix/lib/libturbojpeg.a" \
-  -DTRIMLET_SPNG_INCLUDE_DIR="$prefix/include" -DTRIMLET_SPNG_LIBRARY="$prefix/lib/libspng.a;$prefix/lib/libz.a" \
+  -DTRIMLET_INCLUDE_jpeglib_h="$prefix/include" -DTRIMLET_INCLUDE_turbojpeg_h="$prefix/include" \
+  -DTRIMLET_LIB_jpeg="$prefix/lib/libjpeg.a" -DTRIMLET_LIB_turbojpeg="$prefix/lib/libturbojpeg.a" \
+  -DTRIMLET_INCLUDE_spng_h="$prefix/include" -DTRIMLET_LIB_spng="$prefix/lib/libspng.a;$prefix/lib/libz.a" \
   -DTRIMLET_LIBDEFLATE_INCLUDE_DIR="$prefix/include" -DTRIMLET_LIBDEFLATE_LIBRARY="$prefix/lib/libdeflate.a" \
   -DTRIMLET_USE_LIBTIFF=OFF -DTRIMLET_USE_LIBHEIF=OFF >/dev/null
 cmake --build "$cache/trimlet" -j"$jobs" --target trimlet_js

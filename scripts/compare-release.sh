@@ -71,11 +71,14 @@ for combo in "${combos[@]}"; do
   read -r -a args <<<"${combo#*|}"
   for side in old new; do
     cli=$old_cli; [ "$side" = new ] && cli=$new_cli
+    # Since 1.3 the program writes PNG in its compact form by default;
+    # --png-rgba gives the release's 8-bit RGBA, compared byte for byte.
+    extra=(); [ "$side" = new ] && extra=(--png-rgba)
     out=$work/out-$side/$name
     rm -rf "$out" && mkdir -p "$out"
     # One file at a time, so the messages come in the inputs' order.
     set +e
-    (cd "$inputs" && "$cli" "${args[@]}" -j 1 -d "$out" -- * >"$out.stdout" 2>"$out.stderr")
+    (cd "$inputs" && "$cli" "${args[@]}" ${extra[@]+"${extra[@]}"} -j 1 -d "$out" -- * >"$out.stdout" 2>"$out.stderr")
     echo $? >"$out.status"
     set -e
   done

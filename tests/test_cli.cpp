@@ -206,13 +206,16 @@ TEST(CliCrop, EachRuleWithEachOptionWritesWhatTheLibraryWrites) {
         int quality;
         const unsigned char *background;
         int orient, metadata;  // -1: the program's default
+        int png_compact, effort, verify;
     } flags[] = {
-        {"out.jpg", "--quality 50", "jpg", 50, nullptr, -1, -1},
-        {"out.JPEG", "", "jpeg", 0, nullptr, -1, -1},
-        {"out.bmp", "--background 123456", "bmp", 0, BLACKISH, -1, -1},
-        {"out.img", "--format TGA -j 3", "tga", 0, nullptr, -1, -1},
-        {"out.png", "--as-stored --strip", "png", 0, nullptr, TRIMLET_AS_STORED, TRIMLET_STRIP},
-        {"out.jpg", "--background '#123456' --quality 100 --strip", "jpg", 100, BLACKISH, -1, TRIMLET_STRIP},
+        {"out.jpg", "--quality 50", "jpg", 50, nullptr, -1, -1, 1, 0, 0},
+        {"out.JPEG", "", "jpeg", 0, nullptr, -1, -1, 1, 0, 0},
+        {"out.bmp", "--background 123456", "bmp", 0, BLACKISH, -1, -1, 1, 0, 0},
+        {"out.img", "--format TGA -j 3", "tga", 0, nullptr, -1, -1, 1, 0, 0},
+        {"out.png", "--as-stored --strip", "png", 0, nullptr, TRIMLET_AS_STORED, TRIMLET_STRIP, 1, 0, 0},
+        {"out.png", "--png-rgba --effort 9 --verify region", "png", 0, nullptr, -1, -1, 0, 9, TRIMLET_VERIFY_REGION},
+        {"out.png", "--effort 1 --verify whole", "png", 0, nullptr, -1, -1, 1, 1, TRIMLET_VERIFY_WHOLE},
+        {"out.jpg", "--background '#123456' --quality 100 --strip", "jpg", 100, BLACKISH, -1, TRIMLET_STRIP, 1, 0, 0},
     };
     for (const RuleArgs &rule : FOUR_RULES) {
         for (const Flags &f : flags) {
@@ -224,6 +227,9 @@ TEST(CliCrop, EachRuleWithEachOptionWritesWhatTheLibraryWrites) {
             o.background = f.background;
             if (f.orient >= 0) o.orient = f.orient;
             if (f.metadata >= 0) o.metadata = f.metadata;
+            o.png_compact = f.png_compact;
+            o.effort = f.effort;
+            o.verify = f.verify;
             const std::string out = tt::scratch(f.out);
             fs::remove(out);
             Result r = run(args);

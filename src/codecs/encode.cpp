@@ -129,11 +129,11 @@ static int encode_with_metadata(const Image *img, int format, const Settings *se
 
 int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err) {
-    if (format == FORMAT_AVIF) return avif_encode(img, quality_for(format, set), meta, sink, name, err);
+    if (format == FORMAT_AVIF) return avif_encode(img, quality_for(format, set), set->effort, meta, sink, name, err);
     int carries = meta != NULL && (meta->icc != NULL || meta->exif != NULL) &&
                   (format == FORMAT_PNG || format == FORMAT_JPEG || format == FORMAT_WEBP);
     if (format == FORMAT_WEBP) {
-        return webp_encode(img, quality_for(format, set), set->lossless, carries ? meta : NULL, sink,
+        return webp_encode(img, quality_for(format, set), set->lossless, set->effort, carries ? meta : NULL, sink,
                            name, err);
     }
     int ok;

@@ -477,7 +477,7 @@ static heif_error make_image(const Image *img, const Metadata *meta, heif_image 
     return e;
 }
 
-int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
     if (heif_lib() == NULL) {
         return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
@@ -493,7 +493,7 @@ int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink,
     heif_encoder_set_lossy_quality(enc, quality);
     // aom's parameters; an encoder without them keeps its own defaults.
     heif_encoder_set_parameter_integer(enc, "threads", 1);
-    heif_encoder_set_parameter_integer(enc, "speed", AVIF_SPEED);
+    heif_encoder_set_parameter_integer(enc, "speed", effort > 0 ? 10 - effort : AVIF_SPEED);
     heif_image *image = NULL;
     heif_encoding_options *options = NULL;
     heif_image_handle *handle = NULL;
@@ -534,10 +534,11 @@ int heic_readable(void) { return 0; }
 int avif_readable(void) { return 0; }
 int avif_writable(void) { return 0; }
 
-int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err) {
     (void)img;
     (void)quality;
+    (void)effort;
     (void)meta;
     (void)sink;
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);

@@ -191,6 +191,12 @@ static int decode_body(DecodeJob *job) {
             memcpy(job->px + (size_t)(y - r.y) * (size_t)r.w * 4, job->row + skip_x, (size_t)r.w * 4);
         }
     }
+    // With the region's verdict, the scan stops here and the rest of the
+    // file is never read.
+    if (job->in->region_verdict) {
+        jpeg_abort_decompress(cinfo);
+        return 1;
+    }
     // The rows below the region: skipped up to the last one, which is read,
     // because skipping to the very end would leave the remaining data unread.
     int left = img_h - (int)cinfo->output_scanline;

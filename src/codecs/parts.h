@@ -66,8 +66,9 @@ static const int WEBP_MAX_SIDE = 16383;
 // ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
 // '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
 // out of memory" or the encoder's reason. A failure of the sink itself is
-// left for sink_finish / finish_replace.
-int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+// left for sink_finish / finish_replace. effort 1..10 picks the method as
+// trimlet.h names it (0: libwebp's default, 4).
+int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err);
 
 // The reason jpeg_decode and png_decode give when memory runs out: the
@@ -131,7 +132,8 @@ struct PngForm {
 
 // Chooses the smallest form that holds img's RGBA exactly, in one pass that
 // stops once the answer is 8-bit RGBA: a palette (1, 2, 4 or 8 bits) for at
-// most 256 colours (but opaque grey of more than 16 levels, which is grey);
+// most 256 colours and at least 4 pixels a colour (but opaque grey of more
+// than 16 levels, which is grey);
 // else grey, grey and alpha, RGB or RGBA, by whether every pixel has
 // R = G = B and whether every alpha is 255.
 void png_form(const Image *img, PngForm *f);
@@ -164,8 +166,9 @@ extern const Codec HEIF_CODEC;
 // (an opaque crop has no alpha plane), with meta's ICC profile and Exif
 // block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
 // no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
-// failing sink is left for sink_finish / finish_replace to report.
-int avif_encode(const Image *img, int quality, const Metadata *meta, Sink *sink, const char *name,
+// failing sink is left for sink_finish / finish_replace to report. effort
+// 1..10 sets aom's speed to 10 - effort (0: AVIF_SPEED).
+int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err);
 
 #endif

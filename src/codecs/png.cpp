@@ -46,6 +46,7 @@ struct PngLayout {
     unsigned char tc8[3];      // that colour at 8 bits (depth <= 8), as stb scales it
     unsigned tc16[3];          // and at 16 bits
     unsigned char pal[256][4]; // RGBA; entries past the palette stay 0, as in stb_image
+    int cut_short;             // the data ends before IEND (read_layout's to_region)
 };
 
 static uint32_t be32(const unsigned char *p) {
@@ -62,7 +63,11 @@ static uint32_t chunk_type(const char *t) {
 // the unusual orders it reads in its own way: CgBI, a second IHDR, PLTE or
 // tRNS, PLTE or tRNS after the image data, image data split by other chunks,
 // no IEND.
-static int read_layout(const unsigned char *d, size_t len, PngLayout *L, const char **why) {
+//
+// With `to_region` (TRIMLET_VERIFY_REGION), data that ends inside the image
+// data or after it, before IEND, ends the walk there: the rows a region
+// needs may all be in what is left.
+static int read_layout(const unsigned char *d, size_t len, int to_region, PngLayout *L, const char **why) {
     memset(L, 0, sizeof *L);
     *why = "chunks stb_image reads its own way";
     size_t at = sizeof PNG_SIGNATURE;
@@ -72,10 +77,13 @@ static int read_layout(const unsigned char *d, size_t len, PngLayout *L, const c
     static const unsigned char DEPTH_SCALE[17] = {0, 0xff, 0x55, 0, 0x11, 0, 0, 0, 0x01,
                                                   0, 0,    0,    0, 0,    0, 0, 0};
     for (;;) {
-        if (len - at < 12) return 0;
-        uint32_t n = be32(d + at), type = be32(d + at + 4);
+        uint32_t n = len - at >= 8 ? be32(d + at) : 0, type = len - at >= 8 ? be32(d + at + 4) : 0;
         const unsigned char *c = d + at + 8;
-        if (n > len - at - 12) return 0;
+        if (len - at < 12 || n > len - at - 12) {
+            int in_data = idat != 0 || (type == IDAT && seen_ihdr && len - at > 8);
+            L->cut_short = 1;
+            return to_region && in_data && !(L->color == 3 && pal_len == 0);
+        }
         if (type != IHDR && !seen_ihdr) return 0;
         if (type == IDAT) {
             if (idat == 2) return 0;
@@ -227,6 +235,8 @@ static void convert_row(const PngLayout *L, const unsigned char *row, int x0, in
 
 struct DecodeJob {
     spng_ctx *ctx;
+    const Input *in;
+    size_t at;           // what the stream has given of the file (read_stream)
     PngLayout layout;
     unsigned char *px;   // the output block
     unsigned char *raw;  // one row, or the whole image when interlaced, in the file's format
@@ -234,8 +244,9 @@ struct DecodeJob {
 };
 
 // The rows of r, row by row: rows before r and after it are inflated and
-// unfiltered into the one row and dropped, so the data is read to its end.
-static int decode_rows(DecodeJob *job, Rect r, size_t row_bytes) {
+// unfiltered into the one row and dropped, so the data is read to its end;
+// with `to_region`, inflating stops after r's last row.
+static int decode_rows(DecodeJob *job, Rect r, size_t row_bytes, int to_region) {
     const PngLayout *L = &job->layout;
     // Rows as wide as the image land straight in the output block where
     // their RGBA needs no conversion here: 8-bit RGBA as the file has it,
@@ -258,6 +269,7 @@ static int decode_rows(DecodeJob *job, Rect r, size_t row_bytes) {
         if (ret != 0 && ret != SPNG_EOI) break;
         if (inside && !direct) convert_row(L, job->raw, r.x, r.w, out);
         if (ret == SPNG_EOI) return y == L->h - 1;
+        if (to_region && y == r.y + r.h - 1) return 1;
     }
     job->why = spng_strerror(ret);
     return 0;
@@ -290,8 +302,21 @@ static int decode_interlaced(DecodeJob *job, Rect r) {
     return 1;
 }
 
+// The file as a stream, for a file that ends early: libspng refuses a
+// buffer whose last chunk runs past its end before reading any of it, but
+// reads a stream only as far as the rows asked for need.
+static int read_stream(spng_ctx *ctx, void *user, void *dest, size_t length) {
+    (void)ctx;
+    DecodeJob *job = (DecodeJob *)user;
+    if (length > job->in->size - job->at) return SPNG_IO_EOF;
+    memcpy(dest, job->in->data + job->at, length);
+    job->at += length;
+    return 0;
+}
+
 static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect *r) {
-    if (!read_layout(in->data, in->size, &job->layout, &job->why)) return 0;
+    int to_region = in->region_verdict && region != NULL;
+    if (!read_layout(in->data, in->size, to_region, &job->layout, &job->why)) return 0;
     const PngLayout *L = &job->layout;
     Rect whole = {0, 0, L->w, L->h};
     *r = region != NULL ? *region : whole;
@@ -307,7 +332,9 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     spng_set_crc_action(job->ctx, SPNG_CRC_USE, SPNG_CRC_USE);
     spng_set_image_limits(job->ctx, (uint32_t)MAX_SIDE, (uint32_t)MAX_SIDE);
     spng_set_chunk_limits(job->ctx, CHUNK_LIMIT, CHUNK_CACHE_LIMIT);
-    int ret = spng_set_png_buffer(job->ctx, in->data, in->size);
+    job->in = in;
+    int ret = L->cut_short ? spng_set_png_stream(job->ctx, read_stream, job)
+                           : spng_set_png_buffer(job->ctx, in->data, in->size);
     spng_ihdr ihdr;
     if (ret == 0) ret = spng_get_ihdr(job->ctx, &ihdr);
     if (ret != 0) {
@@ -333,7 +360,7 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
         job->why = FAST_PATH_NO_MEMORY;
         return 0;
     }
-    return decode_rows(job, *r, row_bytes);
+    return decode_rows(job, *r, row_bytes, to_region);
 }
 
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why) {

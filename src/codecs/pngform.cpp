@@ -12,6 +12,9 @@
 // "too many"), hashed into twice as many slots.
 static const int SLOTS = 2 * PNG_PALETTE_MAX;
 
+// The fewest pixels a colour of the palette must have on average.
+static const size_t PALETTE_PIXELS = 4;
+
 static inline uint32_t pixel_at(const unsigned char *p) {
     uint32_t v;
     memcpy(&v, p, 4);
@@ -79,8 +82,11 @@ void png_form(const Image *img, PngForm *f) {
         }
     }
     // A palette, unless the picture is opaque grey of many levels, which
-    // grey holds in as many bytes without the PLTE chunk.
-    if (few && !(grey && opaque && f->colours > 16)) {
+    // grey holds in as many bytes without the PLTE chunk, or has too few
+    // pixels to pay for the palette's 3 or 4 bytes a colour (each index
+    // saves 2 or 3).
+    int pays = (size_t)img->w * (size_t)img->h >= (size_t)f->colours * PALETTE_PIXELS;
+    if (few && pays && !(grey && opaque && f->colours > 16)) {
         f->color = 3;
         f->depth = f->colours <= 2 ? 1 : f->colours <= 4 ? 2 : f->colours <= 16 ? 4 : 8;
         order_palette(f);

@@ -167,6 +167,10 @@ static int choose_filter(const Rows *img, size_t row_bytes) {
     return CANDIDATES[best];
 }
 
+// Filter choices beside the five types: one type for the whole image by
+// trial (choose_filter), or each row's own (best_row).
+static const int TRIAL = -2, PER_ROW = -3;
+
 // The filter for one row when each row has its own (PER_ROW): the one
 // whose output, read as signed bytes, has the smallest sum of magnitudes.
 // rows holds FILTER_COUNT row buffers; returns the winner's.
@@ -193,8 +197,6 @@ static const unsigned char *best_row(const unsigned char *cur, const unsigned ch
 // where the filter runs on data that does not overlap its output (and
 // vectorises), and is then moved into place. Returns 0, with the rows
 // untouched, when memory runs out.
-static const int PER_ROW = -3;
-
 static int filter_in_place(Image *img, const Rows *rows, int type, size_t row_bytes) {
     size_t stride = rows->stride;
     size_t buffers = type == PER_ROW ? FILTER_COUNT : 1;
@@ -223,7 +225,6 @@ static int filter_in_place(Image *img, const Rows *rows, int type, size_t row_by
 // filter (TRIAL: one for the image by trial; PER_ROW; or one fixed type)
 // and libdeflate's level (0: zlib.cpp's PNG level, 3). Effort 0, 1.2's
 // writer, and effort 4 are the same.
-static const int TRIAL = -2;
 struct PngEffort {
     int filter, level;
 };

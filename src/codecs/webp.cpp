@@ -254,7 +254,7 @@ static int encode_failure(WebPEncodingError code, const char *name, Failure *err
     }
 }
 
-int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err) {
     if (img->w > WEBP_MAX_SIDE || img->h > WEBP_MAX_SIDE) {
         return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot encode '%s': WebP holds at most %d pixels a side",
@@ -275,6 +275,9 @@ int webp_encode(const Image *img, int quality, int lossless, const Metadata *met
         config.quality = (float)quality;
     }
     config.thread_level = 0;
+    // The effort option picks the method (0 fastest .. 6 smallest).
+    static const int METHOD[11] = {4, 0, 1, 1, 2, 3, 4, 4, 5, 6, 6};
+    if (effort > 0 && effort <= 10) config.method = METHOD[effort];
     pic.use_argb = lossless;
     pic.width = img->w;
     pic.height = img->h;
@@ -317,11 +320,12 @@ int webp_encode(const Image *img, int quality, int lossless, const Metadata *met
 
 const Codec WEBP_CODEC = {"webp", is_webp_file, NULL, NULL, NULL, NULL};
 
-int webp_encode(const Image *img, int quality, int lossless, const Metadata *meta, Sink *sink,
+int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err) {
     (void)img;
     (void)quality;
     (void)lossless;
+    (void)effort;
     (void)meta;
     (void)sink;
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': webp is not available in this build", name);

@@ -59,7 +59,12 @@ endfunction()
 function(build_with_pkg_config exe)
   set(ENV{PKG_CONFIG_LIBDIR} "${PREFIX}/${LIBDIR}/pkgconfig")
   set(ENV{PKG_CONFIG_PATH} "")
-  must_run("pkg-config" "${PKG_CONFIG}" --cflags --libs trimlet)
+  # A static library's users link what it uses too.
+  set(static "")
+  if(STATIC)
+    set(static --static)
+  endif()
+  must_run("pkg-config" "${PKG_CONFIG}" ${static} --cflags --libs trimlet)
   separate_arguments(flags UNIX_COMMAND "${OUT}")
   must_run("pkg-config libdir" "${PKG_CONFIG}" --variable=libdir trimlet)
   string(STRIP "${OUT}" libdir)
@@ -86,6 +91,33 @@ elseif(STEP STREQUAL "find_package")
            "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_PREFIX_PATH=${PREFIX}" "-DREADME_EXAMPLE=${work}/main.c")
   must_run("consumer build" "${CMAKE_COMMAND}" --build "${work}/build")
   run_example("${work}/build/readme_example" "${work}/run")
+  if(STATIC AND DEPENDENCY_FILES)
+    # The package names the libraries the static library uses, not where
+    # they were found when it was built; one missing on the user's machine
+    # (its directory ignored here) is named with what provides it.
+    file(GLOB exported "${PREFIX}/${LIBDIR}/cmake/trimlet/trimletTargets*.cmake")
+    foreach(f IN LISTS exported)
+      file(READ "${f}" text)
+      foreach(dependency IN LISTS DEPENDENCY_FILES)
+        string(FIND "${text}" "${dependency}" at)
+        if(at GREATER -1)
+          message(FATAL_ERROR "${f} names ${dependency}, a path on the machine trimlet was built on")
+        endif()
+      endforeach()
+    endforeach()
+    list(GET DEPENDENCY_FILES 0 first)
+    get_filename_component(first_dir "${first}" DIRECTORY)
+    # The same directory reached without /usr, where /lib links to /usr/lib.
+    string(REGEX REPLACE "^/usr/" "/" other_dir "${first_dir}")
+    execute_process(COMMAND "${CMAKE_COMMAND}" -S "${CONSUMER}" -B "${work}/missing" -G "${GENERATOR}"
+                    "-DCMAKE_C_COMPILER=${CC}" "-DCMAKE_PREFIX_PATH=${PREFIX}"
+                    "-DREADME_EXAMPLE=${work}/main.c" "-DCMAKE_IGNORE_PATH=${first_dir};${other_dir}"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    string(REGEX REPLACE "[ \n]+" " " err "${err}")
+    if(rc EQUAL 0 OR NOT err MATCHES "static trimlet library needs lib[^ ]+, which was not found: install it \\(Debian/Ubuntu: apt-get install [^)]+\\)")
+      message(FATAL_ERROR "a consumer without ${first} was not told what is missing (${rc}):\n${out}\n${err}")
+    endif()
+  endif()
 
 elseif(STEP STREQUAL "subdirectory")
   # A host project with its own flags and no build type (its configure step

@@ -185,6 +185,25 @@ class Options(Scratch):
                 got = trimlet.crop(wide, "rect", 0, 0, 80, 40, resize=resize)
                 self.assertEqual(Image.open(io.BytesIO(got)).size, out)
 
+    def test_speed_options_compact_png_effort_and_verify(self):
+        flat = Image.new("RGB", (30, 20), (10, 200, 30))
+        data = encoded(flat)
+        compact = trimlet.crop(data, "rect", 0, 0, 30, 20)  # the module's default
+        rgba = trimlet.crop(data, "rect", 0, 0, 30, 20, png_compact=False)
+        self.assertEqual(compact[25], 3)  # palette
+        self.assertEqual(rgba[25], 6)  # 8-bit RGBA, as 1.2
+        self.assertEqual(Image.open(io.BytesIO(compact)).convert("RGBA").tobytes(),
+                         Image.open(io.BytesIO(rgba)).tobytes())
+        noise = encoded(Image.frombytes("RGB", (200, 200), os.urandom(200 * 200 * 3)))
+        cut = noise[:len(noise) // 2]  # only verify="region" crops its top rows
+        with self.assertRaises(trimlet.CorruptError):
+            trimlet.crop(cut, "rect", 0, 0, 10, 10)
+        self.assertEqual(trimlet.crop(cut, "rect", 0, 0, 10, 10, verify="region", effort=10),
+                         trimlet.crop(noise, "rect", 0, 0, 10, 10, effort=10))
+        for bad in ({"verify": "all"}, {"effort": 11}):
+            with self.subTest(bad=bad), self.assertRaises(ValueError):
+                trimlet.crop(data, "rect", 0, 0, 1, 1, **bad)
+
     def test_webp_and_avif_outputs(self):
         data, img = encoded(gradient(40, 30)), gradient(40, 30)
         jpeg = trimlet.crop(data, "auto", 0, format="jpg")
