@@ -13,7 +13,9 @@
 //      R, G and B
 //   8  flags: 1 lossless, 2 apply the EXIF orientation, 4 keep metadata,
 //      8 no options record at all, 16 a record from an older header (size up
-//      to quality), 32 an orientation value that is not one of the two
+//      to quality), 32 an orientation value that is not one of the two,
+//      64 every frame of an animation (TRIMLET_ALL_FRAMES), 128 GIF output
+//      (instead of byte 1's format)
 // Shorter inputs are all image, with a default trailer.
 //
 // Each input is planned (trimlet_plan_memory) and cropped
@@ -59,6 +61,7 @@
 #include <stb_image.h>
 #ifdef TRIMLET_USE_LIBWEBP
 #include <webp/decode.h>
+#include <webp/demux.h>
 #endif
 
 static const size_t TRAILER = 9;
@@ -91,7 +94,9 @@ static void check_text(int ok, const char *err, const char *rule, const char *ca
     snprintf(own, sizeof own, "%s: ", rule);
     if (!(starts_with(err, "cannot decode '<memory>': ") || starts_with(err, "image too large: ") ||
           starts_with(err, own) || starts_with(err, "options: ") || starts_with(err, "lossless: ") ||
-          starts_with(err, "cannot encode '<memory>'") || starts_with(err, "out of memory"))) {
+          starts_with(err, "cannot encode '<memory>'") || starts_with(err, "out of memory") ||
+          starts_with(err, "frames: ") || starts_with(err, "animation too large: ") ||
+          strcmp(err, "GIF output needs a GIF input") == 0)) {
         broken("unexpected message", err);
     }
 }
@@ -112,6 +117,8 @@ static const trimlet_options *options_from(const uint8_t *t, trimlet_options *o,
     o->lossless = t[8] & 1;
     o->orient = t[8] & 32 ? 2 : (t[8] & 2 ? TRIMLET_APPLY_EXIF : TRIMLET_AS_STORED);
     o->metadata = t[8] & 4 ? TRIMLET_KEEP : TRIMLET_STRIP;
+    if (t[8] & 64) o->frames = TRIMLET_ALL_FRAMES;
+    if (t[8] & 128) o->format = "gif";
     if (t[8] & 16) o->size = offsetof(trimlet_options, quality) + sizeof o->quality;
     return t[8] & 8 ? NULL : o;
 }
@@ -172,6 +179,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             (int64_t)cw * ch > MAX_FUZZ_PIXELS) {
             return 0;
         }
+        // So do animations of many large frames, with every frame asked.
+        if ((t[8] & 64) && (int64_t)cw * ch * input_frame_count(&in) > 4 * MAX_FUZZ_PIXELS) return 0;
     }
 
     int rule = t[0] % 6;
@@ -230,6 +239,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
          strcmp(crop_err, "lossless: output must be JPEG or WebP, not png") == 0)) {
         return 0;
     }
+    // Likewise every frame of an animation, which PNG cannot hold.
+    if (!cropped && o.frames != 0 && o.format == NULL && opt != NULL && starts_with(crop_err, "frames: ")) {
+        return 0;
+    }
     if (!planned) {
         if (cropped) broken("crop succeeded where its plan failed", plan_err);
         if (strcmp(plan_err, crop_err) != 0) broken("plan and crop failed differently", crop_err);
@@ -259,7 +272,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (cropped) {
         int w = 0, h = 0, n = 0;
 #ifdef TRIMLET_USE_LIBWEBP
-        if (out_size >= 4 && memcmp(out, "RIFF", 4) == 0) {
+        WebPBitstreamFeatures f;
+        if (out_size >= 4 && memcmp(out, "RIFF", 4) == 0 &&
+            WebPGetFeatures((const uint8_t *)out, out_size, &f) == VP8_STATUS_OK && f.has_animation) {
+            // Every frame of an animation decodes.
+            WebPData d = {(const uint8_t *)out, out_size};
+            WebPAnimDecoder *dec = WebPAnimDecoderNew(&d, NULL);
+            WebPAnimInfo info;
+            if (dec == NULL || !WebPAnimDecoderGetInfo(dec, &info)) broken("WebP animation does not open", name);
+            w = (int)info.canvas_width;
+            h = (int)info.canvas_height;
+            while (WebPAnimDecoderHasMoreFrames(dec)) {
+                uint8_t *px = NULL;
+                int ts = 0;
+                if (!WebPAnimDecoderGetNext(dec, &px, &ts)) broken("WebP animation frame does not decode", name);
+            }
+            WebPAnimDecoderDelete(dec);
+        } else if (out_size >= 4 && memcmp(out, "RIFF", 4) == 0) {
             uint8_t *px = WebPDecodeRGBA((const uint8_t *)out, out_size, &w, &h);
             if (px == NULL) broken("WebP output does not decode", name);
             WebPFree(px);

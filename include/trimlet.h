@@ -44,11 +44,14 @@
  *   tga         32-bit run-length TGA, alpha kept            always
  *   webp        WebP, lossy or lossless, alpha kept          trimlet_has("webp")
  *   avif        AVIF, alpha kept                             trimlet_has("avif-write")
+ *   gif         GIF cut from a GIF's frames, exactly         trimlet_has("gif")
  *
  * trimlet_run and the five write every format of the table (a format this
  * build lacks fails with TRIMLET_ERR_UNAVAILABLE); a file output's extension
  * must be one of them unless options->format names the format, and memory
- * output is PNG unless options->format names another. The seven know the
+ * output is PNG unless options->format names another. GIF is written only
+ * from a GIF input (any other: TRIMLET_ERR_UNSUPPORTED, see
+ * TRIMLET_ALL_FRAMES). The seven know the
  * extensions jpg, jpeg, bmp and tga and write PNG for any other extension or
  * none.
  *
@@ -268,9 +271,33 @@ enum trimlet_rule {
  * applies by default. */
 #define TRIMLET_DEFAULT_MAX_PIXELS 268402689LL
 
-/* Value of trimlet_options.frames: every frame of an animation. (Not built
- * yet: any frames other than 0 fails with TRIMLET_ERR_UNAVAILABLE, "options:
- * frames is not available in this build".) */
+/* Value of trimlet_options.frames: every frame of an animation (feature
+ * "animation"; see docs/animation.md).
+ *
+ * 0 (the default) reads the first frame of an animated GIF or WebP, as 1.2
+ * does. TRIMLET_ALL_FRAMES crops every frame of an animated GIF or WebP by
+ * one box and writes an animation: WebP (lossy at the quality, or lossless)
+ * or GIF, with each frame's delay and the loop count. Written to a format
+ * that holds one picture (PNG, JPEG, ...) it is refused with
+ * TRIMLET_ERR_ARGUMENT, nothing written. A still input is cropped as usual.
+ *   - rect, edges, aspect and ratio (and the gravities) place their box on
+ *     the canvas; auto keeps the union of every frame's content, judged
+ *     against the first frame's corners; entropy and attention judge the
+ *     first frame.
+ *   - max_pixels applies to the canvas, and frames x canvas pixels must stay
+ *     within 16 x max_pixels (TRIMLET_ERR_TOO_LARGE, from the container
+ *     before any frame is decoded).
+ *   - Frames are decoded, cut and encoded one at a time: memory holds about
+ *     two canvases and the encoder's state (a WebP encoder keeps the
+ *     compressed frames until the file is assembled).
+ *   - orient and metadata do nothing to an animation.
+ *
+ * GIF output (feature "gif") needs a GIF input (TRIMLET_ERR_UNSUPPORTED "GIF
+ * output needs a GIF input" otherwise): it is lossless, each frame's palette
+ * indexes, colour table, transparency, disposal and delay are kept and only
+ * cut to the box (a frame wholly outside it becomes one transparent pixel
+ * that keeps its delay), so every output pixel is the input's. Without
+ * TRIMLET_ALL_FRAMES it holds the first frame; resize is refused with it. */
 #define TRIMLET_ALL_FRAMES (-1)
 
 /* Values of trimlet_options.verify.
@@ -328,7 +355,7 @@ typedef struct trimlet_options {
     const char *format;              /* NULL: by the output path's extension (PNG for memory
                                         output); else a name of the OUTPUT FORMATS table
                                         above ("png", "jpg", "jpeg", "bmp", "tga", "webp",
-                                        "avif"), in any ASCII case */
+                                        "avif", "gif"), in any ASCII case */
     int quality;                     /* JPEG, WebP and AVIF quality 1..100; 0 means the
                                         format's default: JPEG 90, WebP 80, AVIF 50 */
     const unsigned char *background; /* 3 bytes R, G, B that alpha is flattened onto for
@@ -486,8 +513,9 @@ typedef struct trimlet_result {
     void *output;                   /* with output_to_memory: the bytes, the caller's; release
                                        with trimlet_free */
     size_t output_size;
-    const char *output_format;      /* the format written: "png", "jpeg", "bmp", "tga", "webp"
-                                       or "avif", a static string; NULL for a plan or a failure */
+    const char *output_format;      /* the format written: "png", "jpeg", "bmp", "tga", "webp",
+                                       "avif" or "gif", a static string; NULL for a plan or a
+                                       failure */
     char error[TRIMLET_ERROR_SIZE]; /* "" on success, else one line, the 1.1 functions' texts */
     /* 1.3 */
     const char *input_format;       /* the input's format: "jpeg", "png", "gif", "webp", "tiff",
@@ -496,6 +524,9 @@ typedef struct trimlet_result {
                                        whenever the input was read and its type known, on
                                        failure too (a damaged JPEG is still "jpeg"); NULL when
                                        the input's type is not known or it could not be read */
+    int frames;                     /* the input's frame count (1 for a still, an animated
+                                       GIF's or WebP's frames whatever options->frames asks);
+                                       0 on failure */
 } trimlet_result;
 
 /* Runs one request: reads the input (input_path, else the input_size bytes at
@@ -522,9 +553,12 @@ TRIMLET_API const char *trimlet_version(void);
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
  * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
- * "webp"), "libspng", "webp" (read and written), "avif" (read),
+ * "webp"; GIF output is always lossless, cut from a GIF's stored frames, see
+ * TRIMLET_ALL_FRAMES), "libspng", "webp" (read and written), "avif" (read),
  * "avif-write", "heic", "tiff", "position", "resize", "verify", "effort",
- * "png-compact". "heic", "avif" and
+ * "png-compact", "animation" (the frames option: every frame of a GIF with
+ * giflib, of a WebP with libwebp), "gif" (giflib: GIF animations read frame
+ * by frame, and GIF output). "heic", "avif" and
  * "avif-write" are asked of the libheif loaded, at the call: 1 when it has
  * the HEVC decoder, the AV1 decoder, the AV1 encoder. Reentrant. */
 TRIMLET_API int trimlet_has(const char *feature);

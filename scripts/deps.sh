@@ -17,7 +17,7 @@ build=(
   libstb-dev libdeflate-dev
   # codec libraries (each optional to the build; found by CMake when present)
   libjpeg62-turbo-dev libturbojpeg0-dev
-  libspng-dev libwebp-dev libheif-dev libtiff-dev
+  libspng-dev libwebp-dev libheif-dev libtiff-dev libgif-dev
 )
 test=(
   # GoogleTest and the independent decoders the tests read results back with

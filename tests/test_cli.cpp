@@ -151,6 +151,7 @@ std::string writable(const std::string &dot) {
     std::vector<std::string> names = {"png", "jpg", "jpeg", "bmp", "tga"};
     if (trimlet_has("webp")) names.push_back("webp");
     if (trimlet_has("avif-write")) names.push_back("avif");
+    if (trimlet_has("gif")) names.push_back("gif");
     std::string list;
     for (size_t i = 0; i < names.size(); ++i) {
         list += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + dot + names[i];
@@ -315,8 +316,8 @@ TEST(CliCrop, OutputsNameTheFormatTheyHold) {
 // line naming the argument, no output file, no -d folder.
 TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
     tt::write_png(tt::scratch("in.png"), tt::gradient(20, 10));
-    tt::write_gif(tt::scratch("anim.gif"), tt::solid(20, 10, 1, 2, 3));
-    const std::vector<uint8_t> gif = tt::read_file(tt::scratch("anim.gif"));
+    tt::write_ppm(tt::scratch("anim.ppm"), tt::solid(20, 10, 1, 2, 3));
+    const std::vector<uint8_t> gif = tt::read_file(tt::scratch("anim.ppm"));
     const std::string to_dir = " in.png -d dir";
     const std::string ext = ": trimlet writes " + writable(".") + "; rename the output or add --format";
     struct Case {
@@ -343,18 +344,18 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
         {"auto --background 12345" + to_dir, "auto: --background must be RRGGBB in hexadecimal, like ff8000, not '12345'"},
         {"auto --background 12345g" + to_dir, "auto: --background must be RRGGBB in hexadecimal, like ff8000, not '12345g'"},
         {"auto -j 0" + to_dir, "auto: -j must be 1..256, not '0'"},
-        {"auto --format gif" + to_dir, "auto: --format must be " + writable("") + ", not 'gif'"},
+        {"auto --format pcx" + to_dir, "auto: --format must be " + writable("") + ", not 'pcx'"},
         {"auto --lossless" + to_dir, std::string("auto: --lossless writes ") +
                                          (trimlet_has("webp") ? "JPEG or WebP" : "JPEG") +
                                          ", but in.png would be written as png"},
         {"auto --upright --as-stored" + to_dir, "auto: --as-stored contradicts an earlier option"},
-        {"auto in.png -o out.gif", "auto: out.gif" + ext},
+        {"auto in.png -o out.pcx", "auto: out.pcx" + ext},
         {"auto in.png -o out.TIFF", "auto: out.TIFF" + ext},
         {"auto in.png -o out.xyz", "auto: out.xyz" + ext},
         {"auto in.png -o out", "auto: out" + ext},
         {"auto in.png -o -", "auto: -o - (standard output) needs --format"},
-        {"auto anim.gif --in-place",
-         "auto: anim.gif: cannot crop in place: trimlet writes " + writable("") +
+        {"auto anim.ppm --in-place",
+         "auto: anim.ppm: cannot crop in place: trimlet writes " + writable("") +
              ", not this file's format; use -o or -d"},
         {"auto in.png --in-place --format png",
          "auto: --format does not go with --in-place (each file keeps its format)"},
@@ -366,10 +367,10 @@ TEST(CliUsage, RangesRatiosAndFormatsAreRefusedBeforeAnythingIsTouched) {
     };
     for (const Case &c : cases) expect_refused(c.args, "trimlet: " + c.message);
     EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));
-    for (const char *name : {"out.gif", "out.TIFF", "out.xyz", "out", "-", "out.png"}) {
+    for (const char *name : {"out.pcx", "out.TIFF", "out.xyz", "out", "-", "out.png"}) {
         EXPECT_FALSE(tt::file_exists(tt::scratch(name))) << name;
     }
-    EXPECT_EQ(tt::read_file(tt::scratch("anim.gif")), gif);
+    EXPECT_EQ(tt::read_file(tt::scratch("anim.ppm")), gif);
 }
 
 TEST(CliBatch, UnreadableInputIsReportedOnceAndTheOthersAreWritten) {
@@ -431,8 +432,8 @@ TEST(CliUsage, MistakesExitWithStatusTwoNamingTheArgumentAndDoNothing) {
                    "trimlet: auto: -o takes a single INPUT (got 2); use -d DIR for several");
     expect_refused("auto in.png -o out.png -d dir", "trimlet: auto: use only one of -o, -d and --in-place");
     expect_refused("auto in.png -o out.png -o out2.png", "trimlet: auto: -o given twice");
-    expect_refused("auto in.png -d dir --format gif",
-                   "trimlet: auto: --format must be " + writable("") + ", not 'gif'");
+    expect_refused("auto in.png -d dir --format pcx",
+                   "trimlet: auto: --format must be " + writable("") + ", not 'pcx'");
     EXPECT_FALSE(tt::file_exists(tt::scratch("out.png")));
     EXPECT_FALSE(tt::file_exists(tt::scratch("out2.png")));
     EXPECT_FALSE(tt::file_exists(tt::scratch("dir")));

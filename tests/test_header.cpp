@@ -80,14 +80,23 @@ struct Called {
     trimlet_result r;
 };
 
-// trimlet_run of an 8 x 6 PNG (or no input, a NULL input) to memory or to
-// output_path, with options->format = format when it is not NULL.
+// trimlet_run of an 8 x 6 PNG (a GIF for GIF output, which only a GIF
+// gives; or no input, a NULL input) to memory or to output_path, with
+// options->format = format when it is not NULL.
 Called run(int rule, const char *format, const char *output_path, bool null_input = false) {
-    static const std::string input = [] {
+    static const std::string png = [] {
         std::string path = tt::scratch("in.png");
         tt::write_png(path, tt::gradient(8, 6));
         return path;
     }();
+    static const std::string gif = [] {
+        std::string path = tt::scratch("in.gif");
+        tt::write_gif(path, tt::gradient(8, 6));
+        return path;
+    }();
+    std::string out = upper(format ? format : output_path ? output_path : "");
+    bool to_gif = out.size() >= 3 && out.compare(out.size() - 3, 3, "GIF") == 0;
+    const std::string &input = to_gif ? gif : png;
     static const int params[4] = {1, 1, 4, 4};  // a box for every rule
     trimlet_options o;
     std::memset(&o, 0, sizeof o);

@@ -334,8 +334,8 @@ TEST(ReentrantOptions, BadOptionsNameTheFieldAndValue) {
         void (*set)(trimlet_options &);
         const char *message;
     } cases[] = {
-        {[](trimlet_options &o) { o.format = "gif"; },
-         "options: unknown format 'gif' (png, jpg, jpeg, bmp or tga)"},
+        {[](trimlet_options &o) { o.format = "pcx"; },
+         "options: unknown format 'pcx' (png, jpg, jpeg, bmp or tga)"},
         {[](trimlet_options &o) { o.format = ""; }, "options: unknown format '' (png, jpg, jpeg, bmp or tga)"},
         {[](trimlet_options &o) { o.quality = 101; }, "options: quality 101 out of range 1..100"},
         {[](trimlet_options &o) { o.quality = -5; }, "options: quality -5 out of range 1..100"},

@@ -214,7 +214,7 @@ TEST(RunStatus, EveryClassComesFromARealInputOrCall) {
          [&](std::vector<int> &p, trimlet_options &o) {
              trimlet_request q = file_to(png, none, TRIMLET_RECT, p, {0, 0, 5, 5});
              q.output_to_memory = 1;
-             o.format = "gif";
+             o.format = "pcx";
              q.options = &o;
              return q;
          }},

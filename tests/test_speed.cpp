@@ -86,10 +86,8 @@ TEST(SpeedOptions, BadValuesAreRefusedWithTheirFieldAndValue) {
         int status;
         const char *message;
     } CASES[] = {
-        {"frames", [](trimlet_options &o) { o.frames = TRIMLET_ALL_FRAMES; }, TRIMLET_ERR_UNAVAILABLE,
-         "options: frames is not available in this build"},
-        {"frames 2", [](trimlet_options &o) { o.frames = 2; }, TRIMLET_ERR_UNAVAILABLE,
-         "options: frames is not available in this build"},
+        {"frames 2", [](trimlet_options &o) { o.frames = 2; }, TRIMLET_ERR_ARGUMENT,
+         "options: frames 2 is not 0 (the first) or TRIMLET_ALL_FRAMES"},
         {"verify", [](trimlet_options &o) { o.verify = 2; }, TRIMLET_ERR_ARGUMENT,
          "options: verify 2 is not TRIMLET_VERIFY_WHOLE or TRIMLET_VERIFY_REGION"},
         {"effort high", [](trimlet_options &o) { o.effort = 11; }, TRIMLET_ERR_ARGUMENT,

@@ -49,6 +49,7 @@ static const Option OPTIONS[] = {
     {"--verify", 1, FIELD(verify_text), 0, ANY},
     {"--effort", 1, FIELD(effort_text), 0, CROP},
     {"--png-rgba", 0, FIELD(png_rgba), 1, CROP},
+    {"--frames", 1, FIELD(frames_text), 0, ANY},
     {"-j", 1, FIELD(jobs_text), 0, ANY},
     {"-t", 1, FIELD(tolerance_text), 0, AUTO},
     {"--json", 0, FIELD(json), 1, PLAN},
@@ -140,6 +141,16 @@ static int read_values(Command *c) {
         return 0;
     }
     if (c->effort_text && !parse_int(rule, "--effort", c->effort_text, 1, 10, &c->effort)) return 0;
+    if (c->frames_text) {
+        if (strcmp(c->frames_text, "all") == 0) {
+            c->frames = 1;
+        } else if (strcmp(c->frames_text, "first") == 0) {
+            c->frames = -1;
+        } else {
+            usage_error("%s: --frames must be all or first, not '%s'", rule, c->frames_text);
+            return 0;
+        }
+    }
     if (c->verify_text) {
         if (strcmp(c->verify_text, "region") == 0) {
             c->verify = TRIMLET_VERIFY_REGION;
@@ -334,6 +345,10 @@ trimlet_options options_for(const Command *c, const char *format) {
     o.resize_h = c->resize[1];
     o.verify = c->verify;
     o.effort = c->effort;
+    /* Every frame of an animation where the output animates too, unless
+     * --frames first; a still input is cropped as usual either way. */
+    int animates = format != NULL && (strcmp(format, "gif") == 0 || strcmp(format, "webp") == 0);
+    o.frames = c->frames > 0 || (c->frames == 0 && animates) ? TRIMLET_ALL_FRAMES : 0;
     /* Unlike the library's default, PNG comes in its smallest exact form. */
     o.png_compact = !c->png_rgba;
     return o;

@@ -41,6 +41,7 @@ typedef struct Job {
     char *message;      /* the failure line without "trimlet: ", malloc'd */
     trimlet_box box;
     int output_w, output_h; /* the size the crop is (or would be) written at */
+    int frames;             /* the input's frame count */
 } Job;
 
 /* On a terminal, a batch shows one line "done/total name", rewritten in
@@ -94,6 +95,10 @@ static char *describe(const Batch *b, const Job *job, int status, const char *er
     const char *shown = is_stream(job->input) ? STDIN_NAME : job->input;
     const char *phrase = status > 0 && status < COUNT(STATUS_PHRASES) ? STATUS_PHRASES[status] : NULL;
     if (status == TRIMLET_ERR_UNSUPPORTED && b->c->lossless) phrase = LOSSLESS_UNSUPPORTED;
+    /* An image that GIF output cannot be cut from is no unknown file. */
+    if (status == TRIMLET_ERR_UNSUPPORTED && job->format != NULL && strcmp(job->format, "gif") == 0) {
+        phrase = "not written";
+    }
     const char *named = is_stream(job->input) ? "<memory>" : job->input;
     size_t named_len = strlen(named);
     const char *reason = error;
@@ -151,6 +156,7 @@ static void run_job(const Batch *b, Job *job) {
     job->box = r.box;
     job->output_w = r.output_w;
     job->output_h = r.output_h;
+    job->frames = r.frames;
     if (job->ok && to_stdout && !write_stdout(r.output, r.output_size)) {
         char why[TRIMLET_ERROR_SIZE];
         snprintf(why, sizeof why, "cannot write standard output: %s", strerror(errno));
@@ -178,8 +184,14 @@ static void print_box(const Command *c, const Job *job) {
         fputs("{\"file\": ", stdout);
         print_json_string(stdout, job->input);
         printf(", \"x\": %d, \"y\": %d, \"w\": %d, \"h\": %d, \"image_w\": %d, \"image_h\": %d, "
-               "\"output_w\": %d, \"output_h\": %d}\n",
+               "\"output_w\": %d, \"output_h\": %d",
                x->x, x->y, x->w, x->h, x->image_w, x->image_h, job->output_w, job->output_h);
+        /* An animation's frame count; a still's line is as it was. */
+        if (job->frames > 1) printf(", \"frames\": %d", job->frames);
+        puts("}");
+    } else if (job->frames > 1) {
+        printf("%d %d %d %d %d %d %d %d %s (%d frames)\n", x->x, x->y, x->w, x->h, x->image_w,
+               x->image_h, job->output_w, job->output_h, job->input, job->frames);
     } else {
         printf("%d %d %d %d %d %d %d %d %s\n", x->x, x->y, x->w, x->h, x->image_w, x->image_h,
                job->output_w, job->output_h, job->input);

@@ -96,9 +96,10 @@ typedef struct Command {
     int verify;             /* TRIMLET_VERIFY_WHOLE (default) or TRIMLET_VERIFY_REGION */
     int effort;             /* --effort 1..10; 0: each format's default */
     int png_rgba;           /* --png-rgba: 8-bit RGBA PNG instead of the compact form */
+    int frames;             /* --frames: +1 all, -1 first; 0 all where the output animates */
     /* option text as given, read once the whole line is known */
     const char *format_text, *tolerance_text, *quality_text, *background_text, *jobs_text;
-    const char *position_text, *resize_text, *verify_text, *effort_text;
+    const char *position_text, *resize_text, *verify_text, *effort_text, *frames_text;
 } Command;
 
 /* Parses argv into c (c->inputs must have room for argc entries). Returns -1

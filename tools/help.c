@@ -46,7 +46,8 @@ static const Rule RULES[] = {
 static const char OUTPUT_HELP[] =
     "Output (exactly one):\n"
     "  -o OUT           write the crop of the single INPUT to OUT; OUT's extension\n"
-    "                   (.png, .jpg, .jpeg, .bmp, .tga; .webp, .avif where built)\n"
+    "                   (.png, .jpg, .jpeg, .bmp, .tga; .webp, .avif, .gif where\n"
+    "                   built)\n"
     "                   or --format picks the format; '-o -' writes to standard\n"
     "                   output (needs --format); an existing folder is refused\n"
     "                   (use -d)\n"
@@ -57,7 +58,7 @@ static const char OUTPUT_HELP[] =
     "                   created if missing)\n"
     "  --in-place       crop each INPUT onto itself, in its own format\n"
     "Options (anywhere before '--'):\n"
-    "  --format FMT     png, jpg, jpeg, bmp, tga, webp or avif (where built; see\n"
+    "  --format FMT     png, jpg, jpeg, bmp, tga, webp, avif or gif (where built; see\n"
     "                   --version), in any case\n"
     "  --quality N      JPEG, WebP and AVIF quality 1-100 (default: JPEG 90,\n"
     "                   WebP 80, AVIF 50)\n"
@@ -90,6 +91,11 @@ static const char OUTPUT_HELP[] =
     "  --verify V       whole (default): decode the whole file for its verdict;\n"
     "                   region: stop after the crop's last row (JPEG, PNG), so\n"
     "                   damage below the crop goes unseen\n"
+    "  --frames F       all: crop every frame of an animated GIF or WebP into a\n"
+    "                   GIF or WebP animation (the default when the output is\n"
+    "                   GIF or WebP); first: crop only the first frame (the\n"
+    "                   default for other outputs). GIF output needs a GIF input\n"
+    "                   and is cut from its frames exactly\n"
     "  -j N             crop N files at once (default: the number of cores)\n"
     "  -h, --help       show this help\n"
     "  --               end of options: every later argument is an INPUT\n"
@@ -106,9 +112,10 @@ static const char PLAN_HELP[] =
     "size the crop is written at, after --resize or thumb, comes before the\n"
     "name, which runs to the end of the line), or with --json one JSON object\n"
     "per line with the keys file, x, y, w, h, image_w, image_h, output_w and\n"
-    "output_h. Failures are reported as for crops.\n"
+    "output_h. An animation's line ends with '(N frames)' after the name, and\n"
+    "its JSON object has the key frames. Failures are reported as for crops.\n"
     "Options (anywhere before '--'): --json, --position, --resize, --upright,\n"
-    "--as-stored, --lossless, --verify, -j N, -t PERCENT (auto).\n"
+    "--as-stored, --lossless, --verify, --frames, -j N, -t PERCENT (auto).\n"
     "Examples:\n"
     "  trimlet plan auto -t 5 scans/*.png --json\n"
     "  trimlet plan thumb 256x256 --position attention photo.jpg\n";
@@ -158,8 +165,8 @@ static void print_read_formats(FILE *f, int shown) {
 void print_version(FILE *f) {
     fprintf(f, "trimlet %s\nreads: ", trimlet_version());
     print_read_formats(f, 0);
-    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s\n", trimlet_has("webp") ? ", webp" : "",
-            trimlet_has("avif-write") ? ", avif" : "");
+    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s%s\n", trimlet_has("webp") ? ", webp" : "",
+            trimlet_has("avif-write") ? ", avif" : "", trimlet_has("gif") ? ", gif" : "");
 }
 
 void print_overview(FILE *f) {

@@ -17,7 +17,7 @@ static const struct {
     const char *feature;
 } FORMATS[] = {
     {"png", NULL}, {"jpg", NULL}, {"jpeg", NULL}, {"bmp", NULL}, {"tga", NULL},
-    {"webp", "webp"}, {"avif", "avif-write"},
+    {"webp", "webp"}, {"avif", "avif-write"}, {"gif", "gif"},
 };
 
 static int format_built(int i) {
@@ -73,6 +73,7 @@ static const char *content_format(const char *path) {
     if (read_head(path, h, sizeof h) != sizeof h) return NULL;
     const char *f = NULL;
     if (memcmp(h, "RIFF", 4) == 0 && memcmp(h + 8, "WEBP", 4) == 0) f = "webp";
+    if (memcmp(h, "GIF8", 4) == 0) f = "gif";
     if (memcmp(h + 4, "ftyp", 4) == 0 && (memcmp(h + 8, "avif", 4) == 0 || memcmp(h + 8, "avis", 4) == 0)) {
         f = "avif";
     }

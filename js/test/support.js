@@ -166,7 +166,11 @@ export function nativeCrop(input, args, ext) {
   const dir = mkdtempSync(join(tmpdir(), 'trimlet-js-'));
   try {
     writeFileSync(join(dir, 'in'), input);
-    const run = spawnSync(program, [...args, join(dir, 'in'), '-o', join(dir, `out.${ext}`)], { encoding: 'utf8' });
+    // The program writes compact PNG by default; the package writes 8-bit
+    // RGBA, as the C library does.
+    const form = ext === 'png' ? ['--png-rgba'] : [];
+    const run = spawnSync(program, [...args, ...form, join(dir, 'in'), '-o', join(dir, `out.${ext}`)],
+      { encoding: 'utf8' });
     if (run.status !== 0) throw new Error(`native trimlet: ${run.stderr}`);
     return new Uint8Array(readFileSync(join(dir, `out.${ext}`)));
   } finally {

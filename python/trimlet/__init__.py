@@ -5,7 +5,7 @@
 
     png = trimlet.crop("photo.jpg", "ratio", 16, 9)          # bytes of a PNG
     trimlet.crop(upload_bytes, "auto", 10, output="out.jpg", quality=85)
-    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h, output_w, output_h)
+    box = trimlet.plan("scan.png", "auto")  # Box(x, y, w, h, image_w, image_h, output_w, output_h, frames)
     trimlet.crop("photo.jpg", "ratio", 1, 1, resize=(256, 256), position="attention",
                  output="thumb.webp")
 
@@ -147,9 +147,10 @@ _ERRORS: Dict[int, Type[TrimletError]] = {
     Status.UNAVAILABLE: UnavailableError,
 }
 
-Box = collections.namedtuple("Box", "x y w h image_w image_h output_w output_h")
+Box = collections.namedtuple("Box", "x y w h image_w image_h output_w output_h frames", defaults=(1,))
 Box.__doc__ = ("The rectangle a rule cuts (x, y, w, h), the size of the image it is cut from, "
-               "and the size of the picture encoded (the box's, or what resize scales it to).")
+               "the size of the picture encoded (the box's, or what resize scales it to), "
+               "and the input's frame count (1 for a still).")
 
 _ERROR_SIZE = 512      # TRIMLET_ERROR_SIZE
 _APPLY_EXIF = 1        # TRIMLET_APPLY_EXIF
@@ -204,7 +205,8 @@ class _Result(ctypes.Structure):
                 ("output_format", ctypes.c_char_p),
                 ("error", ctypes.c_char * _ERROR_SIZE),
                 # 1.3
-                ("input_format", ctypes.c_char_p)]
+                ("input_format", ctypes.c_char_p),
+                ("frames", ctypes.c_int)]
 
 
 def _candidates():
@@ -376,6 +378,13 @@ def _set_verify(o, value, keep):
     o.verify = names[value]
 
 
+def _set_frames(o, value, keep):
+    names = {"first": 0, "all": -1}  # TRIMLET_ALL_FRAMES
+    if value not in names:
+        raise ValueError("trimlet: frames must be \"first\" or \"all\", not %r" % (value,))
+    o.frames = names[value]
+
+
 def _set_effort(o, value, keep):
     o.effort = _whole(value, "effort", 0, 10)
 
@@ -394,6 +403,7 @@ _OPTIONS: Dict[str, Callable[[_Options, Any, list], None]] = {
     "resize": _set_resize,                     # (w, h), 0 or None a free side (no resize)
     "verify": _set_verify,                     # "whole" or "region" ("whole")
     "effort": _set_effort,                     # 0..10 (0: each format's default)
+    "frames": _set_frames,                     # "first" or "all" ("first")
     "png_compact": _set_flag("png_compact", 1),  # this module's default: True
 }
 
@@ -410,6 +420,7 @@ if TYPE_CHECKING:
         resize: Optional[Tuple[Optional[int], Optional[int]]]
         verify: Optional[str]
         effort: Optional[int]
+        frames: Optional[str]
         png_compact: Optional[bool]
 
 
@@ -466,8 +477,8 @@ def crop(source: Source, rule: Union[str, int], *params: int,
     path (str or os.PathLike). output: None to get the encoded result back as
     bytes, or a path to write it to; an existing file there is replaced only
     once the new one is complete, and kept as it was on failure. The path's
-    extension must be .png, .jpg, .jpeg, .bmp or .tga (.webp and .avif where
-    the library has them) unless format is given.
+    extension must be .png, .jpg, .jpeg, .bmp or .tga (.webp, .avif and .gif
+    where the library has them) unless format is given.
 
     Options (keywords):
       format: "png", "jpg", "jpeg", "bmp" or "tga", "webp" or "avif" where the
@@ -493,6 +504,9 @@ def crop(source: Source, rule: Union[str, int], *params: int,
         damage below the crop goes unseen.
       effort: 1 (fastest) .. 10 (smallest) for PNG, WebP and AVIF output;
         0 (default) each format's own setting.
+      frames: "first" (default) crops an animation's first frame; "all"
+        crops every frame of an animated GIF or WebP into a GIF or WebP
+        animation (a still format is refused). GIF output needs a GIF input.
       png_compact: True (this module's default, unlike the C library's)
         writes PNG in the smallest colour type that holds the crop exactly
         (palette, grey, RGB); False writes 8-bit RGBA as trimlet 1.2 did.
@@ -517,4 +531,4 @@ def plan(source: Source, rule: Union[str, int], *params: int,
     and on every failure."""
     result = _run(source, rule, params, None, False, "plan", options)
     return Box(*(getattr(result.box, name) for name in Box._fields[:6]),
-               result.output_w, result.output_h)
+               result.output_w, result.output_h, result.frames)

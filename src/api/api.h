@@ -43,6 +43,7 @@ struct Outcome {
     int format;
     void *block;
     size_t block_size;
+    int frames;  // the input's frame count
 };
 
 // Runs the whole pipeline on an input that has been read, and releases it.
@@ -50,5 +51,20 @@ struct Outcome {
 // (format -1) and err holds the one message.
 int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
                  Failure *err);
+
+// ---------------------------------------------------------------------------
+// frames.cpp: the pipeline of an animation
+
+// The input's frame count from its container (GIF, WebP), 1 for others.
+int input_frame_count(const Input *in);
+// 1 when the request goes through run_frames: GIF output, or every frame of
+// an animated input (count frames).
+int frames_path(const Request *q, int format, int count);
+// Cuts every frame (or, without TRIMLET_ALL_FRAMES, the first) of an
+// animation by one box into format (GIF or WebP; -1 for a plan). Refuses a
+// still format for an animation, GIF output of another input, and
+// animations over the limits, before decoding.
+int run_frames(Input *in, const Request *q, int dest, const char *out_path, int format, int count,
+               Outcome *o, Failure *err);
 
 #endif

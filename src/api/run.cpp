@@ -32,6 +32,7 @@ void default_settings(Settings *set, int system_reasons) {
     set->verify = TRIMLET_VERIFY_WHOLE;
     set->effort = 0;
     set->png_compact = 0;
+    set->frames = 0;
     set->system_reasons = system_reasons;
 }
 
@@ -102,9 +103,12 @@ int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err
     if ((set->resize_w > 0 || set->resize_h > 0) && set->lossless) {
         return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize cannot be combined with lossless");
     }
-    // 1.3. Animation is not built: the first frame is all there is.
     if (HAS(frames) && o->frames != 0) {
-        return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: frames is not available in this build");
+        if (o->frames != TRIMLET_ALL_FRAMES) {
+            return fail(err, TRIMLET_ERR_ARGUMENT, "options: frames %d is not 0 (the first) or TRIMLET_ALL_FRAMES",
+                        o->frames);
+        }
+        set->frames = TRIMLET_ALL_FRAMES;
     }
     if (HAS(verify) && o->verify != TRIMLET_VERIFY_WHOLE) {
         if (o->verify != TRIMLET_VERIFY_REGION) {
@@ -510,9 +514,21 @@ int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Ou
     o->format = -1;
     // Lossless WebP output is a decoded crop encoded losslessly; any other
     // lossless output is a cut of a JPEG's coefficients.
-    int lossless_cut = q->set.lossless && output_format(q, dest, out_path) != FORMAT_WEBP;
+    int format = output_format(q, dest, out_path);
+    int count = input_frame_count(in);
+    if (frames_path(q, format, count)) {
+        int ok = run_frames(in, q, dest, out_path, format, count, o, err);
+        release_input(in);
+        if (!ok) {
+            memset(o, 0, sizeof *o);
+            o->format = -1;
+        }
+        return ok;
+    }
+    int lossless_cut = q->set.lossless && format != FORMAT_WEBP;
     int ok = lossless_cut ? run_lossless(in, q, dest, out_path, o, err)
                           : run_decoded(in, q, dest, out_path, o, err);
+    o->frames = count;
     if (!ok) {
         memset(o, 0, sizeof *o);
         o->format = -1;

@@ -163,6 +163,7 @@ extern "C" TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_r
             out.output = o.block;
             out.output_size = o.block_size;
             out.output_format = format_name(o.format);
+            out.frames = o.frames;
         } else {
             ok = 0;
         }
@@ -205,6 +206,8 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"verify", 1},
         {"effort", 1},
         {"png-compact", 1},
+        {"animation", GIF_LIB || WEBP_LIB},
+        {"gif", GIF_LIB},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;

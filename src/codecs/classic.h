@@ -29,7 +29,7 @@ static inline int is_pnm_extra(const unsigned char *d, size_t n) {
 int pnm_header(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 unsigned char *pnm_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);
 
-// gif.cpp: a GIF stb_image refuses for a reason browsers read past (gif_takes
+// gifstill.cpp: a GIF stb_image refuses for a reason browsers read past (gif_takes
 // says from stb_image's reason): no colour table, an LZW table kept full.
 int gif_takes(const char *why);
 unsigned char *gif_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why);

@@ -9,7 +9,7 @@
 #include "base/sink.h"
 #include "meta/meta.h"
 
-enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP, FORMAT_AVIF };
+enum OutputFormat { FORMAT_PNG, FORMAT_JPEG, FORMAT_BMP, FORMAT_TGA, FORMAT_WEBP, FORMAT_AVIF, FORMAT_GIF };
 
 // The quality JPEG, WebP and AVIF output get when the caller gives none.
 static const int JPEG_DEFAULT_QUALITY = 90;
@@ -30,12 +30,21 @@ struct Settings {
     int verify;                    // TRIMLET_VERIFY_WHOLE / TRIMLET_VERIFY_REGION
     int effort;                    // 0: each format's 1.2 setting; 1 (fastest) .. 10 (smallest)
     int png_compact;               // 1: PNG in the smallest colour type that holds the crop
+    int frames;                    // 0: the first frame; TRIMLET_ALL_FRAMES: every frame
     // 1 for the reentrant interface: messages about files that cannot be
     // opened, read or written name the system's reason (strerror). 0 for the
     // seven, which keep their original texts ("can't fopen", "(check the
     // extension)").
     int system_reasons;
 };
+
+// screen.cpp
+
+// 1 when a w x h image is within the size limits: MAX_SIDE a side and, when
+// max_pixels > 0, at most max_pixels pixels; else 0 with TRIMLET_ERR_TOO_LARGE
+// and "image too large: <w>x<h>" or "image too large: <w>x<h> is more than
+// <n> pixels (max_pixels)".
+int within_limits(int w, int h, long long max_pixels, Failure *err);
 
 // input.cpp
 
@@ -145,6 +154,86 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
 int heic_readable(void);
 int avif_readable(void);
 int avif_writable(void);
+
+// ---------------------------------------------------------------------------
+// gif.cpp (giflib; built without it, GIF animations are read by their first
+// frame only, as stb_image reads every GIF, and GIF output is unavailable)
+
+#ifdef TRIMLET_USE_GIFLIB
+#define GIF_LIB 1
+#else
+#define GIF_LIB 0
+#endif
+
+// A GIF colour table: up to 256 RGB entries.
+struct GifPalette {
+    int count;  // 0: none
+    unsigned char rgb[256][3];
+};
+
+// One GIF frame as the file stores it.
+struct GifRaw {
+    int x, y, w, h;          // its box on the canvas (clipped to the canvas)
+    unsigned char *index;    // w x h palette indexes, rows top-down (deinterlaced)
+    GifPalette local;        // its own colour table (count 0: the global one)
+    int transparent;         // the transparent index, or -1
+    int disposal;            // 0..3 as the graphic control extension gives it
+    int delay;               // hundredths of a second
+};
+
+struct GifReader;
+
+// The frames of a GIF walked over its blocks without decoding a pixel: the
+// canvas size and the number of images. 0 when the data is no GIF or its
+// blocks end before the trailer (*count then holds the frames seen).
+int gif_scan(const unsigned char *d, size_t len, int *w, int *h, int *count);
+// Opens the input for reading frame by frame; NULL with the message set
+// ("cannot decode '<name>': <why>", CORRUPT; NO_MEMORY).
+GifReader *gif_open(const Input *in, Failure *err);
+void gif_canvas(const GifReader *g, int *w, int *h, int *loop);
+// The next frame: its stored form in *raw (index owned by the reader, valid
+// until the next call) and, with canvas non-NULL (canvas-sized RGBA the
+// caller keeps between calls, all zero before the first), the picture as a
+// browser shows it: the previous frame disposed of as its disposal says
+// (background: transparent), this one drawn over it with its transparent
+// pixels left. Returns 1 for a frame, 0 at the end, -1 with the message set.
+int gif_next(GifReader *g, GifRaw *raw, Image *canvas, Failure *err);
+void gif_close(GifReader *g);
+
+struct GifWriter;
+
+// Starts a GIF89a of w x h in sink with the global table, background index
+// and extensions of the reader's file (the loop count among them).
+GifWriter *gif_writer_open(const GifReader *from, int w, int h, Sink *sink, Failure *err);
+// Writes the part of raw inside box (canvas coordinates) as a frame of the
+// output, whose top-left is box's; a frame wholly outside becomes one
+// transparent pixel that keeps its delay.
+int gif_writer_frame(GifWriter *wr, const GifRaw *raw, Rect box, Failure *err);
+// Ends the file (ok 1) or only frees (ok 0). 0 when the end cannot be written.
+int gif_writer_close(GifWriter *wr, int ok, Failure *err);
+
+// ---------------------------------------------------------------------------
+// webpanim.cpp (libwebp's demux and animation encoder)
+
+struct WebpAnimReader;
+struct WebpAnimWriter;
+
+// The frame count of a WebP file (its animation's frames, 1 for a still)
+// and its canvas size, from its chunks; 0 when it is no WebP that libwebp's
+// demuxer takes (or built without it).
+int webp_frames(const Input *in, int *w, int *h);
+// Opens an animated WebP; NULL with the message set.
+WebpAnimReader *webp_anim_open(const Input *in, int *w, int *h, int *loop, Failure *err);
+// The next composited canvas (RGBA, owned by the reader, valid until the
+// next call) and its duration in milliseconds: 1, 0 at the end, -1 on error.
+int webp_anim_next(WebpAnimReader *r, Image *canvas, int *duration_ms, Failure *err);
+void webp_anim_close(WebpAnimReader *r);
+// An animated WebP of w x h frames, lossy at quality or lossless, looping
+// loop times (0: for ever).
+WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int lossless, Failure *err);
+int webp_anim_add(WebpAnimWriter *wr, const Image *frame, int duration_ms, Failure *err);
+// Assembles the file into sink (ok 1) or only frees (ok 0).
+int webp_anim_writer_close(WebpAnimWriter *wr, int ok, Sink *sink, const char *name, Failure *err);
 
 // ---------------------------------------------------------------------------
 // decode.cpp

@@ -41,6 +41,7 @@ struct FormatName {
 static const FormatName FORMAT_NAMES[] = {
     {"png", FORMAT_PNG}, {"jpg", FORMAT_JPEG}, {"jpeg", FORMAT_JPEG},
     {"bmp", FORMAT_BMP}, {"tga", FORMAT_TGA}, {"webp", FORMAT_WEBP}, {"avif", FORMAT_AVIF},
+    {"gif", FORMAT_GIF},
 };
 
 int format_from_name(const char *name) {
@@ -62,13 +63,14 @@ int format_for_path(const char *path) {
 }
 
 const char *format_name(int format) {
-    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp", "avif"};
+    static const char *const NAMES[] = {"png", "jpeg", "bmp", "tga", "webp", "avif", "gif"};
     return format >= 0 && format < (int)(sizeof NAMES / sizeof NAMES[0]) ? NAMES[format] : NULL;
 }
 
 int format_available(int format) {
     if (format == FORMAT_WEBP) return WEBP_LIB;
     if (format == FORMAT_AVIF) return avif_writable();  // the installed libheif's encoders
+    if (format == FORMAT_GIF) return GIF_LIB;
     return 1;
 }
 

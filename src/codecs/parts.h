@@ -23,11 +23,6 @@ const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5
 // 0 when it gives none. h is the absolute height (a top-down BMP's is
 // negative in the header).
 int header_size(const unsigned char *d, size_t len, int *w, int *h);
-// 1 when a w x h image is within the size limits: MAX_SIDE a side and, when
-// max_pixels > 0, at most max_pixels pixels; else 0 with TRIMLET_ERR_TOO_LARGE
-// and "image too large: <w>x<h>" or "image too large: <w>x<h> is more than
-// <n> pixels (max_pixels)".
-int within_limits(int w, int h, long long max_pixels, Failure *err);
 // Reasons to refuse a file of w x h pixels (its header's word) before
 // decoding: data that cannot hold its pixels, a Radiance run that never ends.
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);

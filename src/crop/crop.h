@@ -33,6 +33,15 @@ int rule_needs_pixels(int rule);
 // The rule's rectangle in img (img->px is read only by auto). Fails with the
 // rule's own messages.
 int rule_region(int rule, const int *params, const Image *img, Rect *r, Failure *err);
+// The top-left, top-right, bottom-left and bottom-right pixels of img (at
+// least 1x1).
+void image_corners(const Image *img, const unsigned char *c[4]);
+// Auto's content box in img, judged against the given corner pixels (RGBA):
+// 0 when img has no content by them. For the frames of an animation, all
+// against the first frame's corners.
+int auto_content(const Image *img, const unsigned char corners[4][4], int tolerance, Rect *r);
+// Fails as auto does on a uniform image.
+int auto_uniform(int tolerance, Failure *err);
 
 // ---------------------------------------------------------------------------
 // position.cpp

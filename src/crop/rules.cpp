@@ -195,9 +195,10 @@ static int last_content(const unsigned char *row, int from, int to,
 // its first content pixel and from the right for its last one, stopping where
 // the box found so far already reaches: the pixels skipped that way could not
 // change the box, so the result equals that of a full scan.
-static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
-    int t = tolerance < 0 ? 0 : tolerance > 100 ? 100 : tolerance;
-    int T = t * 255 / 100;
+// The content box of img against the corner pixels tl, tr, bl, br (img's
+// own for the rule): 0 when there is none.
+static int content_box(const Image *img, const unsigned char *tl, const unsigned char *tr,
+                       const unsigned char *bl, const unsigned char *br, int T, Rect *r) {
     int W = img->w, H = img->h;
     int min_x = W, max_x = -1, min_y = H, max_y = -1;
     // A difference can never exceed 255, so at T 255 nothing is content.
@@ -205,10 +206,6 @@ static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
         size_t stride = (size_t)W * 4;
         int half_w = W / 2, half_h = H / 2;
         const unsigned char *px = img->px;
-        const unsigned char *tl = px;
-        const unsigned char *tr = px + (size_t)(W - 1) * 4;
-        const unsigned char *bl = px + (size_t)(H - 1) * stride;
-        const unsigned char *br = bl + (size_t)(W - 1) * 4;
         for (int y = 0; y < H; ++y) {
             const unsigned char *row = px + (size_t)y * stride;
             const unsigned char *ref_l = y < half_h ? tl : bl;
@@ -233,14 +230,42 @@ static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
             }
         }
     }
-    if (max_x < 0) {
-        return fail(err, TRIMLET_ERR_RULE, "auto: image is uniform (nothing to crop to, tolerance %d)", t);
-    }
+    if (max_x < 0) return 0;
     r->x = min_x;
     r->y = min_y;
     r->w = max_x - min_x + 1;
     r->h = max_y - min_y + 1;
     return 1;
+}
+
+void image_corners(const Image *img, const unsigned char *c[4]) {
+    size_t stride = (size_t)img->w * 4;
+    c[0] = img->px;
+    c[1] = img->px + (size_t)(img->w - 1) * 4;
+    c[2] = img->px + (size_t)(img->h - 1) * stride;
+    c[3] = c[2] + (size_t)(img->w - 1) * 4;
+}
+
+static int auto_tolerance(int tolerance) { return tolerance < 0 ? 0 : tolerance > 100 ? 100 : tolerance; }
+
+static int auto_region(const Image *img, int tolerance, Rect *r, Failure *err) {
+    int t = auto_tolerance(tolerance);
+    const unsigned char *corners[4] = {NULL, NULL, NULL, NULL};
+    if (img->w >= 1 && img->h >= 1) image_corners(img, corners);  // none for an empty image
+    if (!content_box(img, corners[0], corners[1], corners[2], corners[3], t * 255 / 100, r)) {
+        return fail(err, TRIMLET_ERR_RULE, "auto: image is uniform (nothing to crop to, tolerance %d)", t);
+    }
+    return 1;
+}
+
+int auto_content(const Image *img, const unsigned char corners[4][4], int tolerance, Rect *r) {
+    return content_box(img, corners[0], corners[1], corners[2], corners[3],
+                       auto_tolerance(tolerance) * 255 / 100, r);
+}
+
+int auto_uniform(int tolerance, Failure *err) {
+    return fail(err, TRIMLET_ERR_RULE, "auto: image is uniform (nothing to crop to, tolerance %d)",
+                auto_tolerance(tolerance));
 }
 
 // ---------------------------------------------------------------------------

@@ -47,5 +47,6 @@ int main(void) {
     FIELD(trimlet_result, output_format);
     FIELD(trimlet_result, error);
     FIELD(trimlet_result, input_format);
+    FIELD(trimlet_result, frames);
     return 0;
 }

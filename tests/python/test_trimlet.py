@@ -182,7 +182,7 @@ class Options(Scratch):
         for resize, out in [((20, 20), (20, 10)), ((20, 0), (20, 10)), ((None, 8), (16, 8)),
                             ((0, 0), (80, 40)), (None, (80, 40)), ((200, 200), (80, 40))]:
             with self.subTest(resize=resize):
-                self.assertEqual(trimlet.plan(wide, "rect", 0, 0, 80, 40, resize=resize)[6:], out)
+                self.assertEqual(trimlet.plan(wide, "rect", 0, 0, 80, 40, resize=resize)[6:8], out)
                 got = trimlet.crop(wide, "rect", 0, 0, 80, 40, resize=resize)
                 self.assertEqual(Image.open(io.BytesIO(got)).size, out)
 
@@ -223,6 +223,24 @@ class Options(Scratch):
         if trimlet.has("avif-write"):
             trimlet.crop(data, "auto", 0, output=self.dir / "o.avif")
             self.assertEqual((self.dir / "o.avif").read_bytes()[4:12], b"ftypavif")
+
+    def test_frames_all_keeps_every_frame(self):
+        if not (trimlet.has("animation") and trimlet.has("gif") and trimlet.has("webp")):
+            self.skipTest("this build has no GIF animation")
+        pictures = [framed().convert("RGB").rotate(90 * i).convert("P", palette=Image.ADAPTIVE) for i in range(3)]
+        data = encoded(pictures[0], "GIF", save_all=True, append_images=pictures[1:], duration=[40, 60, 80], loop=0)
+        self.assertEqual(trimlet.plan(data, "rect", 2, 3, 30, 20).frames, 3)
+        self.assertEqual(trimlet.plan(encoded(gradient(8, 8)), "rect", 0, 0, 4, 4).frames, 1)
+        for fmt in ("gif", "webp"):
+            cut = Image.open(io.BytesIO(trimlet.crop(data, "rect", 2, 3, 30, 20, format=fmt, frames="all",
+                                                     lossless=True)))
+            self.assertEqual((cut.n_frames, cut.size), (3, (30, 20)))
+            first = Image.open(io.BytesIO(trimlet.crop(data, "rect", 2, 3, 30, 20, format=fmt, frames="first")))
+            self.assertEqual(getattr(first, "n_frames", 1), 1)
+        with self.assertRaises(trimlet.ArgumentError):
+            trimlet.crop(data, "rect", 2, 3, 30, 20, frames="all")
+        with self.assertRaises(ValueError):
+            trimlet.crop(data, "rect", 2, 3, 30, 20, frames="every")
 
 
 class Errors(Scratch):
