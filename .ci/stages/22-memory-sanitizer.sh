@@ -5,7 +5,8 @@
 # memory, so this build links nothing that is not compiled here: libdeflate
 # is left out (stb_image_write compresses PNG instead), as are libjpeg-turbo
 # (stb handles JPEG), libspng (stb decodes PNG), libwebp (WebP files are refused as
-# unavailable) and libheif (HEIF files likewise), and only programs that use nothing beyond libc run:
+# unavailable), libheif (HEIF files likewise) and giflib (GIFs go to stb_image,
+# first frames only), and only programs that use nothing beyond libc run:
 # the fuzz replay over the corpus (which holds the hostile files), the
 # command-line program (C) on a picture of each input format, and the
 # README's example (C). GoogleTest and libstdc++ are not instrumented, so the C++ suite does
@@ -17,7 +18,7 @@ jobs=$(nproc)
 
 CC=clang CXX=clang++ cmake -S . -B build-msan -DTRIMLET_SANITIZE=memory -DTRIMLET_USE_LIBDEFLATE=OFF \
   -DTRIMLET_USE_LIBJPEG_TURBO=OFF -DTRIMLET_USE_LIBSPNG=OFF -DTRIMLET_USE_LIBWEBP=OFF -DTRIMLET_USE_LIBHEIF=OFF \
-  -DTRIMLET_USE_LIBTIFF=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  -DTRIMLET_USE_LIBTIFF=OFF -DTRIMLET_USE_GIFLIB=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build-msan -j"$jobs" --target trimlet trimlet_cli fuzz_crop
 export MSAN_OPTIONS="halt_on_error=1"
 
