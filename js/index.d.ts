@@ -43,6 +43,14 @@ export interface Options {
   position?: PositionName | number;
   /** Scale the crop down to fit within [width, height], never enlarging; 0 or null leaves a side free. */
   resize?: [number | null, number | null];
+  /** "first" (default): an animation's first frame; "all": every frame, for an output that animates (WebP). */
+  frames?: 'first' | 'all';
+  /** "whole" (default): the whole file is decoded for its verdict; "region": JPEG and PNG stop after the crop's last row. */
+  verify?: 'whole' | 'region';
+  /** 0 (default): each format's usual effort; 1 (fastest) .. 10 (smallest) for PNG, WebP and AVIF. */
+  effort?: number;
+  /** true (default, as the program and the Python module): the smallest PNG colour type that holds the crop exactly; false: 8-bit RGBA. */
+  pngCompact?: boolean;
 }
 
 /** The box a rule cuts, the image it is cut from, and the size the crop is encoded at. */
@@ -55,6 +63,8 @@ export interface Box {
   readonly imageH: number;
   readonly outputW: number;
   readonly outputH: number;
+  /** The input's frame count (1 for a still). */
+  readonly frames: number;
 }
 
 export type Input = Uint8Array | ArrayBuffer | ArrayBufferView | Blob;

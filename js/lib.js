@@ -171,7 +171,7 @@ function resize(value) {
 function options(caller, given) {
   const o = {
     format: null, quality: 0, background: null, lossless: 0, orient: 1, metadata: 1,
-    maxPixels: 0, position: 0, resize: [0, 0],
+    maxPixels: 0, position: 0, resize: [0, 0], frames: 0, verify: 0, effort: 0, pngCompact: 1,
   };
   for (const [name, value] of Object.entries(given)) {
     if (value === undefined) continue;
@@ -191,6 +191,13 @@ function options(caller, given) {
       case 'maxPixels': o.maxPixels = whole(value, 'maxPixels', -Number.MAX_SAFE_INTEGER, Number.MAX_SAFE_INTEGER); break;
       case 'position': o.position = position(value); break;
       case 'resize': o.resize = resize(value); break;
+      case 'frames': o.frames = -choice(value, 'frames', ['first', 'all']); break;
+      case 'verify': o.verify = choice(value, 'verify', ['whole', 'region']); break;
+      case 'effort': o.effort = whole(value, 'effort', 0, 10); break;
+      case 'pngCompact':
+        if (typeof value !== 'boolean') throw new TypeError(`trimlet: pngCompact must be true or false, not ${typeName(value)}`);
+        o.pngCompact = value ? 1 : 0;
+        break;
       default: throw new TypeError(`trimlet: ${caller}() got an unknown option '${name}'`);
     }
   }
@@ -215,7 +222,7 @@ async function inputBytes(input) {
 
 // --- one call ------------------------------------------------------------------
 
-const INFO_INTS = 13;
+const INFO_INTS = 14;
 const decoder = new TextDecoder();
 
 function cString(heap, at) {
@@ -259,7 +266,7 @@ async function run(caller, input, rule, args, toMemory) {
     const infoAt = alloc(4 * INFO_INTS);
     result = m._trimlet_js_run(inAt, data.length, number, paramsAt, toMemory ? 1 : 0, formatAt,
       o.quality, backgroundAt, o.lossless, o.orient, o.metadata, o.maxPixels, o.position,
-      o.resize[0], o.resize[1]);
+      o.resize[0], o.resize[1], o.frames, o.verify, o.effort, o.pngCompact);
     if (result === 0) throw new OutOfMemoryError('out of memory', Status.NO_MEMORY);
     m._trimlet_js_info(result, infoAt);
     const info = m.HEAP32.slice(infoAt >> 2, (infoAt >> 2) + INFO_INTS);
@@ -270,7 +277,7 @@ async function run(caller, input, rule, args, toMemory) {
     }
     const box = Object.freeze({
       x: info[1], y: info[2], w: info[3], h: info[4], imageW: info[5], imageH: info[6],
-      outputW: info[7], outputH: info[8],
+      outputW: info[7], outputH: info[8], frames: info[13],
     });
     const output = toMemory ? m.HEAPU8.slice(info[9] >>> 0, (info[9] >>> 0) + (info[10] >>> 0)) : null;
     return { box, output };

@@ -20,7 +20,7 @@ trimlet_result *trimlet_js_run(const void *input, size_t input_size, int rule, c
                                int to_memory, const char *format, int quality,
                                const unsigned char *background, int lossless, int orient,
                                int metadata, double max_pixels, int position, int resize_w,
-                               int resize_h) {
+                               int resize_h, int frames, int verify, int effort, int png_compact) {
     trimlet_options o;
     memset(&o, 0, sizeof o);
     o.size = sizeof o;
@@ -40,6 +40,10 @@ trimlet_result *trimlet_js_run(const void *input, size_t input_size, int rule, c
     o.position = position;
     o.resize_w = resize_w;
     o.resize_h = resize_h;
+    o.frames = frames;
+    o.verify = verify;
+    o.effort = effort;
+    o.png_compact = png_compact;
 
     trimlet_request q;
     memset(&q, 0, sizeof q);
@@ -58,9 +62,10 @@ trimlet_result *trimlet_js_run(const void *input, size_t input_size, int rule, c
     return r;
 }
 
-/* Writes the result's fields into info[0..12]: status, x, y, w, h, image_w,
+/* Writes the result's fields into info[0..13]: status, x, y, w, h, image_w,
  * image_h, output_w, output_h, the output's address and size, the address
- * of the format's name (0 for none) and of the error text. */
+ * of the format's name (0 for none) and of the error text, and the input's
+ * frame count. */
 void trimlet_js_info(const trimlet_result *r, int *info) {
     info[0] = r->status;
     info[1] = r->box.x;
@@ -75,6 +80,7 @@ void trimlet_js_info(const trimlet_result *r, int *info) {
     info[10] = (int)r->output_size;
     info[11] = (int)(size_t)r->output_format;
     info[12] = (int)(size_t)r->error;
+    info[13] = r->frames;
 }
 
 /* Frees the result record and the output it holds. NULL does nothing. */

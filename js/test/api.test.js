@@ -11,7 +11,7 @@ import {
 } from './support.js';
 
 const data = png(framed());
-const box = (x, y, w, h, imageW, imageH, outputW = w, outputH = h) => ({ x, y, w, h, imageW, imageH, outputW, outputH });
+const box = (x, y, w, h, imageW, imageH, outputW = w, outputH = h) => ({ x, y, w, h, imageW, imageH, outputW, outputH, frames: 1 });
 
 const RULES = [ // rule, params, the box on framed()
   ['rect', [3, 4, 10, 7], [3, 4, 10, 7]],
@@ -117,6 +117,9 @@ test('byte for byte what the native library writes (PNG, JPEG, WebP)', { skip: n
     [['thumb', '64x48', '--position', 'attention'], 'jpg',
       ['ratio', 64, 48, { format: 'jpg', resize: [64, 48], position: 'attention' }]],
     [['auto', '--quality', '70'], 'webp', ['auto', { format: 'webp', quality: 70 }]],
+    [['aspect', '4:3', '--png-rgba', '--effort', '1'], 'png', ['ratio', 4, 3, { pngCompact: false, effort: 1 }]],
+    [['edges', '5', '5', '5', '5', '--verify', 'region', '--effort', '10'], 'png',
+      ['edges', 5, 5, 5, 5, { verify: 'region', effort: 10 }]],
   ];
   for (const [words, ext, call] of cases) {
     if (ext === 'webp' && !(await trimlet.has('webp'))) continue;

@@ -73,7 +73,7 @@ export function png(img) {
 export function readPng(bytes) {
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
   let at = 8;
-  let w = 0, h = 0, type = 0;
+  let w = 0, h = 0, depth = 8, type = 0;
   const idat = [];
   const chunks = {};
   while (at < bytes.length) {
@@ -82,15 +82,18 @@ export function readPng(bytes) {
     const data = bytes.subarray(at + 8, at + 8 + n);
     chunks[name] = data;
     if (name === 'IHDR') {
-      w = view.getUint32(at + 8); h = view.getUint32(at + 12); type = bytes[at + 17];
-      if (bytes[at + 16] !== 8) throw new Error('readPng: 8-bit only');
+      w = view.getUint32(at + 8); h = view.getUint32(at + 12); depth = bytes[at + 16]; type = bytes[at + 17];
+      if (depth > 8) throw new Error('readPng: 16-bit samples are not read here');
     }
     if (name === 'IDAT') idat.push(data);
     at += 12 + n;
   }
-  const channels = { 0: 1, 2: 3, 4: 2, 6: 4 }[type];
+  // Every colour type the library writes: grey, RGB, palette, grey + alpha,
+  // RGBA; palette and grey at 1, 2, 4 or 8 bits; tRNS.
+  const channels = { 0: 1, 2: 3, 3: 1, 4: 2, 6: 4 }[type];
+  const bpp = Math.max(1, (channels * depth) >> 3);
   const raw = inflateSync(Buffer.concat(idat));
-  const stride = w * channels;
+  const stride = Math.ceil((w * channels * depth) / 8);
   const rows = new Uint8Array(h * stride);
   for (let y = 0; y < h; y++) {
     const filter = raw[y * (stride + 1)];
@@ -98,9 +101,9 @@ export function readPng(bytes) {
     const row = rows.subarray(y * stride, (y + 1) * stride);
     const up = y > 0 ? rows.subarray((y - 1) * stride, y * stride) : new Uint8Array(stride);
     for (let i = 0; i < stride; i++) {
-      const a = i >= channels ? row[i - channels] : 0;
+      const a = i >= bpp ? row[i - bpp] : 0;
       const b = up[i];
-      const c = i >= channels ? up[i - channels] : 0;
+      const c = i >= bpp ? up[i - bpp] : 0;
       let p = 0;
       if (filter === 1) p = a;
       else if (filter === 2) p = b;
@@ -112,11 +115,31 @@ export function readPng(bytes) {
       row[i] = (src[i] + p) & 255;
     }
   }
+  const sample = (y, k) => {  // sample k of row y, at the file's depth
+    if (depth === 8) return rows[y * stride + k];
+    const bit = k * depth;
+    return (rows[y * stride + (bit >> 3)] >> (8 - depth - (bit & 7))) & ((1 << depth) - 1);
+  };
+  const trns = chunks.tRNS;
+  const scale = type === 3 ? 1 : 255 / ((1 << depth) - 1);
   const px = new Uint8Array(w * h * 4);
-  for (let i = 0; i < w * h; i++) {
-    const s = rows.subarray(i * channels, (i + 1) * channels);
-    px.set(channels >= 3 ? [s[0], s[1], s[2], channels === 4 ? s[3] : 255]
-      : [s[0], s[0], s[0], channels === 2 ? s[1] : 255], i * 4);
+  for (let y = 0; y < h; y++) {
+    for (let x = 0; x < w; x++) {
+      const s = Array.from({ length: channels }, (_, k) => sample(y, x * channels + k));
+      let rgba;
+      if (type === 3) {
+        const i = s[0];
+        rgba = [chunks.PLTE[3 * i], chunks.PLTE[3 * i + 1], chunks.PLTE[3 * i + 2], trns && i < trns.length ? trns[i] : 255];
+      } else if (channels >= 3) {
+        const key = type === 2 && trns && [0, 2, 4].every((o, k) => ((trns[o] << 8) | trns[o + 1]) === s[k]);
+        rgba = [s[0], s[1], s[2], channels === 4 ? s[3] : key ? 0 : 255];
+      } else {
+        const key = type === 0 && trns && ((trns[0] << 8) | trns[1]) === s[0];
+        const v = Math.round(s[0] * scale);
+        rgba = [v, v, v, channels === 2 ? s[1] : key ? 0 : 255];
+      }
+      px.set(rgba, (y * w + x) * 4);
+    }
   }
   return { w, h, px, chunks };
 }
@@ -166,11 +189,7 @@ export function nativeCrop(input, args, ext) {
   const dir = mkdtempSync(join(tmpdir(), 'trimlet-js-'));
   try {
     writeFileSync(join(dir, 'in'), input);
-    // The program writes compact PNG by default; the package writes 8-bit
-    // RGBA, as the C library does.
-    const form = ext === 'png' ? ['--png-rgba'] : [];
-    const run = spawnSync(program, [...args, ...form, join(dir, 'in'), '-o', join(dir, `out.${ext}`)],
-      { encoding: 'utf8' });
+    const run = spawnSync(program, [...args, join(dir, 'in'), '-o', join(dir, `out.${ext}`)], { encoding: 'utf8' });
     if (run.status !== 0) throw new Error(`native trimlet: ${run.stderr}`);
     return new Uint8Array(readFileSync(join(dir, `out.${ext}`)));
   } finally {
