@@ -57,23 +57,16 @@ struct Result {
     std::vector<uint8_t> icc, exif;
 };
 
-// Crops the whole of the file (or its bytes, from memory) to a PNG.
-Result crop(const std::string &input, int orient = TRIMLET_AS_STORED, bool memory = false) {
-    trimlet_options o;
-    std::memset(&o, 0, sizeof o);
-    o.size = sizeof o;
-    o.orient = orient;
-    o.metadata = TRIMLET_KEEP;
-    std::string out = tt::scratch("out.png");
-    std::remove(out.c_str());
-    std::vector<uint8_t> bytes = tt::read_file(input);
-    std::vector<int> params = {0, 0, 100000, 100000};
+// One rect crop through trimlet_run: from the file at input, or from its
+// bytes when given, to the file out.
+trimlet_result run_rect(const std::string &input, const std::vector<uint8_t> *bytes, const std::string &out,
+                        std::vector<int> params, const trimlet_options &o) {
     trimlet_request q;
     std::memset(&q, 0, sizeof q);
     q.size = sizeof q;
-    if (memory) {
-        q.input = bytes.data();
-        q.input_size = bytes.size();
+    if (bytes != nullptr) {
+        q.input = bytes->data();
+        q.input_size = bytes->size();
     } else {
         q.input_path = input.c_str();
     }
@@ -85,6 +78,20 @@ Result crop(const std::string &input, int orient = TRIMLET_AS_STORED, bool memor
     std::memset(&r, 0, sizeof r);
     r.size = sizeof r;
     trimlet_run(&q, &r);
+    return r;
+}
+
+// Crops the whole of the file (or its bytes, from memory) to a PNG.
+Result crop(const std::string &input, int orient = TRIMLET_AS_STORED, bool memory = false) {
+    trimlet_options o;
+    std::memset(&o, 0, sizeof o);
+    o.size = sizeof o;
+    o.orient = orient;
+    o.metadata = TRIMLET_KEEP;
+    std::string out = tt::scratch("out.png");
+    std::remove(out.c_str());
+    std::vector<uint8_t> bytes = tt::read_file(input);
+    trimlet_result r = run_rect(input, memory ? &bytes : nullptr, out, {0, 0, 100000, 100000}, o);
     Result res;
     res.status = r.status;
     res.error = r.error;
@@ -162,19 +169,8 @@ TEST_F(Classic, LosslessCutsOfMendedJpegsEqualTheCleanFilesCut) {
         o.lossless = 1;
         std::string out = tt::scratch("cut.jpg");
         std::remove(out.c_str());
-        std::vector<int> params = {8, 8, 16, 16};
-        trimlet_request q;
-        std::memset(&q, 0, sizeof q);
-        q.size = sizeof q;
-        q.input_path = input.c_str();
-        q.output_path = out.c_str();
-        q.rule = TRIMLET_RECT;
-        q.params = params.data();
-        q.options = &o;
-        trimlet_result r;
-        std::memset(&r, 0, sizeof r);
-        r.size = sizeof r;
-        EXPECT_EQ(trimlet_run(&q, &r), 1) << r.error;
+        trimlet_result r = run_rect(input, nullptr, out, {8, 8, 16, 16}, o);
+        EXPECT_EQ(r.status, TRIMLET_OK) << r.error;
         return tt::read_jpeg(out);
     };
     Pixels clean = cut(file("clean.jpg"));
