@@ -21,6 +21,7 @@
 // are placed by its passes.
 
 #include "codecs/parts.h"
+#include "base/bytes.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -28,12 +29,12 @@
 // ---------------------------------------------------------------------------
 // Counting frames (needs no library)
 
-// Skips the data sub-blocks at d[*p]; 0 when the data ends first.
-static int skip_blocks(const unsigned char *d, size_t len, size_t *p) {
-    while (*p < len) {
-        size_t n = d[*p];
-        *p += 1 + n;
-        if (n == 0) return *p <= len;
+// Skips the data sub-blocks where r is; 0 when the data ends first.
+static int skip_blocks(ByteReader *r) {
+    while (bytes_left(r) > 0) {
+        size_t n = bytes_next(r);
+        bytes_skip(r, n);
+        if (n == 0) return r->at <= r->n;
     }
     return 0;
 }
@@ -42,26 +43,26 @@ int gif_scan(const unsigned char *d, size_t len, int *w, int *h, int *count) {
     *w = *h = *count = 0;
     // giflib takes any file that starts "GIF": so does the walk.
     if (len < 13 || memcmp(d, "GIF", 3) != 0) return 0;
-    *w = d[6] | d[7] << 8;
-    *h = d[8] | d[9] << 8;
-    size_t p = 13;
-    if (d[10] & 0x80) p += 3u << ((d[10] & 7) + 1);
-    while (p < len) {
-        unsigned char kind = d[p++];
+    *w = (int)load_u16(d + 6, 0);
+    *h = (int)load_u16(d + 8, 0);
+    ByteReader r = bytes_reader(d, len, 13);
+    if (d[10] & 0x80) bytes_skip(&r, 3u << ((d[10] & 7) + 1));
+    while (bytes_left(&r) > 0) {
+        unsigned kind = bytes_next(&r);
         if (kind == 0x3B) return 1;
         if (kind == 0x21) {
-            ++p;  // the label
+            bytes_skip(&r, 1);  // the label
         } else if (kind == 0x2C) {
-            if (p + 10 > len) return 0;
-            unsigned char packed = d[p + 8];
-            p += 9;
-            if (packed & 0x80) p += 3u << ((packed & 7) + 1);
-            ++p;  // the LZW code size
+            if (bytes_left(&r) < 10) return 0;
+            unsigned packed = bytes_at(&r, r.at + 8);
+            bytes_skip(&r, 9);
+            if (packed & 0x80) bytes_skip(&r, 3u << ((packed & 7) + 1));
+            bytes_skip(&r, 1);  // the LZW code size
             ++*count;
         } else {
             return 0;
         }
-        if (!skip_blocks(d, len, &p)) return 0;
+        if (!skip_blocks(&r)) return 0;
     }
     return 0;
 }
@@ -169,7 +170,7 @@ static int read_extension(GifReader *g, Failure *err) {
                 g->delay = gcb.DelayTime;
             }
         }
-        if (netscape && !first && block[0] >= 3 && block[1] == 1) g->loop = block[2] | block[3] << 8;
+        if (netscape && !first && block[0] >= 3 && block[1] == 1) g->loop = (int)load_u16(block + 2, 0);
         if (keep && !keep_bytes(g, block, (size_t)block[0] + 1)) {
             return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
         }

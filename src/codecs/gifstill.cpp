@@ -14,28 +14,17 @@
 // stops when the frame is whole, so the work is bounded by its pixels.
 
 #include "codecs/classic.h"
+#include "base/bytes.h"
 #include "base/stb.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-struct GifRead {
-    const unsigned char *d;
-    size_t len, p;
-};
-
-static unsigned get8(GifRead *r) { return r->p < r->len ? r->d[r->p++] : (r->p++, 0u); }
-static unsigned get16(GifRead *r) {
-    unsigned lo = get8(r);
-    return lo | get8(r) << 8;
-}
-static void skip(GifRead *r, size_t n) { r->p += n; }  // at most 255 at a time
-
-static void read_table(GifRead *r, unsigned char pal[256][4], int n, int transparent) {
+static void read_table(ByteReader *r, unsigned char pal[256][4], int n, int transparent) {
     for (int i = 0; i < n; ++i) {
-        pal[i][0] = (unsigned char)get8(r);
-        pal[i][1] = (unsigned char)get8(r);
-        pal[i][2] = (unsigned char)get8(r);
+        pal[i][0] = (unsigned char)bytes_next(r);
+        pal[i][1] = (unsigned char)bytes_next(r);
+        pal[i][2] = (unsigned char)bytes_next(r);
         pal[i][3] = i == transparent ? 0 : 255;
     }
 }
@@ -76,8 +65,8 @@ static void put(Frame *f, unsigned index) {
 }
 
 // Decodes the LZW stream of one frame. NULL, or the reason it is refused.
-static const char *decode_lzw(GifRead *r, Frame *f) {
-    unsigned min = get8(r);
+static const char *decode_lzw(ByteReader *r, Frame *f) {
+    unsigned min = bytes_next(r);
     if (min > 11) return "bad LZW code size";
     static const int TABLE = 4096;
     short prefix[4096];
@@ -92,11 +81,11 @@ static const char *decode_lzw(GifRead *r, Frame *f) {
     for (;;) {
         if (have < (unsigned)size) {
             if (block == 0) {
-                block = get8(r);
+                block = bytes_next(r);
                 if (block == 0) return NULL;
             }
             --block;
-            bits |= get8(r) << have;
+            bits |= bytes_next(r) << have;
             have += 8;
             continue;
         }
@@ -139,16 +128,15 @@ int gif_takes(const char *why) {
 }
 
 unsigned char *gif_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why) {
-    GifRead r = {d, len, 0};
+    ByteReader r = bytes_reader(d, len, 6);
     if (len < 13 || memcmp(d, "GIF8", 4) != 0 || (d[4] != '7' && d[4] != '9') || d[5] != 'a') {
         *why = "not GIF";
         return NULL;
     }
-    r.p = 6;
-    *w = (int)get16(&r);
-    *h = (int)get16(&r);
-    unsigned flags = get8(&r), background = get8(&r);
-    get8(&r);
+    *w = (int)bytes_uint_next(&r, 2, 0);
+    *h = (int)bytes_uint_next(&r, 2, 0);
+    unsigned flags = bytes_next(&r), background = bytes_next(&r);
+    bytes_next(&r);
     unsigned char global[256][4], local[256][4];
     memset(global, 0, sizeof global);
     if (flags & 0x80) {
@@ -172,24 +160,24 @@ unsigned char *gif_decode(const unsigned char *d, size_t len, int *w, int *h, co
     memset(px, 0, (size_t)*w * (size_t)*h * 4);
     const char *reason = "no image";
     for (;;) {
-        unsigned tag = get8(&r);
+        unsigned tag = bytes_next(&r);
         if (tag == 0x21) {  // an extension: the graphic control one gives transparency
-            unsigned label = get8(&r);
+            unsigned label = bytes_next(&r);
             if (label == 0xF9) {
-                unsigned n = get8(&r);
+                unsigned n = bytes_next(&r);
                 if (n == 4) {
-                    unsigned eflags = get8(&r);
-                    get16(&r);
+                    unsigned eflags = bytes_next(&r);
+                    bytes_skip(&r, 2);  // the delay
                     if (transparent >= 0) global[transparent][3] = 255;
-                    unsigned t = get8(&r);
+                    unsigned t = bytes_next(&r);
                     transparent = eflags & 1 ? (int)t : -1;
                     if (transparent >= 0) global[transparent][3] = 0;
                 } else {
-                    skip(&r, n);
+                    bytes_skip(&r, n);
                     continue;
                 }
             }
-            for (unsigned n; (n = get8(&r)) != 0;) skip(&r, n);
+            for (unsigned n; (n = bytes_next(&r)) != 0;) bytes_skip(&r, n);
             continue;
         }
         if (tag != 0x2C) {
@@ -200,15 +188,15 @@ unsigned char *gif_decode(const unsigned char *d, size_t len, int *w, int *h, co
         f.out = px;
         f.drawn = drawn;
         f.canvas_w = *w;
-        f.x0 = (int)get16(&r);
-        f.y0 = (int)get16(&r);
-        f.w = (int)get16(&r);
-        f.h = (int)get16(&r);
+        f.x0 = (int)bytes_uint_next(&r, 2, 0);
+        f.y0 = (int)bytes_uint_next(&r, 2, 0);
+        f.w = (int)bytes_uint_next(&r, 2, 0);
+        f.h = (int)bytes_uint_next(&r, 2, 0);
         if (f.x0 + f.w > *w || f.y0 + f.h > *h) {
             reason = "bad Image Descriptor";
             break;
         }
-        unsigned lflags = get8(&r);
+        unsigned lflags = bytes_next(&r);
         f.x = f.y = 0;
         if (f.w == 0) f.y = f.h;  // no pixels
         f.pass = lflags & 0x40 ? 3 : 0;

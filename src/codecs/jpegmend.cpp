@@ -19,6 +19,7 @@
 // and stays refused.
 
 #include "codecs/codecs.h"
+#include "base/walk.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -47,28 +48,6 @@ struct Segment {
     int stray_after;  // bytes were skipped between it and the next marker
 };
 
-// Finds the next marker from p as libjpeg does: bytes up to an 0xFF are
-// skipped, then fill bytes 0xFF, and 0xFF 0x00 is skipped as data. Returns
-// where the marker's 0xFF is (*m the marker) and counts skipped bytes in
-// *skipped (*ff00 is set when 0xFF 0x00 was among them); len when the data
-// ends first.
-static size_t next_marker(const unsigned char *d, size_t len, size_t p, unsigned *m, size_t *skipped,
-                          int *ff00) {
-    for (;;) {
-        while (p < len && d[p] != 0xFF) ++p, ++*skipped;
-        size_t ff = p;
-        while (p < len && d[p] == 0xFF) ++p;
-        if (p >= len) return len;
-        if (d[p] != 0x00) {
-            *m = d[p];
-            return p - 1;  // the last fill byte stands for the marker's 0xFF
-        }
-        *skipped += p + 1 - ff;
-        *ff00 = 1;
-        ++p;
-    }
-}
-
 // The mended copy of d (its length in *out_len), or NULL when there is
 // nothing to mend: stray bytes stb_image refuses, or any stray bytes when
 // every is set.
@@ -78,35 +57,30 @@ static unsigned char *mended(const unsigned char *d, size_t len, int every, size
     enum { MAX_SEGMENTS = 4096 };
     Segment *seg = (Segment *)malloc(MAX_SEGMENTS * sizeof(Segment));
     if (seg == NULL) return NULL;
-    size_t count = 0, p = 2, scan = 0;
+    size_t count = 0, scan = 0;
     int frame = 0, refused = 0;  // refused: stb_image would refuse the stray bytes
+    // Markers found as libjpeg finds them: bytes up to an 0xFF are skipped,
+    // then fill bytes 0xFF, and 0xFF 0x00 is skipped as data.
+    JpegSegments walk = {d, len, 2, JPEG_SKIP_STRAY | JPEG_SKIP_STUFFED};
     for (;;) {
-        unsigned m = 0;
-        size_t skipped = 0;
-        int ff00 = 0;
-        size_t at = next_marker(d, len, p, &m, &skipped, &ff00);
-        if (skipped != 0 && count != 0) seg[count - 1].stray_after = 1;
-        if (ff00 || (skipped != 0 && (frame || every))) refused = 1;
-        if (at >= len || count == MAX_SEGMENTS) break;
+        JpegSegment s;
+        int found = jpeg_segment_next(&walk, &s);
+        if (s.skipped != 0 && count != 0) seg[count - 1].stray_after = 1;
+        if (s.stuffed || (s.skipped != 0 && (frame || every))) refused = 1;
+        if (!found || count == MAX_SEGMENTS) break;
+        unsigned m = s.marker;
         if (m == 0xDA) {
-            scan = at;
+            scan = s.at;
             break;
         }
         if (!bare_marker(m) && !header_marker(m)) break;  // libjpeg's verdict stands
         if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) frame = 1;
-        size_t n = 2;
-        if (!bare_marker(m)) {
-            if (len - at < 4) break;
-            size_t field = (size_t)d[at + 2] << 8 | d[at + 3];
-            if (field < 2 || field > len - at - 2) break;
-            n += field;
-        }
-        seg[count].at = at;
-        seg[count].len = n;
+        if (s.len == 0) break;
+        seg[count].at = s.at;
+        seg[count].len = s.len;
         seg[count].marker = m;
         seg[count].stray_after = 0;
         ++count;
-        p = at + n;
     }
     unsigned char *out = NULL;
     if (scan != 0 && refused) out = (unsigned char *)malloc(len);

@@ -19,7 +19,7 @@
 // every file.
 
 #include "codecs/parts.h"
-#include "base/bytes.h"
+#include "base/walk.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -50,11 +50,6 @@ struct PngLayout {
     int cut_short;             // the data ends before IEND (read_layout's to_region)
 };
 
-static uint32_t chunk_type(const char *t) {
-    return (uint32_t)(unsigned char)t[0] << 24 | (uint32_t)(unsigned char)t[1] << 16 |
-           (uint32_t)(unsigned char)t[2] << 8 | (uint32_t)(unsigned char)t[3];
-}
-
 // Walks the chunks up to IEND and fills *L. Returns 0 (the file is left to
 // stb_image) for anything stb_image refuses from the chunks alone, and for
 // the unusual orders it reads in its own way: CgBI, a second IHDR, PLTE or
@@ -67,17 +62,19 @@ static uint32_t chunk_type(const char *t) {
 static int read_layout(const unsigned char *d, size_t len, int to_region, PngLayout *L, const char **why) {
     memset(L, 0, sizeof *L);
     *why = "chunks stb_image reads its own way";
-    size_t at = sizeof PNG_SIGNATURE;
+    PngChunks walk = png_chunks(d, len);
     int seen_ihdr = 0, pal_len = 0, seen_trns = 0, idat = 0;  // idat: 1 in the data, 2 after it
-    const uint32_t IHDR = chunk_type("IHDR"), PLTE = chunk_type("PLTE"), TRNS = chunk_type("tRNS"),
-                   IDAT = chunk_type("IDAT"), IEND = chunk_type("IEND");
+    const uint32_t IHDR = png_type("IHDR"), PLTE = png_type("PLTE"), TRNS = png_type("tRNS"),
+                   IDAT = png_type("IDAT"), IEND = png_type("IEND");
     static const unsigned char DEPTH_SCALE[17] = {0, 0xff, 0x55, 0, 0x11, 0, 0, 0, 0x01,
                                                   0, 0,    0,    0, 0,    0, 0, 0};
     for (;;) {
-        uint32_t n = len - at >= 8 ? load_be32(d + at) : 0, type = len - at >= 8 ? load_be32(d + at + 4) : 0;
-        const unsigned char *c = d + at + 8;
-        if (len - at < 12 || n > len - at - 12) {
-            int in_data = idat != 0 || (type == IDAT && seen_ihdr && len - at > 8);
+        PngChunk chunk;
+        int complete = png_chunk_next(&walk, &chunk);
+        uint32_t n = chunk.length, type = chunk.type;
+        const unsigned char *c = chunk.data;
+        if (!complete) {
+            int in_data = idat != 0 || (type == IDAT && seen_ihdr && chunk.left > 8);
             L->cut_short = 1;
             return to_region && in_data && !(L->color == 3 && pal_len == 0);
         }
@@ -125,7 +122,7 @@ static int read_layout(const unsigned char *d, size_t len, int to_region, PngLay
                 if ((L->color & 4) || n != (uint32_t)comps * 2) return 0;
                 L->has_trans = 1;
                 for (int k = 0; k < comps; ++k) {
-                    unsigned v = (unsigned)c[k * 2] << 8 | c[k * 2 + 1];
+                    unsigned v = load_u16(c + k * 2, 1);
                     L->tc16[k] = v;
                     L->tc8[k] = (unsigned char)((v & 255) * DEPTH_SCALE[L->depth]);
                 }
@@ -136,7 +133,6 @@ static int read_layout(const unsigned char *d, size_t len, int to_region, PngLay
         } else if (type != IDAT && !(type & (1u << 29))) {
             return 0;  // an unknown critical chunk, CgBI among them
         }
-        at += (size_t)n + 12;
     }
 }
 

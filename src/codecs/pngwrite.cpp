@@ -10,7 +10,7 @@
 // choice, the deflate level and the filtering in place.
 
 #include "codecs/parts.h"
-#include "base/bytes.h"
+#include "base/walk.h"
 #include "base/zlib.h"
 
 #include <stdlib.h>
@@ -237,18 +237,6 @@ static const PngEffort PNG_EFFORT[11] = {
 // ---------------------------------------------------------------------------
 // Chunks
 
-
-static void put_chunk(Sink *sink, const char *type, const unsigned char *data, size_t n) {
-    unsigned char b[8];
-    store_be32(b, (uint32_t)n);
-    memcpy(b + 4, type, 4);
-    sink_write(sink, b, 8);
-    uint32_t crc = png_crc(png_crc(0, b + 4, 4), data, n);
-    if (n) sink_write(sink, data, n);
-    store_be32(b, crc);
-    sink_write(sink, b, 4);
-}
-
 // The largest IDAT chunk written; longer data is split.
 static const size_t IDAT_MAX = (size_t)1 << 30;
 
@@ -259,8 +247,8 @@ static void put_palette(Sink *sink, const PngForm *f) {
         memcpy(plte + i * 3, f->palette[i], 3);
         trns[i] = f->palette[i][3];
     }
-    put_chunk(sink, "PLTE", plte, (size_t)f->colours * 3);
-    if (f->trns > 0) put_chunk(sink, "tRNS", trns, (size_t)f->trns);
+    png_put_chunk(sink, "PLTE", NULL, 0, plte, (size_t)f->colours * 3);
+    if (f->trns > 0) png_put_chunk(sink, "tRNS", NULL, 0, trns, (size_t)f->trns);
 }
 
 int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink) {
@@ -298,15 +286,13 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
     // Signature and IHDR; png_with_metadata adds iCCP and eXIf after them.
     unsigned char head[sizeof PNG_SIGNATURE + 25];
     memcpy(head, PNG_SIGNATURE, sizeof PNG_SIGNATURE);
-    unsigned char *ihdr = head + sizeof PNG_SIGNATURE;
-    store_be32(ihdr, 13);
-    memcpy(ihdr + 4, "IHDR", 4);
-    store_be32(ihdr + 8, (uint32_t)img->w);
-    store_be32(ihdr + 12, (uint32_t)img->h);
-    ihdr[16] = (unsigned char)depth;
-    ihdr[17] = (unsigned char)color;
-    ihdr[18] = ihdr[19] = ihdr[20] = 0;  // deflate, adaptive filters, no interlace
-    store_be32(ihdr + 21, png_crc(0, ihdr + 4, 17));
+    unsigned char ihdr[13];
+    store_be32(ihdr, (uint32_t)img->w);
+    store_be32(ihdr + 4, (uint32_t)img->h);
+    ihdr[8] = (unsigned char)depth;
+    ihdr[9] = (unsigned char)color;
+    ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filters, no interlace
+    png_store_chunk(head + sizeof PNG_SIGNATURE, "IHDR", ihdr, sizeof ihdr);
     if (!png_with_metadata(head, sizeof head, meta, sink)) {
         free(z);
         free(form);
@@ -315,9 +301,9 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
     if (color == 3) put_palette(sink, form);
     free(form);
     for (size_t at = 0; at < z_n; at += IDAT_MAX) {
-        put_chunk(sink, "IDAT", z + at, z_n - at < IDAT_MAX ? z_n - at : IDAT_MAX);
+        png_put_chunk(sink, "IDAT", NULL, 0, z + at, z_n - at < IDAT_MAX ? z_n - at : IDAT_MAX);
     }
     free(z);
-    put_chunk(sink, "IEND", NULL, 0);
+    png_put_chunk(sink, "IEND", NULL, 0, NULL, 0);
     return 1;
 }

@@ -10,34 +10,27 @@
 // bytes of a Radiance file, which are its structure). A file that passes may
 // still fail in the decoder; a valid file always passes.
 //
-// The decoder reads past the end of its input as zeros; byte_at does too, so
-// the walks below see what the decoder sees.
+// The decoder reads past the end of its input as zeros; ByteReader does
+// too, so the walks below see what the decoder sees.
 
 #include "codecs/parts.h"
 #include "base/stb.h"
+#include "base/walk.h"
 
 #include <limits.h>
 #include <stdint.h>
 #include <string.h>
 
-static inline unsigned byte_at(const unsigned char *d, size_t len, size_t i) {
-    return i < len ? d[i] : 0u;
-}
-
-static inline unsigned be16_at(const unsigned char *d, size_t len, size_t i) {
-    return byte_at(d, len, i) << 8 | byte_at(d, len, i + 1);
-}
-
 // Checks the tables of the DHT segment whose length field is at p: each
 // table's 16 code counts must add up to at most 256.
-static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
-    long left = (long)be16_at(d, len, p) - 2;
+static int dht_counts_ok(const ByteReader *r, size_t p) {
+    long left = (long)bytes_uint_at(r, p, 2, 1) - 2;
     p += 2;
     while (left > 0) {
-        unsigned q = byte_at(d, len, p);
+        unsigned q = bytes_at(r, p);
         if ((q >> 4) > 1 || (q & 15) > 3) return 1;  // the decoder refuses it
         long n = 0;
-        for (size_t i = 1; i <= 16; ++i) n += byte_at(d, len, p + i);
+        for (size_t i = 1; i <= 16; ++i) n += bytes_at(r, p + i);
         if (n > 256) return 0;
         left -= 17 + n;
         p += 17 + (size_t)n;
@@ -53,50 +46,35 @@ static int dht_counts_ok(const unsigned char *d, size_t len, size_t p) {
 // after it any stray byte stops it, and so does any marker it does not know.
 // Returns 0 when a table would overflow.
 static int jpeg_tables_ok(const unsigned char *d, size_t len) {
-    size_t p = 0;
-    while (p < len && d[p] == 0xFF) ++p;
-    ++p;  // the start-of-image marker, checked by stb_is_jpeg
+    ByteReader r = bytes_reader(d, len, 0);
+    JpegSegment s;
+    // The start-of-image marker, checked by stb_is_jpeg.
+    size_t p = jpeg_find_marker(d, len, 0, JPEG_STRICT, &s) ? s.at + 2 : len;
     int in_frame = 0;
-    while (p < len) {
-        if (!in_frame) {
-            const void *ff = memchr(d + p, 0xFF, len - p);
-            if (ff == NULL) return 1;
-            p = (size_t)((const unsigned char *)ff - d);
-        }
-        if (d[p] != 0xFF) return 1;
-        while (p < len && d[p] == 0xFF) ++p;
-        if (p >= len) return 1;
-        unsigned m = d[p++];
+    for (;;) {
+        if (!jpeg_find_marker(d, len, p, in_frame ? JPEG_STRICT : JPEG_SKIP_STRAY, &s)) return 1;
+        unsigned m = s.marker;
+        p = s.at + 2;
         int known = m == 0xC4 || m == 0xDB || m == 0xDD ||
                     (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
-        if (m == 0xC4 && !dht_counts_ok(d, len, p)) return 0;
+        if (m == 0xC4 && !dht_counts_ok(&r, p)) return 0;
         if (!in_frame && m >= 0xC0 && m <= 0xC2) {
             in_frame = 1;
         } else if (in_frame && m == 0xD9) {
             return 1;
         } else if (in_frame && m == 0xDA) {
             // Scan header, then entropy-coded data up to the next marker.
-            p += be16_at(d, len, p);
-            for (;;) {
-                const void *ff = p < len ? memchr(d + p, 0xFF, len - p) : NULL;
-                if (ff == NULL) return 1;
-                size_t q = (size_t)((const unsigned char *)ff - d);
-                size_t r = q + 1;
-                while (r < len && d[r] == 0xFF) ++r;
-                if (r >= len) return 1;
-                if (d[r] != 0x00 && (d[r] < 0xD0 || d[r] > 0xD7)) {
-                    p = r - 1;  // the 0xFF byte right before the marker
-                    break;
-                }
-                p = r + 1;
+            p += bytes_uint_at(&r, p, 2, 1);
+            if (!jpeg_find_marker(d, len, p, JPEG_SKIP_STRAY | JPEG_SKIP_STUFFED | JPEG_SKIP_RESTARTS, &s)) {
+                return 1;
             }
+            p = s.at;  // the 0xFF byte right before the marker
             continue;
         } else if (!(known || (in_frame && m == 0xDC))) {
             return 1;
         }
-        p += be16_at(d, len, p);
+        p += bytes_uint_at(&r, p, 2, 1);
     }
-    return 1;
 }
 
 // Walks the pixel data of a Radiance file the way stb_image reads it. Returns
@@ -108,28 +86,27 @@ static const char *hdr_reason(const unsigned char *d, size_t len) {
     size_t p = 0;
     if (!stb_hdr_header(d, len, &w, &h, &p)) return NULL;
     if (w <= 0 || h <= 0 || !stb_sizes_valid(w, h, 4, 4, 0)) return NULL;
-    size_t n = len;
+    ByteReader r = bytes_reader(d, len, p);  // p <= len: stb_image stops at the end
     size_t flat = (size_t)w * (size_t)h * 4;
-    if (w < 8 || w >= 32768) return n - p < flat ? "truncated" : NULL;
+    if (w < 8 || w >= 32768) return bytes_left(&r) < flat ? "truncated" : NULL;
     for (int y = 0; y < h; ++y) {
-        unsigned c1 = byte_at(d, n, p), c2 = byte_at(d, n, p + 1);
-        unsigned hi = byte_at(d, n, p + 2);
-        p += 3;
+        unsigned c1 = bytes_next(&r), c2 = bytes_next(&r);
+        unsigned hi = bytes_next(&r);
         if (c1 != 2 || c2 != 2 || (hi & 0x80)) {
             // Not run-length encoded: the decoder reads the rest of the image
             // as flat pixels, the first of which it has started.
-            return p > n || n - p < flat - 3 ? "truncated" : NULL;
+            return r.at > len || bytes_left(&r) < flat - 3 ? "truncated" : NULL;
         }
-        if ((int)(hi << 8 | byte_at(d, n, p++)) != w) return NULL;
+        if ((int)(hi << 8 | bytes_next(&r)) != w) return NULL;
         for (int k = 0; k < 4; ++k) {
             for (int x = 0; x < w;) {
-                int count = (int)byte_at(d, n, p++);
+                int count = (int)bytes_next(&r);
                 if (count > 128) {
                     count -= 128;
-                    ++p;
+                    bytes_skip(&r, 1);
                 } else {
                     if (count == 0) return "corrupt";
-                    p += (size_t)count;
+                    bytes_skip(&r, (size_t)count);
                 }
                 if (count > w - x) return NULL;  // the decoder refuses it
                 x += count;
@@ -149,14 +126,14 @@ static int is_pnm(const unsigned char *d, size_t len) {
 // byte and one pixel. Header, palette and image ID only add to that, so every
 // complete file passes.
 static int tga_too_short(const unsigned char *d, size_t len) {
-    size_t n = len;
-    unsigned type = byte_at(d, n, 2);
-    size_t w = byte_at(d, n, 12) | byte_at(d, n, 13) << 8;
-    size_t h = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
-    size_t pixel_bytes = (byte_at(d, n, 16) + 7) / 8;
+    ByteReader r = bytes_reader(d, len, 0);
+    unsigned type = bytes_at(&r, 2);
+    size_t w = bytes_uint_at(&r, 12, 2, 0);
+    size_t h = bytes_uint_at(&r, 14, 2, 0);
+    size_t pixel_bytes = (bytes_at(&r, 16) + 7) / 8;
     size_t need = w * h * pixel_bytes;
     if (type >= 8) need = (w * h + 127) / 128 * (1 + pixel_bytes);
-    return n < 18 || n - 18 < need;
+    return len < 18 || len - 18 < need;
 }
 
 // Reasons to refuse a file before its pixels are decoded, found in the
@@ -185,9 +162,10 @@ static size_t jpeg_min_size(int w, int h) {
 // Pixel bytes a BMP holds at the least: every row's pixels, without the
 // padding that ends each row. stb_image reads missing rows as zeros.
 static size_t bmp_min_size(const unsigned char *d, size_t n, int w, int h) {
-    unsigned header = byte_at(d, n, 14) | byte_at(d, n, 15) << 8;
+    ByteReader r = bytes_reader(d, n, 0);
+    uint64_t header = bytes_uint_at(&r, 14, 2, 0);
     size_t at = header == 12 ? 24 : 28;
-    size_t bits = byte_at(d, n, at) | byte_at(d, n, at + 1) << 8;
+    size_t bits = bytes_uint_at(&r, at, 2, 0);
     return (size_t)w * bits / 8 * (size_t)h;
 }
 
@@ -195,11 +173,12 @@ static size_t bmp_min_size(const unsigned char *d, size_t n, int w, int h) {
 // channels (at least one, or it would fill a large image from nothing), and
 // a run-length packet covers at most 128 samples with two bytes.
 static size_t psd_min_size(const unsigned char *d, size_t n, int w, int h) {
-    size_t channels = be16_at(d, n, 12);
+    ByteReader r = bytes_reader(d, n, 0);
+    size_t channels = bytes_uint_at(&r, 12, 2, 1);
     if (channels < 1) channels = 1;
     if (channels > 4) channels = 4;
     size_t samples = (size_t)w * (size_t)h * channels;
-    size_t raw = samples * (be16_at(d, n, 22) / 8);
+    size_t raw = samples * (bytes_uint_at(&r, 22, 2, 1) / 8);
     size_t packed = (samples + 127) / 128 * 2;
     return raw < packed ? raw : packed;
 }
@@ -234,10 +213,6 @@ const char *screen_pixels(const unsigned char *d, size_t len, int w, int h) {
     }
 }
 
-static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
-    return (uint32_t)be16_at(d, len, i) << 16 | be16_at(d, len, i + 2);
-}
-
 // Walks a PNG's chunks as stb_image does, up to IEND. stb_image names an
 // unknown critical chunk in its reason by writing the chunk's four type
 // bytes, whatever they are (a newline, a NUL), into one static buffer: two
@@ -252,16 +227,19 @@ static inline uint32_t be32_at(const unsigned char *d, size_t len, size_t i) {
 // decoder stops on a chunk's data first).
 const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]) {
     if (!is_png_file(d, len)) return NULL;
-    size_t p = 8;
+    PngChunks walk = png_chunks(d, len);
     for (int first = 1;; first = 0) {
-        if (len < 8 || p > len - 8) return "outofdata";
-        uint32_t length = be32_at(d, len, p), type = be32_at(d, len, p + 4);
-        int ihdr = type == 0x49484452u;
+        // Past a chunk that is not complete the walk is at the end: the
+        // decoder skips past the end freely, and reads zeros there.
+        PngChunk c;
+        png_chunk_next(&walk, &c);
+        if (c.name == NULL) return "outofdata";
+        int ihdr = c.type == 0x49484452u;
         if (first != ihdr) return NULL;  // the decoder refuses it
-        switch (type) {
+        switch (c.type) {
         case 0x49454E44u: return NULL;  // IEND
         case 0x49444154u:               // IDAT: its data must be there
-            if (length > len - p - 8) return NULL;
+            if (c.length > c.left - 8) return NULL;
             break;
         case 0x43674249u:  // CgBI
         case 0x49484452u:  // IHDR
@@ -269,19 +247,15 @@ const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5
         case 0x74524E53u:  // tRNS
             break;
         default:
-            if ((type & (1u << 29)) == 0) {
+            if ((c.type & (1u << 29)) == 0) {
                 for (int i = 0; i < 4; ++i) {
-                    unsigned c = d[p + 4 + (size_t)i];
-                    unknown[i] = c >= 0x20 && c < 0x7F ? (char)c : '?';
+                    unsigned ch = c.name[i];
+                    unknown[i] = ch >= 0x20 && ch < 0x7F ? (char)ch : '?';
                 }
                 unknown[4] = '\0';
                 return unknown;
             }
         }
-        // Length and type, then data and CRC; the decoder skips past the end
-        // freely, and reads zeros there.
-        size_t room = len - p - 8;
-        p = length > room || room - length < 4 ? len : p + 12 + (size_t)length;
     }
 }
 
@@ -298,8 +272,8 @@ int header_size(const unsigned char *d, size_t len, int *w, int *h) {
         return 1;
     }
     if (stb_kind(d, len) != STB_PIC || len < 96) return 0;
-    *w = (int)be16_at(d, len, 92);
-    *h = (int)be16_at(d, len, 94);
+    *w = (int)load_u16(d + 92, 1);
+    *h = (int)load_u16(d + 94, 1);
     return 1;
 }
 

@@ -13,7 +13,7 @@
 #include "base/signatures.h"
 #include "base/stb.h"
 #include "base/zlib.h"
-#include "base/bytes.h"
+#include "base/walk.h"
 #include "meta/tiffdir.h"
 
 #include <stdlib.h>
@@ -168,32 +168,18 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
     int icc_count = 0;
     int icc_bad = 0;
     int exif_seen = 0;
-    size_t p = 2;
-    while (n - p >= 4) {
-        if (d[p] != 0xFF || d[p + 1] == 0x00) {  // stray bytes
-            ++p;
-            continue;
-        }
-        unsigned marker = d[p + 1];
-        if (marker == 0xFF) {  // fill byte before a marker
-            ++p;
-            continue;
-        }
-        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
-            p += 2;  // markers without a length
-            continue;
-        }
+    JpegSegments walk = {d, n, 2, JPEG_SKIP_STRAY | JPEG_SKIP_STUFFED};
+    JpegSegment seg;
+    while (jpeg_segment_next(&walk, &seg)) {
+        unsigned marker = seg.marker;
         if (marker == 0xDA || marker == 0xD9) break;  // scan data or end
-        size_t len = (size_t)d[p + 2] << 8 | d[p + 3];
-        if (len < 2 || len - 2 > n - p - 4) break;
-        const unsigned char *s = d + p + 4;
-        size_t sn = len - 2;
-        size_t next = p + 2 + len;
+        if (seg.len == 2) continue;                    // markers without a length
+        if (seg.len == 0) break;
+        const unsigned char *s = seg.data;
+        size_t sn = seg.size;
+        size_t next = seg.at + seg.len;
         int stray_after = next < n && (d[next] != 0xFF || (next + 1 < n && d[next + 1] == 0x00));
-        if (stray_after) {
-            p = next;
-            continue;
-        }
+        if (stray_after) continue;
         if (marker == 0xE1 && !exif_seen && sn >= sizeof EXIF_ID &&
             memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
             exif_seen = 1;
@@ -211,35 +197,25 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
                 pieces[seq].n = sn - sizeof ICC_ID - 2;
             }
         }
-        p += 2 + len;
     }
     if (icc_count != 0 && !icc_bad) take_jpeg_icc(pieces, icc_count, m);
 }
 
 void jpeg_orientation_one(unsigned char *d, size_t n) {
-    // The walk of read_jpeg, to the first APP1 "Exif\0\0".
-    size_t p = 2;
-    while (n >= 4 && n - p >= 4) {
-        if (d[p] != 0xFF) return;
-        unsigned marker = d[p + 1];
-        if (marker == 0xFF) {
-            ++p;
-            continue;
-        }
-        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
-            p += 2;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return;
-        size_t len = (size_t)d[p + 2] << 8 | d[p + 3];
-        if (len < 2 || len - 2 > n - p - 4) return;
-        unsigned char *s = d + p + 4;
-        size_t sn = len - 2;
-        if (marker == 0xE1 && sn >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
+    // The walk of read_jpeg, to the first APP1 "Exif\0\0", on a file
+    // without stray bytes.
+    JpegSegments walk = {d, n, 2, JPEG_STRICT};
+    JpegSegment seg;
+    while (jpeg_segment_next(&walk, &seg)) {
+        if (seg.marker == 0xDA || seg.marker == 0xD9) return;
+        if (seg.len == 2) continue;
+        if (seg.len == 0) return;
+        unsigned char *s = d + seg.at + 4;
+        size_t sn = seg.size;
+        if (seg.marker == 0xE1 && sn >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
             tiff_orientation_one(s + sizeof EXIF_ID, sn - sizeof EXIF_ID);
             return;
         }
-        p += 2 + len;
     }
 }
 
@@ -267,12 +243,13 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
                      Metadata *m) {
     int iccp_seen = 0;
     int exif_seen = 0;
-    size_t p = sizeof PNG_SIGNATURE;
-    while (n - p >= 12) {
-        uint32_t len = load_be32(d + p);
-        if (len > 0x7FFFFFFFu || len > n - p - 12) break;
-        const unsigned char *type = d + p + 4;
-        const unsigned char *s = d + p + 8;
+    PngChunks walk = png_chunks(d, n);
+    PngChunk c;
+    while (png_chunk_next(&walk, &c)) {
+        uint32_t len = c.length;
+        if (len > 0x7FFFFFFFu) break;
+        const unsigned char *type = c.name;
+        const unsigned char *s = c.data;
         if (memcmp(type, "IEND", 4) == 0) break;
         int is_iccp = want_blocks && !iccp_seen && memcmp(type, "iCCP", 4) == 0;
         int is_exif = !exif_seen && memcmp(type, "eXIf", 4) == 0;
@@ -288,7 +265,6 @@ static void read_png(const unsigned char *d, size_t n, int want_orientation, int
                 take_exif(s + skip, len - skip, want_orientation, want_blocks, m);
             }
         }
-        p += 12 + (size_t)len;
     }
 }
 
@@ -355,21 +331,6 @@ void release_metadata(Metadata *m) {
 // label; the profile inside is the input's, byte for byte).
 static const char ICCP_NAME[] = "ICC profile";
 
-static void put_png_chunk(Sink *sink, const char *type, const unsigned char *head,
-                          size_t head_n, const unsigned char *data, size_t n) {
-    unsigned char b[8];
-    store_be32(b, (uint32_t)(head_n + n));
-    memcpy(b + 4, type, 4);
-    sink_write(sink, b, 8);
-    uint32_t crc = png_crc(0, b + 4, 4);
-    crc = png_crc(crc, head, head_n);
-    crc = png_crc(crc, data, n);
-    if (head_n) sink_write(sink, head, head_n);
-    if (n) sink_write(sink, data, n);
-    store_be32(b, crc);
-    sink_write(sink, b, 4);
-}
-
 int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta, Sink *sink) {
     // Signature, then IHDR (4 + 4 + 13 + 4 bytes), which comes first.
     const size_t after_ihdr = sizeof PNG_SIGNATURE + 25;
@@ -389,11 +350,11 @@ int png_with_metadata(const unsigned char *png, size_t len, const Metadata *meta
         unsigned char head[sizeof ICCP_NAME + 1];
         memcpy(head, ICCP_NAME, sizeof ICCP_NAME);  // with its NUL
         head[sizeof ICCP_NAME] = 0;                 // compression method: zlib
-        put_png_chunk(sink, "iCCP", head, sizeof head, z, z_n);
+        png_put_chunk(sink, "iCCP", head, sizeof head, z, z_n);
         free(z);
     }
     if (meta->exif != NULL && meta->exif_size <= 0x7FFFFFFFu) {
-        put_png_chunk(sink, "eXIf", NULL, 0, meta->exif, meta->exif_size);
+        png_put_chunk(sink, "eXIf", NULL, 0, meta->exif, meta->exif_size);
     }
     sink_write(sink, png + after_ihdr, len - after_ihdr);
     return 1;
@@ -431,9 +392,10 @@ void write_jpeg_metadata(const Metadata *meta, Sink *sink) {
 void jpeg_with_metadata(const unsigned char *jpg, size_t len, const Metadata *meta, Sink *sink) {
     // After SOI and, when it follows, the JFIF APP0 segment.
     size_t at = len >= 2 ? 2 : len;
-    if (len >= 6 && jpg[2] == 0xFF && jpg[3] == 0xE0) {
-        size_t app0 = (size_t)jpg[4] << 8 | jpg[5];
-        if (app0 >= 2 && app0 <= len - 4) at = 4 + app0;
+    JpegSegments walk = {jpg, len, 2, JPEG_STRICT};
+    JpegSegment app0;
+    if (jpeg_segment_next(&walk, &app0) && app0.at == 2 && app0.marker == 0xE0 && app0.len != 0) {
+        at = 2 + app0.len;
     }
     sink_write(sink, jpg, at);
     write_jpeg_metadata(meta, sink);
