@@ -5,7 +5,7 @@
 // declared in codecs.h): BMP with RLE or a palette before
 // direct-colour pixels (bmp.cpp), the Netpbm forms stb_image does not read
 // (pnm.cpp), GIFs without a colour table or with an overfull LZW table
-// (gif.cpp).
+// (gifstill.cpp).
 
 #ifndef TRIMLET_CODECS_CLASSIC_H
 #define TRIMLET_CODECS_CLASSIC_H

@@ -156,8 +156,9 @@ int avif_readable(void);
 int avif_writable(void);
 
 // ---------------------------------------------------------------------------
-// gif.cpp (giflib; built without it, GIF animations are read by their first
-// frame only, as stb_image reads every GIF, and GIF output is unavailable)
+// gif.cpp and gifwrite.cpp (giflib; built without it, GIF animations are
+// read by their first frame only, as stb_image reads every GIF, and GIF
+// output is unavailable)
 
 #ifdef TRIMLET_USE_GIFLIB
 #define GIF_LIB 1

@@ -1,30 +1,27 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
 // GIF through giflib (linked dynamically): a walk over the blocks that counts
-// the frames without decoding them, a reader that gives one frame at a time
-// (as stored, and composited onto the canvas as browsers show it), and a
-// writer that cuts stored frames to a box without touching their palette
-// indexes, so a GIF cut from a GIF is exact. stb_image still reads the first
-// frame of every GIF for the rest of the library: this file serves the
-// frames option and GIF output.
+// the frames without decoding them, and a reader that gives one frame at a
+// time (as stored, and composited onto the canvas as browsers show it), for
+// the frames option and for the writer (gifwrite.cpp). stb_image still reads
+// the first frame of every GIF for the rest of the library.
 //
 // giflib's streaming reader keeps every image descriptor it reads (and a
 // copy of its colour table) in SavedImages; the reader empties that list
 // after each one, so memory stays flat whatever the number of frames.
 //
-// The image data is decompressed here, from the blocks giflib hands over
-// (DGifGetCode): giflib's own decoder takes a code beyond the next free
-// table entry without complaint and gives garbage pixels. Such a frame, or
-// one whose data ends before its last pixel, is refused as CORRUPT rather
+// The image data is decompressed by giflzw.cpp, from the blocks giflib hands
+// over (DGifGetCode). A frame with a code beyond the next free table entry,
+// or one whose data ends before its last pixel, is refused as CORRUPT rather
 // than shown in part. A table full at 4096 entries without a clear code is
-// valid and decodes. Rows come in the file's order: an interlaced frame's
-// are placed by its passes.
+// valid and decodes.
 
-#include "codecs/parts.h"
+#include "codecs/gif.h"
 #include "base/bytes.h"
 
 #include <stdlib.h>
 #include <string.h>
+
 
 // ---------------------------------------------------------------------------
 // Counting frames (needs no library)
@@ -90,10 +87,7 @@ struct GifReader {
     int first;   // what the walk to the first image gave (1 image, 0 end, -1 error)
     int frames;  // frames read
     unsigned char *index, *row;  // the frame's indexes (canvas size); one stored row
-    // The LZW tables: each code's prefix code and last byte, and the stack
-    // a string is spelled out on.
-    uint16_t prefix[4096];
-    unsigned char suffix[4096], stack[4097];
+    GifLzw lzw;
     // The previous frame's box and disposal, and the canvas under it before
     // it was drawn (for disposal 3).
     Rect prev;
@@ -240,16 +234,12 @@ void gif_canvas(const GifReader *g, int *w, int *h, int *loop) {
     *loop = g->loop;
 }
 
-// The row of the frame's stored row i (of h) under interlacing: passes
-// start at 0, 4, 2, 1 with steps 8, 8, 4, 2.
-static int interlaced_row(int i, int h) {
-    static const int START[4] = {0, 4, 2, 1}, STEP[4] = {8, 8, 4, 2};
-    for (int p = 0; p < 4; ++p) {
-        int n = h > START[p] ? (h - START[p] + STEP[p] - 1) / STEP[p] : 0;
-        if (i < n) return START[p] + i * STEP[p];
-        i -= n;
-    }
-    return 0;
+void gif_screen(const GifReader *g, GifScreen *s) {
+    s->global = &g->global;
+    s->resolution = g->gif->SColorResolution;
+    s->background = g->gif->SBackGroundColor;
+    s->ext = g->ext;
+    s->ext_len = g->ext_len;
 }
 
 // Disposes of the previous frame on the canvas, saves what this one covers
@@ -300,93 +290,20 @@ static void composite(GifReader *g, const GifRaw *raw, Image *canvas) {
     g->prev_disposal = raw->disposal;
 }
 
-// Where a frame's decoded pixels go: row by row into g->row, each full row
-// placed (deinterlaced, clipped to the canvas) into the index block.
-struct Rows {
-    GifReader *g;
-    GifRaw *raw;
-    int fw, fh, top, interlace;
-    int row, col;  // the stored row being filled, and how far
-};
-
-static void put_pixel(Rows *r, unsigned char v) {
-    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
-    r->g->row[r->col++] = v;
-    if (r->col < r->fw) return;
-    int y = r->interlace ? interlaced_row(r->row, r->fh) : r->row;
-    // The frame starts at raw->x (a left edge is never negative), so its
-    // part on the canvas is the row's first raw->w pixels.
-    int cy = r->top + y - r->raw->y;
-    if (r->raw->w > 0 && cy >= 0 && cy < r->raw->h) {
-        memcpy(r->g->index + (size_t)cy * r->raw->w, r->g->row, (size_t)r->raw->w);
-    }
-    r->col = 0;
-    ++r->row;
-}
-
 static int frame_damaged(const GifReader *g, const char *why, Failure *err) {
     return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': GIF frame %d %s", g->in->name, g->frames + 1, why);
 }
 
 // Decompresses the frame's LZW data into rows; 0 with the message set.
-static int decompress(GifReader *g, Rows *rows, Failure *err) {
+static int decompress(GifReader *g, GifRows *rows, Failure *err) {
     int min = 0;
     GifByteType *block = NULL;
     if (DGifGetCode(g->gif, &min, &block) != GIF_OK) return gif_failure(g, g->gif->Error, err);
     if (min < 1 || min > 11) return frame_damaged(g, "has an LZW code size out of range", err);
-    const int clear = 1 << min, end = clear + 1;
-    int size = min + 1, next = clear + 2, prev = -1;
-    unsigned char first = 0;
-    uint32_t bits = 0;
-    int have = 0, ended = 0;
-    for (int i = 0; i < clear; ++i) {
-        g->prefix[i] = 0xFFFF;
-        g->suffix[i] = (unsigned char)i;
-    }
+    gif_lzw_start(&g->lzw, min);
     while (block != NULL) {
-        for (int k = 1; k <= block[0] && !ended; ++k) {
-            bits |= (uint32_t)block[k] << have;
-            have += 8;
-            while (have >= size && !ended) {
-                int code = (int)(bits & ((1u << size) - 1));
-                bits >>= size;
-                have -= size;
-                if (code == clear) {
-                    size = min + 1;
-                    next = clear + 2;
-                    prev = -1;
-                    continue;
-                }
-                if (code == end) {
-                    ended = 1;
-                    break;
-                }
-                // A code may name an entry of the table, or the one being
-                // made (KwKwK); nothing beyond.
-                if (code > next || (prev < 0 && code >= clear) || (code == next && next >= 4096)) {
-                    return frame_damaged(g, "has an LZW code beyond its table", err);
-                }
-                int n = 0, c = code;
-                if (code == next) {
-                    g->stack[n++] = first;
-                    c = prev;
-                }
-                while (c >= clear) {
-                    g->stack[n++] = g->suffix[c];
-                    c = g->prefix[c];
-                }
-                g->stack[n++] = (unsigned char)c;
-                first = (unsigned char)c;
-                while (n > 0) put_pixel(rows, g->stack[--n]);
-                if (prev >= 0 && next < 4096) {
-                    g->prefix[next] = (uint16_t)prev;
-                    g->suffix[next] = first;
-                    ++next;
-                    if (next == 1 << size && size < 12) ++size;
-                }
-                prev = code;
-            }
-        }
+        const char *why = gif_lzw_feed(&g->lzw, block + 1, block[0], rows);
+        if (why != NULL) return frame_damaged(g, why, err);
         if (DGifGetCodeNext(g->gif, &block) != GIF_OK) return gif_failure(g, g->gif->Error, err);
     }
     if (rows->row < rows->fh) return frame_damaged(g, "ends before its last pixel", err);
@@ -421,7 +338,7 @@ int gif_next(GifReader *g, GifRaw *raw, Image *canvas, Failure *err) {
     raw->w = x1 > x0 && y1 > y0 ? x1 - x0 : 0;
     raw->h = raw->w > 0 ? y1 - y0 : 0;
     raw->index = g->index;
-    Rows rows = {g, raw, fw, fh, desc->Top, desc->Interlace ? 1 : 0, 0, 0};
+    GifRows rows = {raw, g->row, fw, fh, desc->Top, desc->Interlace ? 1 : 0, 0, 0};
     if (!decompress(g, &rows, err)) return -1;
     ++g->frames;
     if (canvas != NULL) composite(g, raw, canvas);
@@ -439,146 +356,6 @@ void gif_close(GifReader *g) {
     free(g);
 }
 
-// ---------------------------------------------------------------------------
-// Writing
-
-struct GifWriter {
-    GifFileType *gif;
-    int has_global;
-    int w;
-    unsigned char *row;
-};
-
-static int write_output(GifFileType *gif, const GifByteType *buf, int n) {
-    sink_write((Sink *)gif->UserData, buf, (size_t)n);
-    return n;
-}
-
-// A giflib colour map of p (whose count, from a file, is a power of two), or
-// of a grey ramp of 256 when p has none and grey is set.
-static ColorMapObject *make_map(const GifPalette *p) {
-    GifColorType colours[256];
-    int n = p->count;
-    for (int i = 0; i < n; ++i) {
-        colours[i].Red = p->rgb[i][0];
-        colours[i].Green = p->rgb[i][1];
-        colours[i].Blue = p->rgb[i][2];
-    }
-    return GifMakeMapObject(n, colours);
-}
-
-static int writer_failure(int code, Failure *err) {
-    if (code == E_GIF_ERR_NOT_ENOUGH_MEM) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    const char *why = GifErrorString(code);
-    return fail(err, TRIMLET_ERR_WRITE, "cannot encode GIF: %s", why != NULL ? why : "giflib failed");
-}
-
-GifWriter *gif_writer_open(const GifReader *from, int w, int h, Sink *sink, Failure *err) {
-    GifWriter *wr = (GifWriter *)calloc(1, sizeof *wr);
-    if (wr == NULL || (wr->row = (unsigned char *)malloc((size_t)w)) == NULL) {
-        if (wr != NULL) free(wr);
-        fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-        return NULL;
-    }
-    wr->w = w;
-    int code = 0;
-    wr->gif = EGifOpen(sink, write_output, &code);
-    if (wr->gif == NULL) {
-        writer_failure(code, err);
-        gif_writer_close(wr, 0, NULL);
-        return NULL;
-    }
-    EGifSetGifVersion(wr->gif, true);
-    // A file without a global table gets a grey ramp, as its frames are
-    // shown (see composite).
-    GifPalette grey;
-    const GifPalette *global = &from->global;
-    if (global->count == 0) {
-        grey.count = 256;
-        for (int i = 0; i < 256; ++i) grey.rgb[i][0] = grey.rgb[i][1] = grey.rgb[i][2] = (unsigned char)i;
-        global = &grey;
-    }
-    ColorMapObject *map = make_map(global);
-    int ok = map != NULL && EGifPutScreenDesc(wr->gif, w, h, from->gif->SColorResolution,
-                                              from->gif->SBackGroundColor, map) == GIF_OK;
-    GifFreeMapObject(map);
-    wr->has_global = 1;
-    // The extensions before the first image, as they were.
-    for (size_t p = 0; ok && p < from->ext_len;) {
-        ok = EGifPutExtensionLeader(wr->gif, from->ext[p++]) == GIF_OK;
-        while (ok && from->ext[p] != 0) {
-            ok = EGifPutExtensionBlock(wr->gif, from->ext[p], from->ext + p + 1) == GIF_OK;
-            p += 1 + (size_t)from->ext[p];
-        }
-        ++p;
-        ok = ok && EGifPutExtensionTrailer(wr->gif) == GIF_OK;
-    }
-    if (!ok) {
-        writer_failure(wr->gif->Error, err);
-        gif_writer_close(wr, 0, NULL);
-        return NULL;
-    }
-    return wr;
-}
-
-int gif_writer_frame(GifWriter *wr, const GifRaw *raw, Rect box, Failure *err) {
-    int x0 = raw->x > box.x ? raw->x : box.x, y0 = raw->y > box.y ? raw->y : box.y;
-    int x1 = raw->x + raw->w < box.x + box.w ? raw->x + raw->w : box.x + box.w;
-    int y1 = raw->y + raw->h < box.y + box.h ? raw->y + raw->h : box.y + box.h;
-    GraphicsControlBlock gcb;
-    gcb.DisposalMode = raw->disposal;
-    gcb.UserInputFlag = false;
-    gcb.DelayTime = raw->delay;
-    gcb.TransparentColor = raw->transparent;
-    int outside = x1 <= x0 || y1 <= y0;
-    if (outside) {
-        // One transparent pixel in the corner: it changes nothing shown,
-        // and keeps the frame's delay.
-        x0 = box.x;
-        y0 = box.y;
-        x1 = x0 + 1;
-        y1 = y0 + 1;
-        gcb.TransparentColor = 0;
-        gcb.DisposalMode = DISPOSE_DO_NOT;
-    }
-    GifByteType ext[4];
-    size_t n = EGifGCBToExtension(&gcb, ext);
-    // giflib 5.2 keeps a copy of a frame's own table and loses it when the
-    // next frame has none: freed here before each frame, and on close.
-    GifFreeMapObject(wr->gif->Image.ColorMap);
-    wr->gif->Image.ColorMap = NULL;
-    ColorMapObject *local = raw->local.count > 0 && !outside ? make_map(&raw->local) : NULL;
-    int ok = (raw->local.count == 0 || outside || local != NULL) &&
-             EGifPutExtension(wr->gif, GRAPHICS_EXT_FUNC_CODE, (int)n, ext) == GIF_OK &&
-             EGifPutImageDesc(wr->gif, x0 - box.x, y0 - box.y, x1 - x0, y1 - y0, false, local) == GIF_OK;
-    for (int y = y0; ok && y < y1; ++y) {
-        if (outside) {
-            wr->row[0] = 0;
-        } else {
-            memcpy(wr->row, raw->index + (size_t)(y - raw->y) * raw->w + (x0 - raw->x), (size_t)(x1 - x0));
-        }
-        ok = EGifPutLine(wr->gif, wr->row, x1 - x0) == GIF_OK;
-    }
-    GifFreeMapObject(local);
-    return ok ? 1 : writer_failure(wr->gif->Error, err);
-}
-
-int gif_writer_close(GifWriter *wr, int ok, Failure *err) {
-    if (wr == NULL) return 0;
-    int code = 0;
-    if (wr->gif != NULL) {
-        // The last frame's own table (see gif_writer_frame).
-        GifFreeMapObject(wr->gif->Image.ColorMap);
-        wr->gif->Image.ColorMap = NULL;
-        // Only a finished file gets its trailer: giflib writes it on close,
-        // and a failed one goes nowhere anyway.
-        if (EGifCloseFile(wr->gif, &code) != GIF_OK && ok) ok = writer_failure(code, err);
-    }
-    free(wr->row);
-    free(wr);
-    return ok;
-}
-
 #else  // built without giflib
 
 GifReader *gif_open(const Input *in, Failure *err) {
@@ -590,13 +367,5 @@ int gif_next(GifReader *, GifRaw *, Image *, Failure *err) {
     return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF is not available in this build") - 1;
 }
 void gif_close(GifReader *) {}
-GifWriter *gif_writer_open(const GifReader *, int, int, Sink *, Failure *err) {
-    fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
-    return NULL;
-}
-int gif_writer_frame(GifWriter *, const GifRaw *, Rect, Failure *err) {
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
-}
-int gif_writer_close(GifWriter *, int, Failure *) { return 0; }
 
 #endif
