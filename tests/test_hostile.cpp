@@ -281,6 +281,41 @@ TEST(HostileFiles, PngPastTheDecodersSizeLimitIsTooLarge) {
     }
 }
 
+// A PNG cut short: the decoder stops at IEND's header, so a file that ends
+// in IEND's CRC still decodes; one that ends inside a chunk's header, or
+// holds a chunk that runs past the end, is refused before decoding.
+TEST(HostileFiles, PngCutInsideItsLastChunksIsRefusedWhereTheChunkHeaderEnds) {
+    std::string path = tt::scratch("cut.png");
+    tt::write_png(path, tt::solid(6, 4, 10, 200, 30));
+    const std::vector<uint8_t> png = tt::read_file(path);
+    std::vector<uint8_t> overlong = {0, 0, 0x10, 0, 'p', 'r', 'V', 't', 1, 2, 3};  // 4096 bytes claimed
+    overlong.insert(overlong.begin(), png.begin(), png.begin() + 33);                // after IHDR
+    struct Case {
+        const char *name;
+        size_t cut;  // bytes cut from the end
+        const char *message;
+    } cases[] = {
+        {"whole", 0, ""},
+        {"IEND's CRC cut", 3, ""},
+        {"IEND's CRC missing", 4, ""},
+        {"IEND's header cut", 5, "cannot decode '<memory>': outofdata"},
+        {"no IEND", 12, "cannot decode '<memory>': outofdata"},
+        {"IDAT's CRC cut", 14, "cannot decode '<memory>': outofdata"},
+    };
+    const int params[4] = {0, 0, 2, 2};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        char err[TRIMLET_ERROR_SIZE];
+        trimlet_box box;
+        trimlet_plan_memory(png.data(), png.size() - k.cut, TRIMLET_RECT, params, nullptr, &box, err);
+        EXPECT_STREQ(err, k.message);
+    }
+    char err[TRIMLET_ERROR_SIZE];
+    trimlet_box box;
+    EXPECT_EQ(trimlet_plan_memory(overlong.data(), overlong.size(), TRIMLET_RECT, params, nullptr, &box, err), 0);
+    EXPECT_STREQ(err, "cannot decode '<memory>': outofdata");
+}
+
 #ifndef _WIN32
 // stb_image names an unknown critical PNG chunk in one static buffer that
 // every thread shares. Eight threads planning PNGs that each hold their own

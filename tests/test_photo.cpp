@@ -495,6 +495,44 @@ TEST(PhotoOrientation, MalformedExifMeansOrientationOne) {
     }
 }
 
+// The Exif block is read where the walk of JPEG segments or PNG chunks
+// reaches it as the decoders walk the file: past fill bytes and stray bytes
+// before a marker, past other chunks, and no further than the first scan,
+// IEND or a chunk whose CRC is wrong.
+TEST(PhotoOrientation, ExifIsReadWhereTheSegmentAndChunkWalksReachIt) {
+    const tt::Pixels stored = ramp(20, 12);
+    const Bytes block = tiff(false, {{ORIENTATION, SHORT, 1, 6}});
+    const Bytes app1 = exif_segment(block), exif = chunk("eXIf", block);
+    const Bytes jpeg = jpeg_file(stored, {}), png = png_file(stored, {});
+    const size_t after_app0 = 4 + (size_t(jpeg[4]) << 8 | jpeg[5]), after_ihdr = 33;
+    auto with = [](Bytes b, const Bytes &before) {
+        b.insert(b.begin(), before.begin(), before.end());
+        return b;
+    };
+    Bytes bad_crc = exif;
+    bad_crc.back() ^= 1;
+    struct Case {
+        const char *name;
+        Bytes in;
+        int orientation;
+    } cases[] = {
+        {"jpeg: APP1 after APP0", insert_at(jpeg, after_app0, app1), 6},
+        {"jpeg: fill bytes before APP1", insert_at(jpeg, after_app0, with(app1, {0xFF, 0xFF})), 6},
+        {"jpeg: stray bytes before APP1", insert_at(jpeg, after_app0, with(app1, {0x00, 0x12, 0xFE})), 6},
+        {"jpeg: APP1 after the scan", insert_at(jpeg, jpeg.size() - 2, app1), 1},
+        {"png: eXIf after IHDR", insert_at(png, after_ihdr, exif), 6},
+        {"png: eXIf after an empty chunk", insert_at(png, after_ihdr, with(exif, chunk("prVt", {}))), 6},
+        {"png: eXIf with a wrong CRC", insert_at(png, after_ihdr, bad_crc), 1},
+        {"png: eXIf after IEND", insert_at(png, png.size(), exif), 1},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        trimlet_box b = plan(k.in, TRIMLET_RECT, {0, 0, 4, 4}, TRIMLET_APPLY_EXIF);
+        EXPECT_EQ(b.image_w, k.orientation == 6 ? 12 : 20);
+        EXPECT_EQ(b.image_h, k.orientation == 6 ? 20 : 12);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Carried metadata
 
