@@ -4,6 +4,8 @@
 #ifndef TRIMLET_BASE_SIGNATURES_H
 #define TRIMLET_BASE_SIGNATURES_H
 
+#include "base/bytes.h"
+
 #include <stddef.h>
 
 // ---------------------------------------------------------------------------
@@ -33,7 +35,7 @@ static inline int is_webp_file(const unsigned char *d, size_t n) {
 // or AVIF brand, major or compatible.
 static inline int is_heif_file(const unsigned char *d, size_t n) {
     if (n < 16 || d[4] != 'f' || d[5] != 't' || d[6] != 'y' || d[7] != 'p') return 0;
-    size_t box = (size_t)d[0] << 24 | (size_t)d[1] << 16 | (size_t)d[2] << 8 | d[3];
+    size_t box = load_be32(d);
     if (box < 16 || box > n) box = n;
     static const char BRANDS[][5] = {"heic", "heix", "hevc", "hevx", "heim", "heis",
                                      "mif1", "msf1", "avif", "avis"};
