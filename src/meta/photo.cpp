@@ -155,6 +155,17 @@ static void take_jpeg_icc(const Piece *pieces, int count, Metadata *m) {
     m->icc_size = total;
 }
 
+// The next segment of the walk that has a length, before the first scan
+// (markers without one are passed over); 0 at the scan or the end, and at a
+// length that does not hold.
+static int header_segment(JpegSegments *w, JpegSegment *s) {
+    while (jpeg_segment_next(w, s)) {
+        if (s->marker == 0xDA || s->marker == 0xD9) return 0;  // scan data or end
+        if (s->len != 2) return s->len != 0;
+    }
+    return 0;
+}
+
 // Walks the segments before the first scan. The first APP1 "Exif\0\0" is the
 // Exif block; APP2 "ICC_PROFILE\0" segments carry the profile as numbered
 // pieces 1..count, all naming the same count. Bytes that are not a marker
@@ -170,11 +181,8 @@ static void read_jpeg(const unsigned char *d, size_t n, int want_orientation, in
     int exif_seen = 0;
     JpegSegments walk = {d, n, 2, JPEG_SKIP_STRAY | JPEG_SKIP_STUFFED};
     JpegSegment seg;
-    while (jpeg_segment_next(&walk, &seg)) {
+    while (header_segment(&walk, &seg)) {
         unsigned marker = seg.marker;
-        if (marker == 0xDA || marker == 0xD9) break;  // scan data or end
-        if (seg.len == 2) continue;                    // markers without a length
-        if (seg.len == 0) break;
         const unsigned char *s = seg.data;
         size_t sn = seg.size;
         size_t next = seg.at + seg.len;
@@ -206,10 +214,7 @@ void jpeg_orientation_one(unsigned char *d, size_t n) {
     // without stray bytes.
     JpegSegments walk = {d, n, 2, JPEG_STRICT};
     JpegSegment seg;
-    while (jpeg_segment_next(&walk, &seg)) {
-        if (seg.marker == 0xDA || seg.marker == 0xD9) return;
-        if (seg.len == 2) continue;
-        if (seg.len == 0) return;
+    while (header_segment(&walk, &seg)) {
         unsigned char *s = d + seg.at + 4;
         size_t sn = seg.size;
         if (seg.marker == 0xE1 && sn >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0) {
