@@ -5,11 +5,11 @@
 // and columns a crop keeps, encoding, and cutting a rectangle from the DCT
 // coefficients without re-encoding (libturbojpeg's transform).
 //
-// Decoding here is a fast path, not the only one: jpeg_decode returns 0 for
-// every file it does not take (CMYK, arithmetic coding, 12-bit samples, a
-// warning about corrupt data, any error), and the caller then decodes the
-// file with stb_image exactly as before, so the verdict on a file and its
-// message stay stb_image's.
+// Decoding here is a fast path, not the only one: the codec declines
+// (DECODE_DECLINED) every file it does not take (CMYK, arithmetic coding,
+// 12-bit samples, a warning about corrupt data, any error), and the reader
+// then decodes the file with stb_image exactly as before, so the verdict on
+// a file and its message stay stb_image's.
 //
 // libjpeg reports errors through a handler that must not return; the
 // handlers here jump back with longjmp to the function that started the
@@ -19,17 +19,28 @@
 // Nothing here is static and mutable: every call has its own job.
 //
 // Built without libjpeg-turbo (TRIMLET_USE_LIBJPEG_TURBO undefined), the
-// decoder and encoder decline every image and the lossless cut is refused.
+// codec takes no file (stb_image's does) and the encoder declines every
+// image.
 
 #include "codecs/parts.h"
+#include "base/count.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-int jpeg_takes(const Input *in) {
-    const unsigned char *d = in->data;
-    return JPEG_TURBO && is_jpeg_file(d, in->size);
-}
+// What the JPEG codec keeps of an open input for the lossless cut: the copy
+// libjpeg-turbo reads (its header mended, made on first use) and the
+// header's block grid, each read once.
+struct JpegState {
+    int copied;       // copy/own below are set
+    int own;          // copy is a mended copy of the input, owned here
+    Input copy;
+    int grid_read;    // the grid below has been read (grid_ok: successfully)
+    int grid_ok;
+    int status;       // when !grid_ok: the class and reason
+    char why[256];
+    int mcu_w, mcu_h, w, h;
+};
 
 #ifdef TRIMLET_USE_LIBJPEG_TURBO
 
@@ -87,6 +98,7 @@ struct DecodeJob {
     unsigned char *row;   // one decoded row of a region's band
     int w, h;             // the output's size
     const char *why;
+    int no_memory;        // the failure is memory's, not the file's
 };
 
 // Reads every remaining row of the image into dst, rows stride bytes apart.
@@ -143,7 +155,8 @@ static int decode_body(DecodeJob *job) {
         job->h = img_h;
         job->px = (unsigned char *)pixels_malloc((size_t)img_w, (size_t)img_h);
         if (job->px == NULL) {
-            job->why = FAST_PATH_NO_MEMORY;
+            job->why = "out of memory";
+            job->no_memory = 1;
             return 0;
         }
         read_rows(cinfo, job->px, (size_t)img_w * 4);
@@ -175,7 +188,8 @@ static int decode_body(DecodeJob *job) {
     job->px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     job->row = (unsigned char *)malloc((size_t)band_w * 4);
     if (job->px == NULL || job->row == NULL) {
-        job->why = FAST_PATH_NO_MEMORY;
+        job->why = "out of memory";
+        job->no_memory = 1;
         return 0;
     }
     // Skipped rows are still entropy-decoded (only the inverse DCT, the
@@ -206,12 +220,18 @@ static int decode_body(DecodeJob *job) {
     return 1;
 }
 
-int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
-    return jpeg_decode_scaled(in, region, 1, out, why);
-}
-
-int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
-                       const char **why) {
+// Decodes a JPEG input to RGBA at 1/denom of the size (1, 2, 4 or 8:
+// libjpeg-turbo's DCT scaling, which leaves most of the inverse DCT's work
+// out): the whole image (region NULL) or only the rectangle *region of the
+// scaled image (inside it) into an r.w x r.h block, never allocating the
+// whole image's block. The entropy-coded data is read to the end either way
+// (unless the input asks for the region's verdict), so corrupt data outside
+// the region still fails. Returns 1; DECODE_DECLINED when this path does not
+// take the file (CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error
+// or warning): stb_image then decodes it, its verdict and message standing;
+// or DECODE_NO_MEMORY. why (may be
+// NULL) gets a short reason for debugging, never shown to a host.
+static int decode_scaled(const Input *in, const Rect *region, int denom, Image *out, const char **why) {
     out->w = 0;
     out->h = 0;
     out->px = NULL;
@@ -226,7 +246,7 @@ int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *ou
     if (!ok) {
         free(job.px);
         if (why != NULL) *why = job.why;
-        return 0;
+        return job.no_memory ? DECODE_NO_MEMORY : DECODE_DECLINED;
     }
     out->w = job.w;
     out->h = job.h;
@@ -333,24 +353,39 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 // ---------------------------------------------------------------------------
 // Lossless cut
 
-static const char UNUSUAL_SUBSAMPLING[] = "unsupported chroma subsampling";
+// The input the cut reads: a mended copy of one with stray bytes in its
+// header (jpeg_mend_copy), as a decode skips them; else the input itself.
+static const Input *cut_input(Reader *r) {
+    JpegState *st = (JpegState *)r->state;
+    if (!st->copied) {
+        st->own = jpeg_mend_copy(r->in, &st->copy);
+        st->copied = 1;
+    }
+    return st->own ? &st->copy : r->in;
+}
 
-// The iMCU of a JPEG: the block grid a lossless cut must start on. 0 when
-// the file's header cannot be read or its subsampling is one the transform
-// does not take.
-static int mcu_size(tjhandle tj, const Input *in, int *mcu_w, int *mcu_h, int *w, int *h,
-                    const char **why) {
+// The iMCU of the JPEG the cut reads (the block grid a lossless cut must
+// start on) and its size, read once for the reader. 0 with st->status and
+// st->why set when the header cannot be read (CORRUPT) or its subsampling
+// is one the transform does not take (UNSUPPORTED).
+static int read_grid(tjhandle tj, const Input *in, JpegState *st) {
+    if (st->grid_read) return st->grid_ok;
+    st->grid_read = 1;
+    count_open(OPEN_JPEG_HEADER);
     int subsamp = -1, colorspace = -1;
-    if (tjDecompressHeader3(tj, in->data, (unsigned long)in->size, w, h, &subsamp, &colorspace) != 0) {
-        *why = tjGetErrorStr2(tj);
+    if (tjDecompressHeader3(tj, in->data, (unsigned long)in->size, &st->w, &st->h, &subsamp, &colorspace) != 0) {
+        st->status = TRIMLET_ERR_CORRUPT;
+        snprintf(st->why, sizeof st->why, "%s", tjGetErrorStr2(tj));
         return 0;
     }
     if (subsamp < 0 || subsamp >= TJ_NUMSAMP) {
-        *why = UNUSUAL_SUBSAMPLING;
+        st->status = TRIMLET_ERR_UNSUPPORTED;
+        snprintf(st->why, sizeof st->why, "unsupported chroma subsampling");
         return 0;
     }
-    *mcu_w = tjMCUWidth[subsamp];
-    *mcu_h = tjMCUHeight[subsamp];
+    st->mcu_w = tjMCUWidth[subsamp];
+    st->mcu_h = tjMCUHeight[subsamp];
+    st->grid_ok = 1;
     return 1;
 }
 
@@ -408,52 +443,42 @@ static int snap(Rect r, const Grid *g, Rect *s, const char **edge) {
 }
 
 // The grid of the input's turned image, and r snapped onto it; fails as
-// jpeg_snap says.
-static int snap_input(tjhandle tj, const Input *in, Rect r, int orientation, Grid *g, Rect *s,
-                      Failure *err) {
-    int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
-    const char *why = NULL;
-    if (!mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why)) {
-        int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-        return fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
+// reader_snap says.
+static int snap_input(tjhandle tj, Reader *rd, Rect r, int orientation, Grid *g, Rect *s, Failure *err) {
+    JpegState *st = (JpegState *)rd->state;
+    if (!read_grid(tj, cut_input(rd), st)) {
+        return fail(err, st->status, "lossless: cannot cut '%s': %s", rd->in->name, st->why);
     }
-    *g = turned_grid(orientation, mcu_w, mcu_h, w, h);
+    *g = turned_grid(orientation, st->mcu_w, st->mcu_h, st->w, st->h);
     const char *edge = NULL;
     if (!snap(r, g, s, &edge)) {
         int left = edge[0] == 'l';
         return fail(err, TRIMLET_ERR_UNSUPPORTED,
                     "lossless: cannot turn '%s' exactly: the box reaches the partial blocks along "
                     "the upright image's %s edge (%s < %d), which a lossless turn cannot keep",
-                    in->name, edge, left ? "x" : "y", left ? g->dx : g->dy);
+                    rd->in->name, edge, left ? "x" : "y", left ? g->dx : g->dy);
     }
     return 1;
 }
 
-int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
+static int jpeg_snap(Reader *rd, Rect r, int orientation, Rect *snapped, Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    Input copy;
-    int own = jpeg_mend_copy(in, &copy);  // as jpeg_lossless reads it
     Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    int ok = snap_input(tj, own ? &copy : in, r, orientation, &g, snapped, err);
+    int ok = snap_input(tj, rd, r, orientation, &g, snapped, err);
     tjDestroy(tj);
-    if (own) free(copy.owned);
     return ok;
 }
 
-int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
-                  Failure *err) {
+static int jpeg_cut(Reader *rd, Rect r, int orientation, int keep_metadata, Sink *sink, Failure *err) {
     tjhandle tj = tjInitTransform();
     if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    // Stray bytes in the header are left out, as a decode skips them.
-    Input copy;
-    int own = jpeg_mend_copy(in, &copy);
-    const Input *src = own ? &copy : in;
+    const Input *src = cut_input(rd);
     unsigned char *out = NULL;
     unsigned long out_size = 0;
     Grid g = {1, 1, 0, 0, TJXOP_NONE};
     Rect s = {0, 0, 0, 0};
-    int ok = snap_input(tj, src, r, orientation, &g, &s, err);
+    int ok = snap_input(tj, rd, r, orientation, &g, &s, err);
     if (ok) {
         tjtransform xf;
         memset(&xf, 0, sizeof xf);
@@ -466,11 +491,10 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
         xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
         if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
         // Corrupt data fails the cut instead of being copied into the output.
+        // (The grid above was read, so the subsampling is one it takes.)
         int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
         if (tjTransform(tj, src->data, (unsigned long)src->size, 1, &out, &out_size, &xf, flags) != 0) {
-            const char *why = tjGetErrorStr2(tj);
-            int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-            ok = fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
+            ok = fail(err, TRIMLET_ERR_CORRUPT, "lossless: cannot cut '%s': %s", rd->in->name, tjGetErrorStr2(tj));
         }
     }
     if (ok && sink != NULL) {
@@ -480,18 +504,12 @@ int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, S
     }
     tjFree(out);
     tjDestroy(tj);
-    if (own) free(copy.owned);
     return ok;
 }
 
 #else  // no libjpeg-turbo: stb_image and stb_image_write do all JPEG work
 
-int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
-    return jpeg_decode_scaled(in, region, 1, out, why);
-}
-
-int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
-                       const char **why) {
+static int decode_scaled(const Input *in, const Rect *region, int denom, Image *out, const char **why) {
     (void)in;
     (void)region;
     (void)denom;
@@ -499,7 +517,7 @@ int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *ou
     out->h = 0;
     out->px = NULL;
     if (why != NULL) *why = "built without libjpeg-turbo";
-    return 0;
+    return DECODE_DECLINED;
 }
 
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
@@ -512,22 +530,35 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return 0;
 }
 
-int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
-    (void)in;
-    (void)r;
-    (void)orientation;
-    (void)snapped;
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-}
-
-int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
-                  Failure *err) {
-    (void)in;
-    (void)r;
-    (void)orientation;
-    (void)keep_metadata;
-    (void)sink;
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-}
+#define jpeg_snap NULL
+#define jpeg_cut NULL
 
 #endif
+
+// ---------------------------------------------------------------------------
+// The JPEG codec: screened and sized as stb_image reads it, decoded by
+// libjpeg-turbo in front of stb_image, cut losslessly by libturbojpeg.
+
+static int jpeg_sniff(const unsigned char *d, size_t n) { return JPEG_TURBO && is_jpeg_file(d, n); }
+
+static int jpeg_open(Reader *r, Failure *err) {
+    if (!screen_input(r->in, &r->w, &r->h, err)) return 0;
+    r->state = calloc(1, sizeof(JpegState));
+    if (r->state == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", r->in->name);
+    return 1;
+}
+
+static int jpeg_read(Reader *r, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)err;
+    return decode_scaled(r->in, region, denom, out, NULL);
+}
+
+static void jpeg_close(Reader *r) {
+    JpegState *st = (JpegState *)r->state;
+    if (st != NULL && st->own) free(st->copy.owned);
+    free(st);
+    r->state = NULL;
+}
+
+const Codec JPEG_CODEC = {"jpeg", jpeg_sniff, READ_REGION | READ_SCALE | READ_LOSSLESS, jpeg_open, jpeg_read,
+                          NULL, jpeg_snap, jpeg_cut, jpeg_close};

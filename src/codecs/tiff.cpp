@@ -19,6 +19,7 @@
 // old-style JPEG (compression 6), whose subsampled YCbCr nothing else here
 // turns into RGB, is read through the RGBA interface (read_rgba).
 #include "codecs/parts.h"
+#include "base/count.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -108,6 +109,7 @@ static tmsize_t libtiff_alloc_limit(const Input *in) {
 static int tiff_open(const Input *in, TiffFile *f, Failure *err) {
     memset(f, 0, sizeof *f);
     f->in = in;
+    count_open(OPEN_TIFF);
     TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
     if (opts == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", in->name);
     TIFFOpenOptionsSetErrorHandlerExtR(opts, tiff_on_error, f);
@@ -148,18 +150,28 @@ static int tiff_refuse(TiffFile *f, int status, const char *why, Failure *err) {
     return 0;
 }
 
-static int tiff_header(const Input *in, int *w, int *h, Failure *err) {
-    TiffFile f;
-    if (!tiff_open(in, &f, err)) return 0;
+// Opens the input for the reader and reads its size; the file stays open
+// in r->state for the decode.
+static int tiff_reader_open(Reader *r, Failure *err) {
+    TiffFile *f = (TiffFile *)malloc(sizeof(TiffFile));
+    if (f == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", r->in->name);
+    r->state = f;
+    if (!tiff_open(r->in, f, err)) return 0;
     uint32_t tw = 0, th = 0;
-    if (!TIFFGetField(f.tif, TIFFTAG_IMAGEWIDTH, &tw) || !TIFFGetField(f.tif, TIFFTAG_IMAGELENGTH, &th)) {
-        return tiff_fail(&f, "no image width or length", err);
+    if (!TIFFGetField(f->tif, TIFFTAG_IMAGEWIDTH, &tw) || !TIFFGetField(f->tif, TIFFTAG_IMAGELENGTH, &th)) {
+        return tiff_fail(f, "no image width or length", err);
     }
-    tiff_close_file(&f);
     // Above INT_MAX the limits refuse it as it stands.
-    *w = tw > (uint32_t)INT32_MAX ? INT32_MAX : (int)tw;
-    *h = th > (uint32_t)INT32_MAX ? INT32_MAX : (int)th;
+    r->w = tw > (uint32_t)INT32_MAX ? INT32_MAX : (int)tw;
+    r->h = th > (uint32_t)INT32_MAX ? INT32_MAX : (int)th;
     return 1;
+}
+
+static void tiff_reader_close(Reader *r) {
+    TiffFile *f = (TiffFile *)r->state;
+    if (f != NULL) tiff_close_file(f);
+    free(f);
+    r->state = NULL;
 }
 
 // ---------------------------------------------------------------------------
@@ -596,37 +608,37 @@ static int read_rgba(TiffFile *f, const Layout *l, Rect r, unsigned char *out, F
     return 1;
 }
 
-static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+static int tiff_decode(Reader *rd, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
     out->w = 0;
     out->h = 0;
     out->px = NULL;
-    TiffFile f;
-    if (!tiff_open(in, &f, err)) return 0;
+    TiffFile *f = (TiffFile *)rd->state;
     Layout l;
-    if (!read_layout(&f, &l, err)) return 0;
+    if (!read_layout(f, &l, err)) return 0;
     Rect r = region != NULL ? *region : Rect{0, 0, (int)l.w, (int)l.h};
     if (r.w <= 0 || r.h <= 0) {
-        tiff_close_file(&f);
+        tiff_close_file(f);
         out->w = r.w > 0 ? r.w : 0;
         out->h = r.h > 0 ? r.h : 0;
         out->px = (unsigned char *)malloc(1);
         if (out->px == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
         return 1;
     }
-    uint64_t block = l.tiled ? TIFFTileSize64(f.tif) : TIFFStripSize64(f.tif);
+    uint64_t block = l.tiled ? TIFFTileSize64(f->tif) : TIFFStripSize64(f->tif);
     if (block > block_limit(&l)) {
         char why[128];
         snprintf(why, sizeof why, "a %s of %llu bytes is larger than the image", l.tiled ? "tile" : "strip",
                  (unsigned long long)block);
-        return tiff_refuse(&f, TRIMLET_ERR_CORRUPT, why, err);
+        return tiff_refuse(f, TRIMLET_ERR_CORRUPT, why, err);
     }
-    if (!blocks_in_file(&f, &l, r, err)) return 0;
+    if (!blocks_in_file(f, &l, r, err)) return 0;
     unsigned char *px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     if (px == NULL) {
-        tiff_close_file(&f);
+        tiff_close_file(f);
         return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
     }
-    if (!(l.rgba ? read_rgba(&f, &l, r, px, err) : read_pixels(&f, &l, r, px, err))) {
+    if (!(l.rgba ? read_rgba(f, &l, r, px, err) : read_pixels(f, &l, r, px, err))) {
         free(px);
         return 0;
     }
@@ -636,20 +648,16 @@ static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure 
     return 1;
 }
 
-static void tiff_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
-    read_tiff_metadata(in->data, in->size, want_orientation, want_blocks, m);
+static void tiff_metadata(Reader *r, int want_orientation, int want_blocks, Metadata *m) {
+    read_tiff_metadata(r->in->data, r->in->size, want_orientation, want_blocks, m);
 }
 
 // Every TIFF decodes only the strips or tiles that meet the region.
-static int tiff_regions(const Input *in) {
-    (void)in;
-    return 1;
-}
-
-const Codec TIFF_CODEC = {"tiff", is_tiff_file, tiff_header, tiff_decode, tiff_regions, tiff_metadata};
+const Codec TIFF_CODEC = {"tiff",        is_tiff_file,  READ_REGION, tiff_reader_open, tiff_decode,
+                          tiff_metadata, NULL,          NULL,        tiff_reader_close};
 
 #else
 
-const Codec TIFF_CODEC = {"tiff", is_tiff_file, NULL, NULL, NULL, NULL};
+const Codec TIFF_CODEC = {"tiff", is_tiff_file, 0, NULL, NULL, NULL, NULL, NULL, NULL};
 
 #endif
