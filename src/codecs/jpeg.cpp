@@ -2,8 +2,8 @@
 //
 // JPEG through libjpeg-turbo (linked dynamically: Debian's static libraries
 // are not position-independent): decoding the whole image or only the rows
-// and columns a crop keeps, encoding, and cutting a rectangle from the DCT
-// coefficients without re-encoding (libturbojpeg's transform).
+// and columns a crop keeps, and encoding. Cutting a rectangle from the DCT
+// coefficients without re-encoding is jpegcut.cpp's.
 //
 // Decoding here is a fast path, not the only one: the codec declines
 // (DECODE_DECLINED) every file it does not take (CMYK, arithmetic coding,
@@ -23,24 +23,9 @@
 // image.
 
 #include "codecs/parts.h"
-#include "base/count.h"
 
 #include <stdlib.h>
 #include <string.h>
-
-// What the JPEG codec keeps of an open input for the lossless cut: the copy
-// libjpeg-turbo reads (its header mended, made on first use) and the
-// header's block grid, each read once.
-struct JpegState {
-    int copied;       // copy/own below are set
-    int own;          // copy is a mended copy of the input, owned here
-    Input copy;
-    int grid_read;    // the grid below has been read (grid_ok: successfully)
-    int grid_ok;
-    int status;       // when !grid_ok: the class and reason
-    char why[256];
-    int mcu_w, mcu_h, w, h;
-};
 
 #ifdef TRIMLET_USE_LIBJPEG_TURBO
 
@@ -350,163 +335,6 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return ok;
 }
 
-// ---------------------------------------------------------------------------
-// Lossless cut
-
-// The input the cut reads: a mended copy of one with stray bytes in its
-// header (jpeg_mend_copy), as a decode skips them; else the input itself.
-static const Input *cut_input(Reader *r) {
-    JpegState *st = (JpegState *)r->state;
-    if (!st->copied) {
-        st->own = jpeg_mend_copy(r->in, &st->copy);
-        st->copied = 1;
-    }
-    return st->own ? &st->copy : r->in;
-}
-
-// The iMCU of the JPEG the cut reads (the block grid a lossless cut must
-// start on) and its size, read once for the reader. 0 with st->status and
-// st->why set when the header cannot be read (CORRUPT) or its subsampling
-// is one the transform does not take (UNSUPPORTED).
-static int read_grid(tjhandle tj, const Input *in, JpegState *st) {
-    if (st->grid_read) return st->grid_ok;
-    st->grid_read = 1;
-    count_open(OPEN_JPEG_HEADER);
-    int subsamp = -1, colorspace = -1;
-    if (tjDecompressHeader3(tj, in->data, (unsigned long)in->size, &st->w, &st->h, &subsamp, &colorspace) != 0) {
-        st->status = TRIMLET_ERR_CORRUPT;
-        snprintf(st->why, sizeof st->why, "%s", tjGetErrorStr2(tj));
-        return 0;
-    }
-    if (subsamp < 0 || subsamp >= TJ_NUMSAMP) {
-        st->status = TRIMLET_ERR_UNSUPPORTED;
-        snprintf(st->why, sizeof st->why, "unsupported chroma subsampling");
-        return 0;
-    }
-    st->mcu_w = tjMCUWidth[subsamp];
-    st->mcu_h = tjMCUHeight[subsamp];
-    st->grid_ok = 1;
-    return 1;
-}
-
-// Where a lossless cut may start in the upright image of an orientation.
-// libjpeg-turbo turns whole iMCUs; a partial iMCU at the stored image's right
-// or bottom edge cannot be mirrored and stays where it was, at the turned
-// image's right or bottom. So the turned image holds the upright picture
-// shifted by the partial blocks that belong on its left (dx) and top (dy):
-// turned (x, y) is upright (x + dx, y + dy), exactly, for every x < w - dx
-// and y < h - dy. A cut is exact when it starts at or after (dx, dy), on the
-// turned image's grid. That grid is the turned iMCU, and libturbojpeg also
-// checks the crop's corner against the stored file's iMCU: for a turn that
-// swaps the sides both must hold, so the larger side both ways.
-struct Grid {
-    int step_x, step_y;
-    int dx, dy;
-    int op;  // TJXOP_*
-};
-
-static Grid turned_grid(int orientation, int mcu_w, int mcu_h, int w, int h) {
-    // The turn from stored to upright, by Exif Orientation 1..8.
-    static const int OPS[9] = {TJXOP_NONE,      TJXOP_NONE,  TJXOP_HFLIP,
-                               TJXOP_ROT180,    TJXOP_VFLIP, TJXOP_TRANSPOSE,
-                               TJXOP_ROT90,     TJXOP_TRANSVERSE, TJXOP_ROT270};
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    int pw = w % mcu_w, ph = h % mcu_h;  // the stored partial blocks
-    Grid g;
-    int swaps = orientation >= 5;
-    int big = mcu_w > mcu_h ? mcu_w : mcu_h;
-    g.step_x = swaps ? big : mcu_w;
-    g.step_y = swaps ? big : mcu_h;
-    // Which stored partial edge ends up on the upright left (dx) and top
-    // (dy): none, the right one (pw columns) or the bottom one (ph rows).
-    enum { NO, PW, PH };
-    static const unsigned char LEFT[9] = {NO, NO, PW, PW, NO, NO, PH, PH, NO};
-    static const unsigned char TOP[9] = {NO, NO, NO, PH, PH, NO, NO, PW, PW};
-    g.dx = LEFT[orientation] == PW ? pw : LEFT[orientation] == PH ? ph : 0;
-    g.dy = TOP[orientation] == PW ? pw : TOP[orientation] == PH ? ph : 0;
-    g.op = OPS[orientation];
-    return g;
-}
-
-// r snapped onto the grid (see jpeg_snap); 0 with *edge set when r starts in
-// the partial blocks.
-static int snap(Rect r, const Grid *g, Rect *s, const char **edge) {
-    if (r.x < g->dx || r.y < g->dy) {
-        *edge = r.x < g->dx ? "left" : "top";
-        return 0;
-    }
-    s->x = r.x - (r.x - g->dx) % g->step_x;
-    s->y = r.y - (r.y - g->dy) % g->step_y;
-    s->w = r.x + r.w - s->x;
-    s->h = r.y + r.h - s->y;
-    return 1;
-}
-
-// The grid of the input's turned image, and r snapped onto it; fails as
-// reader_snap says.
-static int snap_input(tjhandle tj, Reader *rd, Rect r, int orientation, Grid *g, Rect *s, Failure *err) {
-    JpegState *st = (JpegState *)rd->state;
-    if (!read_grid(tj, cut_input(rd), st)) {
-        return fail(err, st->status, "lossless: cannot cut '%s': %s", rd->in->name, st->why);
-    }
-    *g = turned_grid(orientation, st->mcu_w, st->mcu_h, st->w, st->h);
-    const char *edge = NULL;
-    if (!snap(r, g, s, &edge)) {
-        int left = edge[0] == 'l';
-        return fail(err, TRIMLET_ERR_UNSUPPORTED,
-                    "lossless: cannot turn '%s' exactly: the box reaches the partial blocks along "
-                    "the upright image's %s edge (%s < %d), which a lossless turn cannot keep",
-                    rd->in->name, edge, left ? "x" : "y", left ? g->dx : g->dy);
-    }
-    return 1;
-}
-
-static int jpeg_snap(Reader *rd, Rect r, int orientation, Rect *snapped, Failure *err) {
-    tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    int ok = snap_input(tj, rd, r, orientation, &g, snapped, err);
-    tjDestroy(tj);
-    return ok;
-}
-
-static int jpeg_cut(Reader *rd, Rect r, int orientation, int keep_metadata, Sink *sink, Failure *err) {
-    tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    const Input *src = cut_input(rd);
-    unsigned char *out = NULL;
-    unsigned long out_size = 0;
-    Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    Rect s = {0, 0, 0, 0};
-    int ok = snap_input(tj, rd, r, orientation, &g, &s, err);
-    if (ok) {
-        tjtransform xf;
-        memset(&xf, 0, sizeof xf);
-        // The crop in the turned image's own coordinates.
-        xf.r.x = s.x - g.dx;
-        xf.r.y = s.y - g.dy;
-        xf.r.w = s.w;
-        xf.r.h = s.h;
-        xf.op = g.op;
-        xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
-        if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
-        // Corrupt data fails the cut instead of being copied into the output.
-        // (The grid above was read, so the subsampling is one it takes.)
-        int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
-        if (tjTransform(tj, src->data, (unsigned long)src->size, 1, &out, &out_size, &xf, flags) != 0) {
-            ok = fail(err, TRIMLET_ERR_CORRUPT, "lossless: cannot cut '%s': %s", rd->in->name, tjGetErrorStr2(tj));
-        }
-    }
-    if (ok && sink != NULL) {
-        // The copied Exif block still says how the stored pixels were turned.
-        if (keep_metadata && g.op != TJXOP_NONE) jpeg_orientation_one(out, out_size);
-        sink_write(sink, out, out_size);
-    }
-    tjFree(out);
-    tjDestroy(tj);
-    return ok;
-}
-
 #else  // no libjpeg-turbo: stb_image and stb_image_write do all JPEG work
 
 static int decode_scaled(const Input *in, const Rect *region, int denom, Image *out, const char **why) {
@@ -530,9 +358,6 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return 0;
 }
 
-#define jpeg_snap NULL
-#define jpeg_cut NULL
-
 #endif
 
 // ---------------------------------------------------------------------------
@@ -541,24 +366,12 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 
 static int jpeg_sniff(const unsigned char *d, size_t n) { return JPEG_TURBO && is_jpeg_file(d, n); }
 
-static int jpeg_open(Reader *r, Failure *err) {
-    if (!screen_input(r->in, &r->w, &r->h, err)) return 0;
-    r->state = calloc(1, sizeof(JpegState));
-    if (r->state == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", r->in->name);
-    return 1;
-}
+static int jpeg_open(Reader *r, Failure *err) { return screen_input(r->in, &r->w, &r->h, err); }
 
 static int jpeg_read(Reader *r, const Rect *region, int denom, Image *out, Failure *err) {
     (void)err;
     return decode_scaled(r->in, region, denom, out, NULL);
 }
 
-static void jpeg_close(Reader *r) {
-    JpegState *st = (JpegState *)r->state;
-    if (st != NULL && st->own) free(st->copy.owned);
-    free(st);
-    r->state = NULL;
-}
-
 const Codec JPEG_CODEC = {"jpeg", jpeg_sniff, READ_REGION | READ_SCALE | READ_LOSSLESS, jpeg_open, jpeg_read,
-                          NULL, jpeg_snap, jpeg_cut, jpeg_close};
+                          NULL, jpeg_cut_snap, jpeg_cut_apply, jpeg_cut_close};

@@ -78,6 +78,11 @@ struct Codec {
 };
 
 extern const Codec JPEG_CODEC;  // jpeg.cpp: libjpeg-turbo, declining to stb_image
+
+// jpegcut.cpp: the JPEG codec's lossless cut (its snap, cut and close).
+int jpeg_cut_snap(Reader *r, Rect box, int orientation, Rect *snapped, Failure *err);
+int jpeg_cut_apply(Reader *r, Rect box, int orientation, int keep_metadata, Sink *sink, Failure *err);
+void jpeg_cut_close(Reader *r);
 extern const Codec PNG_CODEC;   // png.cpp: libspng, declining to stb_image
 extern const Codec STB_CODEC;   // stbcodec.cpp: every other format stb_image and this library read
 extern const Codec TIFF_CODEC;  // tiff.cpp: libtiff
