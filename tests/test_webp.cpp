@@ -379,6 +379,45 @@ TEST(WebpMetadata, ProfileAndExifComeBackByteForByteAndTheOrientationTurns) {
     EXPECT_EQ(turned.exif, exif_block(1));
 }
 
+// The EXIF chunk is found past a chunk of odd length and its pad byte, and
+// only inside the RIFF size.
+TEST(WebpMetadata, ExifIsReadPastPaddedChunksUpToTheRiffSize) {
+    if (!WEBP) GTEST_SKIP() << "built without libwebp";
+    const Bytes plain = tt::read_file(cwebp("plain", photo(20, 12, false), "-q 90"));
+    auto chunk = [](const char *type, const Bytes &data) {
+        Bytes c(type, type + 4);
+        for (int s = 0; s < 32; s += 8) c.push_back(uint8_t(data.size() >> s));
+        c.insert(c.end(), data.begin(), data.end());
+        if (data.size() % 2) c.push_back(0);
+        return c;
+    };
+    Bytes odd = chunk("XTRA", {1, 2, 3}), both = odd, exif = chunk("EXIF", exif_block(6));
+    both.insert(both.end(), exif.begin(), exif.end());
+    struct Case {
+        const char *name;
+        size_t counted;  // of the chunks added, the bytes the RIFF size counts
+        int image_w;
+    } cases[] = {
+        {"EXIF after an odd-length chunk", both.size(), 12},
+        {"EXIF past the RIFF size", odd.size(), 20},
+        {"the RIFF size ends inside EXIF", odd.size() + 8, 20},
+    };
+    trimlet_options o = with("png");
+    o.orient = TRIMLET_APPLY_EXIF;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        Bytes f = plain;
+        f.insert(f.end(), both.begin(), both.end());
+        uint32_t riff = uint32_t(plain.size() - 8 + k.counted);
+        for (int i = 0; i < 4; ++i) f[4 + size_t(i)] = uint8_t(riff >> (8 * i));
+        std::string in = tt::scratch("walk.webp");
+        tt::write_file(in, f);
+        Ran r = run(in, TRIMLET_RECT, {0, 0, 4, 4}, o);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.box.image_w, k.image_w);
+    }
+}
+
 // A file that claims a w x h canvas (VP8X, animated) and holds no frame.
 Bytes claims(int w, int h) {
     Bytes b = {'R', 'I', 'F', 'F', 22, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'X', 10, 0, 0, 0, 0x02, 0, 0, 0};

@@ -1,6 +1,6 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// PNG chunks and JPEG segments, walked and written (walk.h).
+// PNG chunks, JPEG segments and RIFF chunks, walked and written (walk.h).
 #include "base/walk.h"
 #include "base/signatures.h"
 #include "base/zlib.h"
@@ -110,4 +110,26 @@ int jpeg_segment_next(JpegSegments *w, JpegSegment *s) {
     }
     w->at = s->len != 0 ? s->at + s->len : w->n;
     return 1;
+}
+
+// ---------------------------------------------------------------------------
+// RIFF chunks
+
+int riff_chunk_next(RiffChunks *w, RiffChunk *c) {
+    memset(c, 0, sizeof *c);
+    c->at = w->at;
+    c->left = w->at < w->n ? w->n - w->at : 0;
+    if (c->left >= 8) {
+        c->type = w->d + w->at;
+        c->length = load_u32(w->d + w->at + 4, 0);
+    }
+    c->complete = c->left >= 8 && c->length <= c->left - 8;
+    if (c->complete) {
+        c->data = w->d + w->at + 8;
+        size_t step = 8 + (size_t)c->length + (c->length & 1);
+        w->at = step <= c->left ? w->at + step : w->n;
+    } else {
+        w->at = w->n;
+    }
+    return c->complete;
 }

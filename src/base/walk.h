@@ -1,7 +1,7 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// The block structure of hostile files, walked and written: PNG chunks and
-// JPEG segments, each located and checked against the bytes there are
+// The block structure of hostile files, walked and written: PNG chunks,
+// JPEG segments and RIFF (WebP) chunks, each located and checked against the bytes there are
 // before anything in it is read (the TIFF directory walk is meta/tiffdir.h).
 // The walks are shared; what a caller does at a chunk or segment that is cut
 // short or damaged (stop, skip it, give up on the file, or read on as a
@@ -92,5 +92,31 @@ struct JpegSegments {
 // marker (s->skipped and s->stuffed still set). The walk moves past the
 // segment, or to the end of the data when its length is bad (s->len 0).
 int jpeg_segment_next(JpegSegments *w, JpegSegment *s);
+
+// ---------------------------------------------------------------------------
+// RIFF chunks (WebP): a 4-byte type, a 4-byte little-endian length, the
+// data, and a pad byte after data of odd length
+
+// One chunk: its type and length are there when its 8-byte header is (type
+// not NULL); complete when its data is too (its pad byte perhaps not).
+struct RiffChunk {
+    size_t at;                  // where it starts (its type)
+    size_t left;                // the bytes from there to the end of the data
+    uint32_t length;            // as stored
+    const unsigned char *type;  // its four type bytes; NULL when the header is cut
+    const unsigned char *data;  // its `length` bytes of data; NULL unless complete
+    int complete;
+};
+
+// A walk over the chunks of the n bytes at d from at.
+struct RiffChunks {
+    const unsigned char *d;
+    size_t n, at;
+};
+
+// Reads the chunk where the walk is into *c and returns c->complete. The
+// walk moves past a complete chunk and its pad byte (to the end of the data
+// when the pad byte is missing), and to the end of the data past any other.
+int riff_chunk_next(RiffChunks *w, RiffChunk *c);
 
 #endif

@@ -23,7 +23,7 @@ static const Codec *const CODECS[] = {
 // A HEIF file's kind by its brands: AVIF when its major brand, or else a
 // compatible one, is an AV1 brand; HEIC when the major brand is an HEVC one.
 static const char *heif_kind(const unsigned char *d, size_t n) {
-    size_t box = (size_t)d[0] << 24 | (size_t)d[1] << 16 | (size_t)d[2] << 8 | d[3];
+    size_t box = load_be32(d);
     if (box < 16 || box > n) box = n;
     int avif = 0;
     for (size_t p = 8; p + 4 <= box; p += p == 8 ? 8 : 4) {

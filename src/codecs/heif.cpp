@@ -294,7 +294,7 @@ static void copy_rgba(const uint8_t *src, int stride, int bits, int w, int h, un
         const uint8_t *s = src + (size_t)y * stride;
         unsigned char *o = px + (size_t)y * w * 4;
         for (int i = 0; i < w * 4; ++i, s += 2) {
-            uint32_t v = (uint32_t)s[0] << 8 | s[1];
+            uint32_t v = load_u16(s, 1);
             if (v > max) v = max;
             o[i] = (unsigned char)((v * 510 + max) / (2 * max));
         }
@@ -409,7 +409,7 @@ static void heif_metadata(Reader *r, int want_orientation, int want_blocks, Meta
         n = heif_image_handle_get_metadata_size(f->handle, id);
         unsigned char *raw = n >= 4 ? (unsigned char *)malloc(n) : NULL;
         if (raw != NULL && heif_image_handle_get_metadata(f->handle, id, raw).code == heif_error_Ok) {
-            size_t skip = (size_t)raw[0] << 24 | (size_t)raw[1] << 16 | (size_t)raw[2] << 8 | raw[3];
+            size_t skip = load_be32(raw);
             if (skip <= n - 4 && n - 4 - skip >= 8 && (m->exif = (unsigned char *)malloc(n - 4 - skip)) != NULL) {
                 m->exif_size = n - 4 - skip;
                 memcpy(m->exif, raw + 4 + skip, m->exif_size);

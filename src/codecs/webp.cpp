@@ -21,6 +21,7 @@
 // are here. The metadata chunks of input files are read by photo.cpp.
 
 #include "codecs/parts.h"
+#include "base/walk.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -121,20 +122,18 @@ static int decode_animation(const Input *in, const WebPBitstreamFeatures *f, Rec
 // every alpha value off by that prediction. Such a file is cropped from its
 // top row.
 static int alpha_needs_rows_above(const Input *in) {
-    const unsigned char *d = in->data;
-    size_t at = 12;  // after "RIFF", the size and "WEBP"
-    while (at + 8 <= in->size) {
-        uint32_t n = (uint32_t)d[at + 4] | (uint32_t)d[at + 5] << 8 | (uint32_t)d[at + 6] << 16 |
-                     (uint32_t)d[at + 7] << 24;
-        if (memcmp(d + at, "ALPH", 4) == 0) {
-            if (n < 1 || at + 8 >= in->size) return 0;
-            unsigned head = d[at + 8];
+    RiffChunks walk = {in->data, in->size, 12};  // after "RIFF", the size and "WEBP"
+    for (;;) {
+        RiffChunk c;
+        int complete = riff_chunk_next(&walk, &c);
+        if (c.type == NULL) return 0;
+        if (memcmp(c.type, "ALPH", 4) == 0) {
+            if (c.length < 1 || c.left <= 8) return 0;
+            unsigned head = in->data[c.at + 8];
             return (head & 3) == 1 && (head >> 2 & 3) == 1;  // lossless, horizontal
         }
-        if (n > in->size - at - 8) return 0;
-        at += 8 + (size_t)n + (n & 1);
+        if (!complete) return 0;
     }
-    return 0;
 }
 
 // A still image: the whole, or a lossy image's box around the region (see

@@ -284,26 +284,23 @@ static void read_webp(const unsigned char *d, size_t n, int want_orientation, in
     size_t end = riff <= n - 8 ? 8 + riff : n;
     int iccp_seen = 0;
     int exif_seen = 0;
-    size_t p = 12;
-    while (p <= end && end - p >= 8) {  // a RIFF size under 4 ends before the first chunk
-        const unsigned char *type = d + p;
-        const unsigned char *s = d + p + 8;
-        size_t len = load_u32(d + p + 4, 0);
-        if (len > end - p - 8) break;
-        if (!iccp_seen && memcmp(type, "ICCP", 4) == 0) {
+    // A RIFF size under 4 ends before the first chunk.
+    RiffChunks walk = {d, end, 12};
+    RiffChunk c;
+    while (riff_chunk_next(&walk, &c)) {
+        const unsigned char *s = c.data;
+        size_t len = c.length;
+        if (!iccp_seen && memcmp(c.type, "ICCP", 4) == 0) {
             iccp_seen = 1;
             if (want_blocks && len > 0 && len <= ICC_MAX) {
                 m->icc = copy_block(s, len);
                 if (m->icc != NULL) m->icc_size = len;
             }
-        } else if (!exif_seen && memcmp(type, "EXIF", 4) == 0) {
+        } else if (!exif_seen && memcmp(c.type, "EXIF", 4) == 0) {
             exif_seen = 1;
             size_t skip = len >= sizeof EXIF_ID && memcmp(s, EXIF_ID, sizeof EXIF_ID) == 0 ? sizeof EXIF_ID : 0;
             take_exif(s + skip, len - skip, want_orientation, want_blocks, m);
         }
-        size_t step = 8 + len + (len & 1);  // chunks are padded to an even length
-        if (step > end - p) break;
-        p += step;
     }
 }
 
