@@ -165,8 +165,7 @@ static void print_read_formats(FILE *f, int shown) {
 void print_version(FILE *f) {
     fprintf(f, "trimlet %s\nreads: ", trimlet_version());
     print_read_formats(f, 0);
-    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s%s\n", trimlet_has("webp") ? ", webp" : "",
-            trimlet_has("avif-write") ? ", avif" : "", trimlet_has("gif") ? ", gif" : "");
+    fprintf(f, "\nwrites: %s\n", written_formats());
 }
 
 void print_overview(FILE *f) {

@@ -423,6 +423,9 @@ static int deliver(Image *crop, const Input *in, Rect lossless_box, int orientat
     if (dest == TO_LEGACY_FILE) sink.path = out_path;
     int ok = crop != NULL ? encode_image(crop, format, &q->set, meta, &sink, name, err)
                           : jpeg_lossless(in, lossless_box, orientation, keep, &sink, err);
+    // An encoder whose sink failed stops with no message: the failure is
+    // reported below, as the sink's.
+    if (sink.failed) ok = 1;
     if (dest == TO_FILE) return finish_replace(out_path, &rep, &sink, ok, err);
     if (dest == TO_LEGACY_FILE) {
         if (!sink_finish(&sink, ok) && ok) {
