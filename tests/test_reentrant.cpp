@@ -119,6 +119,17 @@ trimlet_options with_format(const char *format) {
 }
 
 #ifndef _WIN32
+// Pixels that no encoder compresses much.
+Pixels noise(int w, int h) {
+    Pixels p = tt::solid(w, h, 0, 0, 0);
+    uint32_t seed = 12345;
+    for (uint8_t &b : p.rgba) {
+        seed = seed * 1103515245u + 12345u;
+        b = uint8_t(seed >> 24);
+    }
+    return p;
+}
+
 // The files in dir, by name.
 std::vector<std::string> listing(const std::string &dir) {
     std::vector<std::string> names;
@@ -447,14 +458,8 @@ TEST(ReentrantFiles, MissingInputAndUnwritableOutputNameTheSystemsReason) {
 // words; no encoder's message stands in for it.
 TEST(ReentrantFiles, EveryEncoderStoppedByAFullDiskReportsTheWrite) {
     // Noise, so that every encoder writes more than a buffer's worth.
-    Pixels noise = tt::solid(256, 256, 0, 0, 0);
-    uint32_t seed = 99;
-    for (uint8_t &b : noise.rgba) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 24);
-    }
     std::string in = tt::scratch("noise.png");
-    tt::write_png(in, noise);
+    tt::write_png(in, noise(256, 256));
     for (const char *format : {TRIMLET_OUTPUT_FORMATS}) {
         SCOPED_TRACE(format);
         std::string ext = std::string(".") + format;
@@ -477,14 +482,8 @@ TEST(ReentrantFiles, EveryEncoderStoppedByAFullDiskReportsTheWrite) {
 // file behind.
 TEST(ReentrantFiles, FailedWritesLeaveTheOldOutputAndNoTemporaryFile) {
     // Noise, so that the PNG cannot be compressed into the small filesystem.
-    Pixels noise = tt::solid(300, 200, 0, 0, 0);
-    uint32_t seed = 12345;
-    for (uint8_t &b : noise.rgba) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 24);
-    }
     std::string in = tt::scratch("in.png");
-    tt::write_png(in, noise);
+    tt::write_png(in, noise(300, 200));
     std::string dir = tt::scratch("ro");
     fs::create_directories(dir);
     std::string out = dir + "/out.png";

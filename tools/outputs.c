@@ -79,28 +79,17 @@ const char *writable_format(const char *name) {
  * writes: the input's own as the library recognises it by its first bytes
  * (trimlet_result.input_format of a plan of those bytes alone, stopped at
  * the header by a limit of one pixel), where the library writes it; else
- * NULL (PNG). JPEG, BMP and TGA files keep being named by their extension
- * alone, as before the program wrote any format by its content. */
+ * NULL (PNG). JPEG, BMP and TGA files stay named by their extension alone,
+ * as they were before the program kept any format by content. */
 static const char *content_format(const char *path) {
     unsigned char head[4096];
     size_t n = read_head(path, head, sizeof head);
     if (n == 0) return NULL;
     static const int params[4] = {0, 0, 1, 1};
-    trimlet_options o;
-    memset(&o, 0, sizeof o);
-    o.size = sizeof o;
-    o.max_pixels = 1;
-    trimlet_request q;
-    memset(&q, 0, sizeof q);
-    q.size = sizeof q;
-    q.input = head;
-    q.input_size = n;
-    q.rule = TRIMLET_RECT;
-    q.params = params;
-    q.options = &o;
-    trimlet_result r;
-    memset(&r, 0, sizeof r);
-    r.size = sizeof r;
+    trimlet_options o = {.size = sizeof(trimlet_options), .max_pixels = 1};
+    trimlet_request q = {.size = sizeof(trimlet_request), .input = head, .input_size = n,
+                         .rule = TRIMLET_RECT, .params = params, .options = &o};
+    trimlet_result r = {.size = sizeof(trimlet_result)};
     trimlet_run(&q, &r);
     const char *f = r.input_format;
     static const char *const BY_NAME_ONLY[] = {"jpeg", "bmp", "tga"};
