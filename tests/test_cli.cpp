@@ -301,11 +301,18 @@ TEST(CliCrop, OutputsNameTheFormatTheyHold) {
     tt::write_ppm(tt::scratch("p.ppm"), in);
     tt::write_png(tt::scratch("q.JPG"), in);  // PNG data, JPEG name: written as JPEG
     tt::write_png(tt::scratch("noext"), in);
-    Result r = run("rect 0 0 8 4 p.ppm q.JPG noext -d out");
+    // Without a written extension, only the newer formats go by content.
+    tt::write_jpeg(tt::scratch("jpeg.dat"), in, 90);
+    tt::write_tga(tt::scratch("tga.dat"), in);
+    tt::write_gif(tt::scratch("gif.dat"), tt::solid(20, 10, 40, 80, 120));
+    Result r = run("rect 0 0 8 4 p.ppm q.JPG noext jpeg.dat tga.dat gif.dat -d out");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::sniff(tt::scratch("out/p.png")), "png");
     EXPECT_EQ(tt::sniff(tt::scratch("out/q.JPG")), "jpeg");
     EXPECT_EQ(tt::sniff(tt::scratch("out/noext.png")), "png");
+    EXPECT_EQ(tt::sniff(tt::scratch("out/jpeg.png")), "png");
+    EXPECT_EQ(tt::sniff(tt::scratch("out/tga.png")), "png");
+    EXPECT_TRUE(tt::file_exists(tt::scratch(trimlet_has(".gif") ? "out/gif.gif" : "out/gif.png")));
     r = run("rect 0 0 8 4 p.ppm q.JPG -d out2 --format JPEG");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::sniff(tt::scratch("out2/p.jpeg")), "jpeg");

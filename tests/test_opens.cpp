@@ -61,12 +61,12 @@ std::vector<uint8_t> made_by_library(const char *format) {
 }
 
 struct Counts {
-    unsigned long reader, tiff, heif, jpeg_header;
+    unsigned long reader, tiff, heif, jpeg_header, webp_demux;
 };
 
 Counts counted() {
     return {opens_counted(OPEN_READER), opens_counted(OPEN_TIFF), opens_counted(OPEN_HEIF),
-            opens_counted(OPEN_JPEG_HEADER)};
+            opens_counted(OPEN_JPEG_HEADER), opens_counted(OPEN_WEBP_DEMUX)};
 }
 
 TEST(Opens, EachInputIsOpenedOncePerCall) {
@@ -136,6 +136,7 @@ TEST(Opens, EachInputIsOpenedOncePerCall) {
             EXPECT_EQ(after.tiff - before.tiff, (unsigned long)in.tiff);
             EXPECT_EQ(after.heif - before.heif, (unsigned long)in.heif);
             EXPECT_EQ(after.jpeg_header - before.jpeg_header, c.lossless ? 1u : 0u);
+            EXPECT_EQ(after.webp_demux - before.webp_demux, 0u);  // a still's chunks: its reader's
         }
     }
 }

@@ -129,13 +129,17 @@ int parse_position(const char *command, const char *text, int *out);
 /* ------------------------------------------------------------------------
  * outputs.c */
 
-/* The format trimlet writes for a name such as "JPG" ("jpg"), or NULL. */
+/* The format the library in use writes for a name such as "JPG" ("jpg"), or
+ * NULL. */
 const char *writable_format(const char *name);
-/* The formats this program writes with the library in use, as messages list
- * them: "png, jpg, jpeg, bmp or tga", with `dot` ".png, .jpg, ...". */
+/* The names of the formats the library in use writes, as messages list them:
+ * "png, jpg, jpeg, bmp or tga", with `dot` ".png, .jpg, ...". */
 const char *format_list(int dot);
-/* Any format this program knows how to ask the library for, built or not
- * ("WEBP" gives "webp"), or NULL. */
+/* Each format the library in use writes once, by its own name, as --version
+ * lists them: "png, jpeg, bmp, tga, webp". */
+const char *written_formats(void);
+/* Any name of a format the library's header lists, written by the library
+ * in use or not ("WEBP" gives "webp"), or NULL. */
 const char *known_format(const char *name);
 int is_jpeg_format(const char *format);
 /* The extension of a path's file name (after its last dot), or NULL. */

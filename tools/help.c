@@ -53,8 +53,8 @@ static const char OUTPUT_HELP[] =
     "                   (use -d)\n"
     "  -d DIR           write each INPUT's crop to DIR/<input name>.<format>: the\n"
     "                   input's own format when trimlet writes it (by its\n"
-    "                   extension, or a WebP or AVIF file by its content), else\n"
-    "                   PNG (also for HEIC and TIFF), or --format (DIR is\n"
+    "                   extension, or a WebP, AVIF or GIF file by its content),\n"
+    "                   else PNG (also for HEIC and TIFF), or --format (DIR is\n"
     "                   created if missing)\n"
     "  --in-place       crop each INPUT onto itself, in its own format\n"
     "Options (anywhere before '--'):\n"
@@ -165,8 +165,7 @@ static void print_read_formats(FILE *f, int shown) {
 void print_version(FILE *f) {
     fprintf(f, "trimlet %s\nreads: ", trimlet_version());
     print_read_formats(f, 0);
-    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s%s\n", trimlet_has("webp") ? ", webp" : "",
-            trimlet_has("avif-write") ? ", avif" : "", trimlet_has("gif") ? ", gif" : "");
+    fprintf(f, "\nwrites: %s\n", written_formats());
 }
 
 void print_overview(FILE *f) {

@@ -343,6 +343,9 @@ static int deliver(Call *c, Image *crop, Failure *err) {
     if (dest == TO_LEGACY_FILE) sink.path = out_path;
     int ok = crop != NULL ? encode_image(crop, c->format, &c->q->set, &c->meta, &sink, name, err)
                           : reader_cut(&c->reader, c->o->box, c->orientation, keep, &sink, err);
+    // An encoder whose sink failed stops with no message: the failure is
+    // reported below, as the sink's.
+    if (sink.failed) ok = 1;
     if (dest == TO_FILE) return finish_replace(out_path, &rep, &sink, ok, err);
     if (dest == TO_LEGACY_FILE) {
         if (!sink_finish(&sink, ok) && ok) {

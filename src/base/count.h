@@ -12,6 +12,7 @@ enum OpenKind {
     OPEN_TIFF,         // TIFFClientOpenExt
     OPEN_HEIF,         // heif_context_read_from_memory
     OPEN_JPEG_HEADER,  // a JPEG header read for the lossless cut
+    OPEN_WEBP_DEMUX,   // WebPDemux: a WebP's chunks parsed for its frames
     OPEN_KINDS
 };
 

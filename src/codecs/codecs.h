@@ -285,7 +285,9 @@ int reader_cut(Reader *r, Rect box, int orientation, int keep_metadata, Sink *si
 void reader_close(Reader *r);
 
 // ---------------------------------------------------------------------------
-// encode.cpp
+// encode.cpp: one table of the formats trimlet writes (PNG, JPEG, BMP, TGA,
+// WebP, AVIF, and GIF, which the animation path writes frame by frame), that
+// every question below reads.
 
 // The format the text after the last dot of path selects as the seven choose
 // it: JPEG, BMP or TGA by their extensions, PNG for any other.
@@ -293,23 +295,28 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif" in any ASCII case; -1
+// The format of a name options->format or an extension takes ("png", "jpg",
+// "jpeg", "bmp", "tga", "webp", "avif", "gif") in any ASCII case; -1
 // otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
-
-// 1 when this build writes the format (WebP needs libwebp; AVIF an AV1
-// encoder in the libheif loaded, asked at the call), else 0.
+// 1 when this build writes the format (WebP needs libwebp, GIF giflib; AVIF
+// an AV1 encoder in the libheif loaded, asked at the call), else 0.
 int format_available(int format);
+// The format whose writing the trimlet_has feature answers for ("webp",
+// "avif-write", "gif"); -1 for any other name.
+int format_of_feature(const char *feature);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
 // or, when the encoder fails, "cannot encode '<name>' (check the extension)"
-// for the seven and "cannot encode '<name>': out of memory" otherwise. A
-// failure of the sink itself is left for sink_finish / finish_replace. PNG
-// output spends img's pixels (png_write); other formats only read them.
+// for the seven and "cannot encode '<name>': out of memory" otherwise (WebP
+// and AVIF: their own reasons). When the sink fails it returns 0 with no
+// message, sink->failed telling why: that failure is for sink_finish /
+// finish_replace to report. PNG output spends img's pixels (png_write);
+// other formats only read them. GIF is not written here (frames.cpp).
 int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err);
 

@@ -530,7 +530,7 @@ int avif_encode(const Image *img, int quality, int effort, const Metadata *meta,
     if (image != NULL) heif_image_release(image);
     heif_encoder_release(enc);
     heif_context_free(ctx);
-    return e.code == heif_error_Ok;
+    return e.code == heif_error_Ok && !sink->failed;
 }
 
 #else  // built without libheif: the files are known, and refused

@@ -280,9 +280,9 @@ static void dest_term(j_compress_ptr cinfo) { dest_flush((EncodeJob *)cinfo->cli
 static int encode_body(EncodeJob *job, const Image *img, int quality, const unsigned char bg[3],
                        const Metadata *meta) {
     jpeg_compress_struct *cinfo = &job->cinfo;
-    // After a jump: a failed sink is its owner's to report (1); libjpeg's
-    // own errors fail the encoding (0).
-    if (setjmp(job->err.jump)) return job->sink->failed ? 1 : 0;
+    // After a jump (libjpeg's own error, or a failed sink) the encoding
+    // has failed.
+    if (setjmp(job->err.jump)) return 0;
     cinfo->err = init_errors(&job->err);
     jpeg_create_compress(cinfo);
     job->created = 1;
@@ -319,7 +319,7 @@ static int encode_body(EncodeJob *job, const Image *img, int quality, const unsi
         jpeg_write_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_compress(cinfo);
-    return 1;
+    return !job->sink->failed;
 }
 
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,

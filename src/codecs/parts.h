@@ -99,9 +99,10 @@ static const int WEBP_MAX_SIDE = 16383;
 // included; meta (NULL: none) adds its ICC profile and Exif block (VP8X with
 // ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
 // '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
-// out of memory" or the encoder's reason. A failure of the sink itself is
-// left for sink_finish / finish_replace. effort 1..10 picks the method as
-// trimlet.h names it (0: libwebp's default, 4).
+// out of memory" or the encoder's reason. A failed sink ends it with 0 and
+// no message: that failure is the sink owner's to report (sink_finish /
+// finish_replace). effort 1..10 picks the method as trimlet.h names it (0:
+// libwebp's default, 4).
 int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err);
 
@@ -110,9 +111,10 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
 // bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
-// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0 when out of memory or libjpeg fails. A failing
-// sink stops the encoding early and the function returns 1: the failure is
-// the sink's, for sink_finish / finish_replace to report.
+// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0
+// when out of memory, libjpeg fails or the sink fails (a failing sink stops
+// the encoding early; that failure is for sink_finish / finish_replace to
+// report).
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
                 Sink *sink);
 
@@ -171,8 +173,8 @@ void png_form_pack(Image *img, const PngForm *f);
 // in img's own block, so the pixels are spent: afterwards img->px is still
 // a block for its holder to free (perhaps moved and a little longer), with
 // nothing of the picture to read in it. Returns 0, having written nothing,
-// when memory runs out; a failing sink is left for sink_finish /
-// finish_replace to report.
+// when memory runs out, and 0 when the sink failed (a failure for
+// sink_finish / finish_replace to report).
 // effort (0..10, as trimlet_options.effort) picks the filters and the
 // deflate level; compact writes the form png_form chooses instead of RGBA.
 int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink);
@@ -184,8 +186,9 @@ extern const Codec HEIF_CODEC;
 // (an opaque crop has no alpha plane), with meta's ICC profile and Exif
 // block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
 // no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
-// failing sink is left for sink_finish / finish_replace to report. effort
-// 1..10 sets aom's speed to 10 - effort (0: AVIF_SPEED).
+// failed sink ends it with 0 and no message, for sink_finish /
+// finish_replace to report. effort 1..10 sets aom's speed to 10 - effort
+// (0: AVIF_SPEED).
 int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err);
 

@@ -24,9 +24,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-static int png_takes(const Input *in) { return PNG_SPNG && is_png_file(in->data, in->size); }
-
 #ifdef TRIMLET_USE_LIBSPNG
+
+static int png_takes(const Input *in) { return is_png_file(in->data, in->size); }
 
 #include <spng.h>
 

@@ -303,7 +303,7 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
     if (!ok) {
         WebPMemoryWriterClear(&mem);
         // A failed sink is its owner's to report.
-        if (code == VP8_ENC_ERROR_BAD_WRITE && !carries) return 1;
+        if (code == VP8_ENC_ERROR_BAD_WRITE && !carries) return 0;
         return encode_failure(code, name, err);
     }
     if (carries) {
@@ -315,7 +315,7 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
                         name, (int)e);
         }
     }
-    return 1;
+    return !sink->failed;
 }
 
 #else  // no libwebp: WebP files are refused as unavailable (decode.cpp)

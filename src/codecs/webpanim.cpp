@@ -6,6 +6,7 @@
 // forms until the file is assembled). No call starts a thread.
 
 #include "codecs/parts.h"
+#include "base/count.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +18,7 @@
 #include <webp/mux.h>
 
 int webp_frames(const Input *in, int *w, int *h) {
+    count_open(OPEN_WEBP_DEMUX);
     WebPData data = {in->data, in->size};
     WebPDemuxer *demux = WebPDemux(&data);
     *w = *h = 0;
