@@ -381,8 +381,11 @@ static int decompress(GifReader *g, Rows *rows, Failure *err) {
                     g->prefix[next] = (uint16_t)prev;
                     g->suffix[next] = first;
                     ++next;
-                    if (next == 1 << size && size < 12) ++size;
                 }
+                // Codes widen once the table holds 1 << size entries,
+                // checked after every code as giflib and stb_image do: with
+                // code size 1 the first code after a clear already fills it.
+                if (next == 1 << size && size < 12) ++size;
                 prev = code;
             }
         }
