@@ -4,8 +4,9 @@
 // libwebp's encoder, cut with every frame and read back by Pillow frame by
 // frame (tests/animation_pillow.py); GIF to GIF read back by giflib's own
 // reader for the stored indexes and tables; the rules on a subject that
-// moves; still outputs and GIF output from other inputs refused; the frames
-// x pixels limit refusing a 10,000-frame bomb in a child with little memory;
+// moves; still outputs and GIF output from other inputs refused; bombs (the
+// frames x pixels limit on 10,000-frame GIF and WebP files, a frame that
+// claims 65535x65535) refused in a child with little memory;
 // files without a colour table or past a full LZW table read as the first-frame
 // reader reads them.
 #include <gtest/gtest.h>
@@ -649,44 +650,74 @@ TEST(Animation, GifsWithoutATableOrPastAFullTableReadAsStills) {
     }
 }
 
-// 10,000 frames of 3840x2160, each a few bytes: refused from the container,
-// before any frame is decoded, in a child allowed 4 MiB more address space
-// than a small crop takes.
-TEST(Animation, FramesTimesPixelsBombIsRefusedFromTheContainer) {
+// Bombs: 10,000 frames of 3840x2160, each a few bytes, in a GIF and in a
+// WebP (whose last frame, at the far corner, makes the canvas), refused from
+// the container before any frame is decoded; a 16x16 GIF whose one frame
+// claims 65535x65535 with a few bytes of data, refused when the data ends.
+// Each runs in a child allowed 4 MiB more address space than a small crop
+// took.
+TEST(Animation, BombsAreRefusedWithinFourMebibytes) {
     if (!GIF) GTEST_SKIP() << "built without giflib";
-    std::vector<uint8_t> bomb = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x0F, 0x70, 0x08, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    std::vector<uint8_t> gif_bomb = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x0F, 0x70, 0x08, 0x80, 0, 0,
+                                     0, 0, 0, 255, 255, 255};
     for (int i = 0; i < 10000; ++i) {
         const uint8_t frame[] = {0x2C, 0, 0, 0, 0, 0x00, 0x0F, 0x70, 0x08, 0, 2, 2, 0x4C, 0x01, 0};
-        bomb.insert(bomb.end(), frame, frame + sizeof frame);
+        gif_bomb.insert(gif_bomb.end(), frame, frame + sizeof frame);
     }
-    bomb.push_back(0x3B);
-    std::string in = tt::scratch("anim-bomb.gif");
-    tt::write_file(in, bomb);
-    std::string out = tt::scratch("anim-bomb.webp");
-    Call r = run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif");
-    EXPECT_EQ(r.r.status, TRIMLET_ERR_TOO_LARGE) << r.r.error;
-    EXPECT_NE(std::string(r.r.error).find("10000 frames of 3840x2160"), std::string::npos) << r.r.error;
-#if !defined(_WIN32) && !defined(TRIMLET_NO_ADDRESS_LIMIT)
+    gif_bomb.push_back(0x3B);
+    std::vector<uint8_t> webp_bomb;
+    if (WEBP) {
+        std::vector<uint8_t> dot = tt::webp_encode(tt::solid(2, 2, 9, 9, 9), "-lossless");
+        std::vector<tt::WebpFrame> frames(10000, tt::WebpFrame{dot, 40, 0, 0});
+        frames.back().x = 3838;
+        frames.back().y = 2158;
+        webp_bomb = tt::webp_animation(frames, 0);
+        ASSERT_FALSE(webp_bomb.empty());
+    }
+    std::vector<uint8_t> huge_frame = lzw_gif(16, 16, {256, 1, 2, 3, 257});
+    const uint8_t claim[] = {0xFF, 0xFF, 0xFF, 0xFF};  // the frame's width and height
+    std::memcpy(huge_frame.data() + 13 + 768 + 5, claim, sizeof claim);
+    const struct {
+        const char *name;
+        const std::vector<uint8_t> &bytes;
+        const char *format;
+        int status;
+        const char *said;
+    } CASES[] = {
+        {"gif frames", gif_bomb, "gif", TRIMLET_ERR_TOO_LARGE, "10000 frames of 3840x2160"},
+        {"webp frames", webp_bomb, "webp", TRIMLET_ERR_TOO_LARGE, "10000 frames of 3840x2160"},
+        {"gif frame", huge_frame, "gif", TRIMLET_ERR_CORRUPT, "ends before its last pixel"},
+    };
     std::string small = tt::scratch("anim-small.gif");
     write_gif(small, gifs()[1]);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        run(small, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif");
-        FILE *f = std::fopen("/proc/self/statm", "r");
-        unsigned long pages = 0;
-        if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) _exit(100);
-        std::fclose(f);
-        rlimit lim;
-        lim.rlim_cur = lim.rlim_max = pages * size_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
-        setrlimit(RLIMIT_AS, &lim);
-        _exit(run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif").r.status);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), TRIMLET_ERR_TOO_LARGE);
+    for (const auto &c : CASES) {
+        if (c.bytes.empty()) continue;  // no WebP
+        SCOPED_TRACE(c.name);
+        std::string in = tt::scratch("anim-bomb"), out = tt::scratch("anim-bomb-out");
+        tt::write_file(in, c.bytes);
+        Call r = run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format);
+        EXPECT_EQ(r.r.status, c.status) << r.r.error;
+        EXPECT_NE(std::string(r.r.error).find(c.said), std::string::npos) << r.r.error;
+#if !defined(_WIN32) && !defined(TRIMLET_NO_ADDRESS_LIMIT)
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            run(small, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format);
+            FILE *f = std::fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) _exit(100);
+            std::fclose(f);
+            rlimit lim;
+            lim.rlim_cur = lim.rlim_max = pages * size_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
+            setrlimit(RLIMIT_AS, &lim);
+            _exit(run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format).r.status);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
 #endif
+    }
 }
 
 }  // namespace
