@@ -214,8 +214,11 @@ static int check_frames(const Input *in, const Request *q, int format, int count
         if (!GIF_LIB) return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
         if (!gif_in) {
             // A file that is no image, or a damaged one, is reported as such.
-            int w = 0, h = 0;
-            if (!screened_size(in, &w, &h, err)) return 0;
+            Reader r;
+            reader_find(in, &r);
+            int opened = reader_open(&r, err);
+            reader_close(&r);
+            if (!opened) return 0;
             return fail(err, TRIMLET_ERR_UNSUPPORTED, "GIF output needs a GIF input");
         }
         if (q->set.resize_w > 0 || q->set.resize_h > 0) {
