@@ -59,7 +59,7 @@ static const char OUTPUT_HELP[] =
     "  --in-place       crop each INPUT onto itself, in its own format\n"
     "Options (anywhere before '--'):\n"
     "  --format FMT     png, jpg, jpeg, bmp, tga, webp, avif or gif (where built; see\n"
-    "                   --version), in any case\n"
+    "                   --formats), in any case\n"
     "  --quality N      JPEG, WebP and AVIF quality 1-100 (default: JPEG 90,\n"
     "                   WebP 80, AVIF 50)\n"
     "  --background RRGGBB  colour that transparency is flattened onto in JPEG\n"
@@ -139,7 +139,7 @@ const char *rule_list(void) {
 
 /* The formats this build reads: stb_image's, which every build has, then
  * those of the codec libraries it was made with (trimlet_has), each with the
- * name --version prints and the one the overview shows. */
+ * name --formats prints and the one the overview shows. */
 static const struct {
     const char *feature; /* NULL: always there */
     const char *name, *shown;
@@ -162,8 +162,10 @@ static void print_read_formats(FILE *f, int shown) {
     }
 }
 
-void print_version(FILE *f) {
-    fprintf(f, "trimlet %s\nreads: ", trimlet_version());
+void print_version(FILE *f) { fprintf(f, "trimlet %s\n", trimlet_version()); }
+
+void print_formats(FILE *f) {
+    fputs("reads: ", f);
     print_read_formats(f, 0);
     fprintf(f, "\nwrites: %s\n", written_formats());
 }
@@ -174,7 +176,7 @@ void print_overview(FILE *f) {
     fputs(")\n"
           "usage: trimlet RULE ARGS INPUT... (-o OUT | -d DIR | --in-place) [options]\n"
           "       trimlet plan RULE ARGS INPUT... [--json]\n"
-          "       trimlet help [RULE | plan] | --help | --version\n"
+          "       trimlet help [RULE | plan] | --help | --version | --formats\n"
           "Rules:\n",
           f);
     for (int i = 0; i < COUNT(RULES); ++i) {

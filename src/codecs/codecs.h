@@ -203,7 +203,10 @@ void webp_anim_close(WebpAnimReader *r);
 // An animated WebP of w x h frames, lossy at quality or lossless, looping
 // loop times (0: for ever).
 WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int lossless, Failure *err);
-int webp_anim_add(WebpAnimWriter *wr, const Image *frame, int duration_ms, Failure *err);
+// Adds one frame (RGBA, w x h, tightly packed) shown for duration_ms. The
+// frame's pixels are turned into libwebp's ARGB words in place (no copy):
+// the caller frees them afterwards and reads them no more.
+int webp_anim_add(WebpAnimWriter *wr, Image *frame, int duration_ms, Failure *err);
 // Assembles the file into sink (ok 1) or only frees (ok 0).
 int webp_anim_writer_close(WebpAnimWriter *wr, int ok, Sink *sink, const char *name, Failure *err);
 

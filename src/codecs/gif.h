@@ -24,13 +24,13 @@ struct GifRows {
 };
 
 // The decoder's state across a frame's data sub-blocks: each code's prefix
-// code and last byte, the stack a string is spelled out on, and the bits
-// and table between blocks.
+// code, last byte and length, the stack a string that does not fit the row
+// is spelled out on, and the bits and table between blocks.
 struct GifLzw {
     int min, size, next, prev, have, ended;
     unsigned char first;
     uint32_t bits;
-    uint16_t prefix[4096];
+    uint16_t prefix[4096], length[4096];
     unsigned char suffix[4096], stack[4097];
 };
 

@@ -21,10 +21,8 @@ static int interlaced_row(int i, int h) {
     return 0;
 }
 
-static void put_pixel(GifRows *r, unsigned char v) {
-    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
-    r->line[r->col++] = v;
-    if (r->col < r->fw) return;
+// Places the filled row and starts the next.
+static void row_done(GifRows *r) {
     int y = r->interlace ? interlaced_row(r->row, r->fh) : r->row;
     // The frame starts at raw->x (a left edge is never negative), so its
     // part on the canvas is the row's first raw->w pixels.
@@ -34,6 +32,12 @@ static void put_pixel(GifRows *r, unsigned char v) {
     }
     r->col = 0;
     ++r->row;
+}
+
+static void put_pixel(GifRows *r, unsigned char v) {
+    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
+    r->line[r->col++] = v;
+    if (r->col >= r->fw) row_done(r);
 }
 
 void gif_lzw_start(GifLzw *z, int min) {
@@ -49,6 +53,7 @@ void gif_lzw_start(GifLzw *z, int min) {
     for (int i = 0; i < clear; ++i) {
         z->prefix[i] = 0xFFFF;
         z->suffix[i] = (unsigned char)i;
+        z->length[i] = 1;
     }
 }
 
@@ -83,24 +88,43 @@ const char *gif_lzw_feed(GifLzw *z, const unsigned char *d, size_t n, GifRows *r
                 why = "has an LZW code beyond its table";
                 break;
             }
-            int len = 0, c = code;
-            if (code == next) {
-                z->stack[len++] = first;
-                c = prev;
+            int c = code, len = code == next ? z->length[prev] + 1 : z->length[code];
+            if (rows->row < rows->fh && rows->col + len <= rows->fw) {
+                // The string fits the row: spelled out backwards in place.
+                unsigned char *o = rows->line + rows->col + len - 1;
+                if (code == next) {
+                    *o-- = first;
+                    c = prev;
+                }
+                for (; c >= clear; c = z->prefix[c]) *o-- = z->suffix[c];
+                *o = (unsigned char)c;
+                first = (unsigned char)c;
+                rows->col += len;
+                if (rows->col == rows->fw) row_done(rows);
+            } else {
+                int top = 0;
+                if (code == next) {
+                    z->stack[top++] = first;
+                    c = prev;
+                }
+                while (c >= clear) {
+                    z->stack[top++] = z->suffix[c];
+                    c = z->prefix[c];
+                }
+                z->stack[top++] = (unsigned char)c;
+                first = (unsigned char)c;
+                while (top > 0) put_pixel(rows, z->stack[--top]);
             }
-            while (c >= clear) {
-                z->stack[len++] = z->suffix[c];
-                c = z->prefix[c];
-            }
-            z->stack[len++] = (unsigned char)c;
-            first = (unsigned char)c;
-            while (len > 0) put_pixel(rows, z->stack[--len]);
             if (prev >= 0 && next < 4096) {
                 z->prefix[next] = (uint16_t)prev;
                 z->suffix[next] = first;
+                z->length[next] = (uint16_t)(z->length[prev] + 1);
                 ++next;
-                if (next == 1 << size && size < 12) ++size;
             }
+            // Codes widen once the table holds 1 << size entries, checked
+            // after every code as giflib and stb_image do: with code size 1
+            // the first code after a clear already fills it.
+            if (next == 1 << size && size < 12) ++size;
             prev = code;
         }
     }
