@@ -192,8 +192,8 @@ static int choose_blend(const WebpAnimWriter *wr, const View *v, Box b, unsigned
 }
 
 // Makes pic (the rectangle b imported) transparent where blending keeps
-// what is shown, and updates what is shown to what the frame will show.
-// alpha is a plane for a lossy picture imported without one.
+// what is shown, and updates what is shown to what the frame will show
+// (a lossy picture has an alpha plane when blended).
 static void apply_frame(WebpAnimWriter *wr, const View *v, Box b, int blend, const unsigned char *clear,
                         WebPPicture *pic) {
     int bw = b.w / 8, bh = b.h / 8;
