@@ -146,6 +146,9 @@ std::vector<Gif> gifs() {
          {{0, 0, 40, 30, 2, -1, 1, 8, false, 7},
           {10, 5, 12, 12, 3, 0, 3, 12, true, 8},
           {20, 10, 20, 20, 4, 6, 2, 9, false, 9}}},
+        // 26 frames alike of the longest delay: more time than one WebP
+        // frame holds (2^24 - 1 ms).
+        {"still-for-hours", 40, 30, true, 0, std::vector<Frame>(26, {0, 0, 40, 30, 0, -1, 1, 65535, false, 1})},
     };
 }
 
@@ -275,6 +278,9 @@ TEST(Animation, GifCutsAreExactAndShowTheInputsFramesInTheBox) {
 
 // WebP animations with alpha and blending, lossless and lossy, made with
 // libwebp's encoder and mux library, to WebP (lossless exact; lossy close).
+// The writer encodes what changed: after four whole frames, one changes
+// nothing, one a pixel at odd coordinates, one clears a block (drawn
+// without blending).
 TEST(Animation, WebpAnimationsKeepEveryFrameAndItsTiming) {
     if (!WEBP) GTEST_SKIP() << "built without libwebp";
     const int delays[4] = {100, 40, 250, 60};
@@ -290,6 +296,8 @@ TEST(Animation, WebpAnimationsKeepEveryFrameAndItsTiming) {
         }
         pictures.push_back(p);
     }
+    Pixels dot = tt::solid(2, 2, 0, 0, 0, 0);
+    dot.at(1, 1)[0] = dot.at(1, 1)[3] = 255;
     const struct {
         const char *options;
         int lossless;
@@ -299,11 +307,14 @@ TEST(Animation, WebpAnimationsKeepEveryFrameAndItsTiming) {
         SCOPED_TRACE(c.options);
         std::vector<tt::WebpFrame> frames;
         for (int i = 0; i < 4; ++i) frames.push_back({tt::webp_encode(pictures[i], c.options), delays[i], 0, 0});
+        frames.push_back({tt::webp_encode(tt::solid(2, 2, 0, 0, 0, 0), c.options), 30, 0, 0});
+        frames.push_back({tt::webp_encode(dot, c.options), 70, 36, 30});  // at (37, 31)
+        frames.push_back({tt::webp_encode(tt::solid(16, 8, 0, 0, 0, 0), c.options), 50, 20, 30, false});
         std::string in = tt::scratch("anim-in.webp"), out = tt::scratch("anim-cut.webp");
         tt::write_file(in, tt::webp_animation(frames, 2));
         Call r = run(in, out, TRIMLET_RATIO, {1, 1}, TRIMLET_ALL_FRAMES, nullptr, c.lossless);
         ASSERT_TRUE(r.ok) << r.r.error;
-        EXPECT_EQ(r.r.frames, 4);
+        EXPECT_EQ(r.r.frames, 7);
         EXPECT_EQ(r.r.box.w, 48);
         pillow_agrees(in, out, r.r.box, c.tolerance);
         Call gif = run(in, tt::scratch("anim-x.gif"), TRIMLET_RATIO, {1, 1}, TRIMLET_ALL_FRAMES);

@@ -104,7 +104,7 @@ std::vector<uint8_t> webp_animation(const std::vector<WebpFrame> &frames, int lo
         info.duration = f.duration;
         info.id = WEBP_CHUNK_ANMF;
         info.dispose_method = WEBP_MUX_DISPOSE_NONE;
-        info.blend_method = WEBP_MUX_BLEND;
+        info.blend_method = f.blend ? WEBP_MUX_BLEND : WEBP_MUX_NO_BLEND;
         ok = ok && WebPMuxPushFrame(mux, &info, 1) == WEBP_MUX_OK;
     }
     if (!ok) {

@@ -19,11 +19,13 @@ namespace tt {
 // -alpha_filter none|fast|best. Any other option fails.
 std::vector<uint8_t> webp_encode(const Pixels &p, const std::string &options);
 
-// An animation as `webpmux -frame F +D+X+Y ... -loop L` makes it: each frame
-// a WebP file placed at (x, y), shown for duration ms, blended, not disposed.
+// An animation as `webpmux -frame F +D+X+Y[-b] ... -loop L` makes it: each
+// frame a WebP file placed at (x, y), shown for duration ms, blended (or
+// not), not disposed.
 struct WebpFrame {
     std::vector<uint8_t> file;
     int duration, x, y;
+    bool blend = true;
 };
 std::vector<uint8_t> webp_animation(const std::vector<WebpFrame> &frames, int loop);
 

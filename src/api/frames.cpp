@@ -174,7 +174,7 @@ static int target_open(Target *t, const Source *s, const Request *q, int dest, c
     int quality = q->set.quality != 0 ? q->set.quality : WEBP_DEFAULT_QUALITY;
     // A GIF without a loop count plays once.
     int loop = s->gif != NULL ? (s->loop < 0 ? 1 : s->loop) : s->loop;
-    t->webp = webp_anim_writer_open(ow, oh, loop, quality, q->set.lossless, err);
+    t->webp = webp_anim_writer_open(ow, oh, loop, quality, q->set.lossless, q->set.effort, err);
     return t->webp != NULL;
 }
 
@@ -207,9 +207,13 @@ static int target_close(Target *t, int ok, const char *out_path, Outcome *o, Fai
 static int target_frame(Target *t, const Source *s, Rect box, int ow, int oh, int ms, Failure *err) {
     if (t->gif != NULL) return gif_writer_frame(t->gif, &s->raw, box, err);
     if (t->webp == NULL) return 1;
+    size_t stride = (size_t)s->w * 4;
+    if (ow == box.w && oh == box.h) {
+        return webp_anim_add(t->webp, s->canvas.px + (size_t)box.y * stride + (size_t)box.x * 4, stride, ms, err);
+    }
     Image crop = sub_image(s->w, s->canvas.px, box.x, box.y, box.w, box.h, err);
     if (crop.px == NULL) return 0;
-    int ok = resize_image(&crop, ow, oh, err) && webp_anim_add(t->webp, &crop, ms, err);
+    int ok = resize_image(&crop, ow, oh, err) && webp_anim_add(t->webp, crop.px, (size_t)ow * 4, ms, err);
     free(crop.px);
     return ok;
 }

@@ -185,7 +185,7 @@ int gif_writer_frame(GifWriter *wr, const GifRaw *raw, Rect box, Failure *err);
 int gif_writer_close(GifWriter *wr, int ok, Failure *err);
 
 // ---------------------------------------------------------------------------
-// webpanim.cpp (libwebp's demux and animation encoder)
+// webpanim.cpp (libwebp's demux) and webpanimw.cpp (the writer)
 
 struct WebpAnimReader;
 struct WebpAnimWriter;
@@ -201,12 +201,12 @@ WebpAnimReader *webp_anim_open(const Input *in, int *w, int *h, int *loop, Failu
 int webp_anim_next(WebpAnimReader *r, Image *canvas, int *duration_ms, Failure *err);
 void webp_anim_close(WebpAnimReader *r);
 // An animated WebP of w x h frames, lossy at quality or lossless, looping
-// loop times (0: for ever).
-WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int lossless, Failure *err);
-// Adds one frame (RGBA, w x h, tightly packed) shown for duration_ms. The
-// frame's pixels are turned into libwebp's ARGB words in place (no copy):
-// the caller frees them afterwards and reads them no more.
-int webp_anim_add(WebpAnimWriter *wr, Image *frame, int duration_ms, Failure *err);
+// loop times (0: for ever); effort picks the method as for a still.
+WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int lossless, int effort,
+                                      Failure *err);
+// Adds one frame shown for duration_ms: w x h RGBA pixels, rows stride
+// bytes apart (the cut of a canvas, read in place and left as it is).
+int webp_anim_add(WebpAnimWriter *wr, const unsigned char *px, size_t stride, int duration_ms, Failure *err);
 // Assembles the file into sink (ok 1) or only frees (ok 0).
 int webp_anim_writer_close(WebpAnimWriter *wr, int ok, Sink *sink, const char *name, Failure *err);
 

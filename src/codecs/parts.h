@@ -105,6 +105,8 @@ static const int WEBP_MAX_SIDE = 16383;
 // libwebp's default, 4).
 int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err);
+// The encoder's method (0..6) for an effort (0: libwebp's default, 4).
+int webp_method(int effort);
 
 // jpeg.cpp: decoding and encoding by libjpeg-turbo
 

@@ -256,6 +256,12 @@ static int encode_failure(WebPEncodingError code, const char *name, Failure *err
     }
 }
 
+int webp_method(int effort) {
+    // 0 fastest .. 6 smallest; libwebp's default is 4.
+    static const int METHOD[11] = {4, 0, 1, 1, 2, 3, 4, 4, 5, 6, 6};
+    return effort > 0 && effort <= 10 ? METHOD[effort] : 4;
+}
+
 int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err) {
     if (img->w > WEBP_MAX_SIDE || img->h > WEBP_MAX_SIDE) {
@@ -277,9 +283,7 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
         config.quality = (float)quality;
     }
     config.thread_level = 0;
-    // The effort option picks the method (0 fastest .. 6 smallest).
-    static const int METHOD[11] = {4, 0, 1, 1, 2, 3, 4, 4, 5, 6, 6};
-    if (effort > 0 && effort <= 10) config.method = METHOD[effort];
+    config.method = webp_method(effort);
     pic.use_argb = lossless;
     pic.width = img->w;
     pic.height = img->h;
