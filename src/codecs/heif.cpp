@@ -16,6 +16,7 @@
 // output whose codec is missing fails as TRIMLET_ERR_UNAVAILABLE.
 
 #include "codecs/parts.h"
+#include "base/count.h"
 #include "base/bytes.h"
 
 #include <limits.h>
@@ -104,6 +105,7 @@ static int open_heif(const Input *in, HeifFile *f, Failure *err) {
     if (f->ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     heif_context_set_max_decoding_threads(f->ctx, 0);
     heif_context_set_maximum_image_size_limit(f->ctx, MAX_SIDE + 1);  // libheif's is exclusive
+    count_open(OPEN_HEIF);
     heif_error e = heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL);
     if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(f->ctx, &f->handle);
     if (e.code != heif_error_Ok) {
@@ -245,14 +247,19 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     }
 }
 
-static int heif_header(const Input *in, int *w, int *h, Failure *err) {
-    HeifFile f;
-    if (!open_heif(in, &f, err)) return 0;
-    *w = heif_image_handle_get_width(f.handle);
-    *h = heif_image_handle_get_height(f.handle);
+// Opens the file for the reader (kept in r->state for the metadata and the
+// decode) and reads its size.
+static int heif_open(Reader *r, Failure *err) {
+    const Input *in = r->in;
+    int *w = &r->w, *h = &r->h;
+    HeifFile *f = (HeifFile *)calloc(1, sizeof(HeifFile));
+    if (f == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    r->state = f;
+    if (!open_heif(in, f, err)) return 0;
+    *w = heif_image_handle_get_width(f->handle);
+    *h = heif_image_handle_get_height(f->handle);
     int cw = 0, ch = 0;
-    coded_size(&f, &cw, &ch);
-    close_heif(&f);
+    coded_size(f, &cw, &ch);
     if (*w <= 0 || *h <= 0) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': image has no pixels (%dx%d)", in->name,
                     *w, *h);
@@ -309,27 +316,28 @@ static int coded_too_large(const Input *in, const char *message, int w, int h, F
                 in->name, w, h);
 }
 
-static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+static int heif_decode(Reader *rd, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
+    const Input *in = rd->in;
     out->w = 0;
     out->h = 0;
     out->px = NULL;
-    HeifFile f;
-    if (!open_heif(in, &f, err)) return 0;
-    int w = heif_image_handle_get_width(f.handle);
-    int h = heif_image_handle_get_height(f.handle);
-    int wide = heif_image_handle_get_luma_bits_per_pixel(f.handle) > 8;
+    HeifFile *f = (HeifFile *)rd->state;
+    int w = heif_image_handle_get_width(f->handle);
+    int h = heif_image_handle_get_height(f->handle);
+    int wide = heif_image_handle_get_luma_bits_per_pixel(f->handle) > 8;
     // libheif allocates what a grid's own record or a coded picture claims,
     // which need not be the header's size: nothing larger than the header's
     // side is let through, but for the codec's padding (HEVC codes whole
     // blocks of up to 64, AV1 of up to 128 pixels).
     int cw = 0, ch = 0;
-    coded_size(&f, &cw, &ch);
+    coded_size(f, &cw, &ch);
     int side = w > h ? w : h;
     if (cw > side) side = cw;
     if (ch > side) side = ch;
-    heif_context_set_maximum_image_size_limit(f.ctx, side + 128 + 1);
+    heif_context_set_maximum_image_size_limit(f->ctx, side + 128 + 1);
     heif_image *img = NULL;
-    heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
+    heif_error e = heif_decode_image(f->handle, &img, heif_colorspace_RGB,
                                      wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
                                      NULL);
     if (e.code != heif_error_Ok && e.subcode == heif_suberror_Security_limit_exceeded) {
@@ -342,10 +350,10 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     }
     if (e.code != heif_error_Ok) {
         if (img != NULL) heif_image_release(img);
-        close_heif(&f);
+        close_heif(f);
         return 0;
     }
-    close_heif(&f);
+    close_heif(f);
     int stride = 0;
     const uint8_t *src = heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
     int bits = heif_image_get_bits_per_pixel_range(img, heif_channel_interleaved);
@@ -381,16 +389,15 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
 // Exif item, without the 4-byte offset libheif leaves in front of it and
 // whatever that offset skips. Orientation is always 1: the container turned
 // the pixels.
-static void heif_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
+static void heif_metadata(Reader *r, int want_orientation, int want_blocks, Metadata *m) {
     (void)want_orientation;
     memset(m, 0, sizeof *m);
     m->orientation = 1;
-    HeifFile f;
-    Failure ignored;
-    if (!want_blocks || !open_heif(in, &f, &ignored)) return;
-    size_t n = heif_image_handle_get_raw_color_profile_size(f.handle);
+    HeifFile *f = (HeifFile *)r->state;
+    if (!want_blocks || f == NULL || f->handle == NULL) return;
+    size_t n = heif_image_handle_get_raw_color_profile_size(f->handle);
     if (n > 0 && (m->icc = (unsigned char *)malloc(n)) != NULL) {
-        if (heif_image_handle_get_raw_color_profile(f.handle, m->icc).code == heif_error_Ok) {
+        if (heif_image_handle_get_raw_color_profile(f->handle, m->icc).code == heif_error_Ok) {
             m->icc_size = n;
         } else {
             free(m->icc);
@@ -398,10 +405,10 @@ static void heif_metadata(const Input *in, int want_orientation, int want_blocks
         }
     }
     heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(f.handle, "Exif", &id, 1) == 1) {
-        n = heif_image_handle_get_metadata_size(f.handle, id);
+    if (heif_image_handle_get_list_of_metadata_block_IDs(f->handle, "Exif", &id, 1) == 1) {
+        n = heif_image_handle_get_metadata_size(f->handle, id);
         unsigned char *raw = n >= 4 ? (unsigned char *)malloc(n) : NULL;
-        if (raw != NULL && heif_image_handle_get_metadata(f.handle, id, raw).code == heif_error_Ok) {
+        if (raw != NULL && heif_image_handle_get_metadata(f->handle, id, raw).code == heif_error_Ok) {
             size_t skip = (size_t)raw[0] << 24 | (size_t)raw[1] << 16 | (size_t)raw[2] << 8 | raw[3];
             if (skip <= n - 4 && n - 4 - skip >= 8 && (m->exif = (unsigned char *)malloc(n - 4 - skip)) != NULL) {
                 m->exif_size = n - 4 - skip;
@@ -410,15 +417,20 @@ static void heif_metadata(const Input *in, int want_orientation, int want_blocks
         }
         free(raw);
     }
-    close_heif(&f);
     set_orientation_one(m);
+}
+
+static void heif_close(Reader *r) {
+    HeifFile *f = (HeifFile *)r->state;
+    if (f != NULL) close_heif(f);
+    free(f);
+    r->state = NULL;
 }
 
 // A region costs libheif the whole picture all the same, but trimlet only
 // the region's copy.
-static int heif_regions(const Input *) { return 1; }
-
-const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, heif_regions, heif_metadata};
+const Codec HEIF_CODEC = {"heif", is_heif_file, READ_REGION, heif_open, heif_decode, heif_metadata, NULL, NULL,
+                          heif_close};
 
 // ---------------------------------------------------------------------------
 // Writing AVIF
@@ -518,12 +530,12 @@ int avif_encode(const Image *img, int quality, int effort, const Metadata *meta,
     if (image != NULL) heif_image_release(image);
     heif_encoder_release(enc);
     heif_context_free(ctx);
-    return e.code == heif_error_Ok;
+    return e.code == heif_error_Ok && !sink->failed;
 }
 
 #else  // built without libheif: the files are known, and refused
 
-const Codec HEIF_CODEC = {"heif", is_heif_file, NULL, NULL, 0, NULL};
+const Codec HEIF_CODEC = {"heif", is_heif_file, 0, NULL, NULL, NULL, NULL, NULL, NULL};
 
 int heic_readable(void) { return 0; }
 int avif_readable(void) { return 0; }
