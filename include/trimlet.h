@@ -321,7 +321,8 @@ enum trimlet_rule {
 /* trimlet_options.effort: how hard the encoders work, 1 (fastest) .. 10
  * (smallest files); 0 keeps each format's 1.2 setting exactly. The mapping:
  *   PNG   1: filter Up for every row (no trial), libdeflate level 1;
- *         2..9: one filter for the whole image by trial (as 1.2), libdeflate
+ *         2..9: one filter for the whole image by trial (as 1.2; the
+ *         compact forms other than 8-bit RGBA try Average too), libdeflate
  *         level 1, 2, 3, 4, 6, 8, 10, 11;
  *         10: the filter chosen per row (smallest sum of absolute values),
  *         libdeflate level 12. Palette and low-depth forms (png_compact)

@@ -14,6 +14,11 @@
 # medians of all timed calls (wall time, then the process's CPU time: user
 # and system of every thread, the steadier measure on a busy machine), the
 # ratios of the medians, and output sizes.
+# Last, a table of PNG sizes: every input and crop written to PNG (the JPEG
+# inputs too) by trimlet (compact and 8-bit RGBA), sharp, Pillow, and, where
+# installed (scripts/deps.sh --bench), ImageMagick (`convert ... -strip`) and
+# libvips (`vips crop`, `vips thumbnail --crop attention`), each once, with
+# trimlet's compact size over each peer's.
 #   scripts/bench_inprocess.sh SHARP_DIR [ROUNDS] [CALLS] [OLD_LIB_DIR]
 # SHARP_DIR: a folder where `npm install sharp` was run (outside the
 # repository), or "-" to leave sharp out. OLD_LIB_DIR: a folder holding a
@@ -24,6 +29,7 @@ cd "$(dirname "$0")/.."
 sharp=${1:?usage: bench_inprocess.sh SHARP_DIR [ROUNDS] [CALLS] [OLD_LIB_DIR]}
 rounds=${2:-3} calls=${3:-3} old=${4:-}
 py=${PYTHON:-python3}  # with Pillow
+if [ -z "${PYTHON:-}" ] && ! python3 -c 'import PIL' 2>/dev/null && [ -x /usr/bin/python3 ]; then py=/usr/bin/python3; fi
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DTRIMLET_BUILD_BENCH=ON -DTRIMLET_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target trimlet trimlet_bench -j2 >/dev/null
 dir=$(mktemp -d /tmp/trimlet-inprocess-XXXXXX)
@@ -116,3 +122,67 @@ for n in names:
         " / ".join("%.0f" % (size[(t, n)] / 1024) for t in tools)))
 PY
 done
+
+# PNG sizes: each case written to PNG, once per tool.
+sed 's/ jpeg / png /' "$dir/cases" >"$dir/png"
+"$dir/driver" region 0 "$dir/png" >"$dir/s.compact"
+cp "$dir/png" "$dir/png.d" && "$dir/driver" default 0 "$dir/png.d" >"$dir/s.rgba"
+peers=(compact rgba)
+if [ "$sharp" != - ]; then node bench/inprocess_sharp.js "$sharp" 0 "$dir/png" >"$dir/s.sharp" && peers+=(sharp); fi
+"$py" bench/inprocess_pillow.py 0 "$dir/png" >"$dir/s.pillow" && peers+=(pillow)
+im=$(command -v magick || command -v convert-im6.q16 || command -v convert || true)
+if [ -n "$im" ]; then
+  while read -r name in fmt rule p0 p1 p2 p3 bx by bw bh thumb; do
+    if [ "$thumb" -gt 0 ]; then
+      "$im" "$in" -resize "${thumb}x${thumb}^" -gravity center -extent "${thumb}x${thumb}" -strip "$dir/$name.im.png"
+    else
+      "$im" "$in" -crop "${bw}x${bh}+${bx}+${by}" +repage -strip "$dir/$name.im.png"
+    fi
+    echo "$name $(stat -c %s "$dir/$name.im.png")"
+  done <"$dir/png" >"$dir/s.im"
+  peers+=(im)
+fi
+if command -v vips >/dev/null; then
+  while read -r name in fmt rule p0 p1 p2 p3 bx by bw bh thumb; do
+    if [ "$thumb" -gt 0 ]; then
+      vips thumbnail "$in" "$dir/$name.vips.png[strip]" "$thumb" --height "$thumb" --crop attention
+    else
+      vips crop "$in" "$dir/$name.vips.png[strip]" "$bx" "$by" "$bw" "$bh"
+    fi
+    echo "$name $(stat -c %s "$dir/$name.vips.png")"
+  done <"$dir/png" >"$dir/s.vips"
+  peers+=(vips)
+fi
+echo
+echo "PNG sizes, KiB (every case written to PNG once; compact/peer: trimlet's compact size over the peer's):"
+echo
+"$py" - "$dir" "${peers[@]}" <<'PY'
+import sys
+from PIL import Image
+d, peers = sys.argv[1], sys.argv[2:]
+head = {"compact": "trimlet compact", "rgba": "trimlet RGBA", "sharp": "sharp", "pillow": "Pillow",
+        "im": "ImageMagick", "vips": "vips"}
+files = {"compact": "%s/png.%s.out", "rgba": "%s/png.d.%s.out", "sharp": "%s/png.%s.sharp",
+         "pillow": "%s/png.%s.pillow", "im": "%s/%s.im.png", "vips": "%s/%s.vips.png"}
+size = {}
+for t in peers:
+    for line in open("%s/s.%s" % (d, t)):
+        f = line.split()
+        size[(t, f[0])] = int(f[-1])
+others = [t for t in peers if t != "compact"]
+print("| input | crop | " + " | ".join(head[t] for t in peers) + " | " +
+      " | ".join("compact/" + head[t] for t in others) + " |")
+print("|---|---|" + "--:|" * (len(peers) + len(others)))
+for line in open(d + "/png"):
+    n = line.split()[0]
+    # Every tool's output has the crop's size (the thumbnails' content differs: attention, or centred).
+    want = Image.open(files["compact"] % (d, n)).size
+    for t in peers:
+        got = Image.open(files[t] % (d, n)).size
+        if got != want:
+            sys.exit("bench_inprocess.sh: %s: %s wrote %s, not %s" % (n, head[t], got, want))
+    image, crop = n.split("-", 1)
+    print("| %s | %s | %s | %s |" % (
+        image, crop, " | ".join("%.0f" % (size[(t, n)] / 1024) for t in peers),
+        " | ".join("%.2f" % (size[("compact", n)] / size[(t, n)]) for t in others)))
+PY

@@ -8,6 +8,10 @@
 #                                     libdeflate and the codec libraries
 #   scripts/deps.sh [--test] [PKG...] that, plus what the tests need (the default)
 #   scripts/deps.sh --dask [PKG...]   that, plus Dask for examples/batch_dask.py
+#   scripts/deps.sh --bench [PKG...]  the build, plus the benchmarks' peers:
+#                                     ImageMagick and libvips's program (only
+#                                     the benchmark scripts and the classic
+#                                     files' peer check run them), and Pillow
 set -euo pipefail
 
 build=(
@@ -31,12 +35,14 @@ test=(
   libheif-examples libavif-bin libtiff-tools
 )
 dask=(python3 python3-distributed)
+bench=(imagemagick libvips-tools python3 python3-pil)
 
 want=("${build[@]}" "${test[@]}")
 case "${1:-}" in
   --demo) want=("${build[@]}"); shift ;;
   --test) shift ;;
   --dask) want=("${build[@]}" "${dask[@]}"); shift ;;
+  --bench) want=("${build[@]}" "${bench[@]}"); shift ;;
   --no-install-recommends) shift ;;  # always the case now
 esac
 

@@ -95,7 +95,8 @@ struct Rows {
 // screenshot, where None wins by far, is settled in the first round; on a
 // photo None drops out there, while Sub, Up and Paeth, within a few per
 // cent of each other, need the whole sample to be ranked as the whole
-// image ranks them. -1 when scratch cannot be had.
+// image ranks them. The candidates are None, Sub, Up and Paeth, and Average
+// too when with_average. -1 when scratch cannot be had.
 static const int SAMPLE_ROWS = 4;
 static const size_t SAMPLE_CAP = (size_t)1 << 20;
 
@@ -130,7 +131,7 @@ static int smallest(const size_t *size, int n) {
     return best;
 }
 
-static int choose_filter(const Rows *img, size_t row_bytes) {
+static int choose_filter(const Rows *img, size_t row_bytes, int with_average) {
     size_t bands = SAMPLE_CAP / (row_bytes * SAMPLE_ROWS);
     if (bands == 0) bands = 1;
     Sample sm = {img, row_bytes, img->h / bands, NULL};
@@ -140,9 +141,9 @@ static int choose_filter(const Rows *img, size_t row_bytes) {
     if (rows > img->h) rows = img->h;
     sm.scratch = (unsigned char *)malloc(rows * row_bytes);
     if (sm.scratch == NULL) return -1;
-    static const int CANDIDATES[] = {FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_PAETH};
-    const int n = (int)(sizeof CANDIDATES / sizeof CANDIDATES[0]);
-    size_t size[n];
+    static const int CANDIDATES[] = {FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_PAETH, FILTER_AVERAGE};
+    const int n = with_average ? 5 : 4;
+    size_t size[5];
     for (int i = 0; i < n; ++i) {
         size[i] = trial(&sm, CANDIDATES[i], 1);
         if (size[i] == 0) size[i] = (size_t)-1;  // out of memory: never chosen
@@ -271,7 +272,11 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
     // Palettes and grey below 8 bits deflate best unfiltered.
     int type = depth < 8 || color == 3 ? (int)FILTER_NONE : how.filter;
     int ok = row_bytes <= (size_t)-1 / (size_t)img->h;
-    if (ok && type == TRIAL) type = choose_filter(&rows, row_bytes);  // -1: no memory
+    // 8-bit RGBA is tried as 1.2 tried it, so that its bytes stay 1.2's; the
+    // compact forms try Average as well, which wins on smooth photos (a
+    // photo's RGB crop: 4 % smaller than with Up).
+    int with_average = compact && !(color == 6 && depth == 8);
+    if (ok && type == TRIAL) type = choose_filter(&rows, row_bytes, with_average);  // -1: no memory
     if (!ok || type == -1 || !filter_in_place(img, &rows, type, row_bytes)) {
         free(form);
         return 0;
