@@ -128,12 +128,12 @@ static const trimlet_options *options_from(const uint8_t *t, trimlet_options *o,
 static void check_png_paths(const uint8_t *data, size_t size, const int *p) {
     Input in;
     input_from_memory(data, size, 0, &in);
-    if (!png_takes(&in)) return;
+    if (size < 8 || memcmp(data, "\x89PNG\r\n\x1a\n", 8) != 0) return;
     int w = 0, h = 0;
     const char *why = NULL;
     unsigned char *want = stb_decode(data, size, &w, &h, &why);
     Image whole = {0, 0, NULL};
-    int got = png_decode(&in, NULL, &whole, NULL);
+    int got = png_decode(&in, NULL, &whole, NULL) == 1;
     if (got && want != NULL) {
         if (whole.w != w || whole.h != h || memcmp(whole.px, want, (size_t)w * (size_t)h * 4) != 0) {
             broken("libspng and stb_image decode a PNG differently", "whole");
@@ -144,7 +144,7 @@ static void check_png_paths(const uint8_t *data, size_t size, const int *p) {
         r.w = 1 + abs(p[2]) % (whole.w - r.x);
         r.h = 1 + abs(p[3]) % (whole.h - r.y);
         Image part = {0, 0, NULL};
-        if (!png_decode(&in, &r, &part, NULL)) broken("libspng decodes a PNG but not its region", "region");
+        if (png_decode(&in, &r, &part, NULL) != 1) broken("libspng decodes a PNG but not its region", "region");
         for (int y = 0; y < r.h; ++y) {
             if (memcmp(part.px + (size_t)y * (size_t)r.w * 4,
                        whole.px + ((size_t)(r.y + y) * (size_t)whole.w + (size_t)r.x) * 4, (size_t)r.w * 4) != 0) {
@@ -175,7 +175,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         input_from_memory(data, size, 0, &in);
         int cw = 0, ch = 0;
         Failure err;
-        if (screened_size(&in, &cw, &ch, &err) && cw <= MAX_SIDE && ch <= MAX_SIDE &&
+        Reader rd;
+        reader_find(&in, &rd);
+        int opened = reader_open(&rd, &err);
+        cw = rd.w;
+        ch = rd.h;
+        reader_close(&rd);
+        if (opened && cw <= MAX_SIDE && ch <= MAX_SIDE &&
             (int64_t)cw * ch > MAX_FUZZ_PIXELS) {
             return 0;
         }

@@ -550,8 +550,19 @@ TRIMLET_API int trimlet_run(const trimlet_request *request, trimlet_result *resu
  * Reentrant. */
 TRIMLET_API const char *trimlet_version(void);
 
+/* The names of the OUTPUT FORMATS table, as lists of string literals for an
+ * array's initializer, for hosts that list the formats in their own texts:
+ * every name options->format and an output extension take, in the table's
+ * order; and each format once, by the name trimlet_result.output_format
+ * gives it. Which of them the library loaded writes: trimlet_has(".<name>"). */
+#define TRIMLET_OUTPUT_NAMES "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif", "gif"
+#define TRIMLET_OUTPUT_FORMATS "png", "jpeg", "bmp", "tga", "webp", "avif", "gif"
+
 /* 1 when this build has the named feature, else 0 (any unknown name, NULL
- * included). Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
+ * included). An output extension with its dot (".png", ".jpg", ... any name
+ * of TRIMLET_OUTPUT_NAMES, in any ASCII case) is 1 when trimlet_run writes
+ * that format here (the OUTPUT FORMATS table's last column).
+ * Features: "libjpeg-turbo" (JPEG decoded and encoded by it),
  * "lossless" (the lossless option's JPEG cut; lossless WebP output comes with
  * "webp"; GIF output is always lossless, cut from a GIF's stored frames, see
  * TRIMLET_ALL_FRAMES), "libspng", "webp" (read and written), "avif" (read),

@@ -5,9 +5,12 @@
 # trimlet's program (every frame: GIF -> GIF losslessly, GIF -> WebP and
 # WebP -> WebP at quality 80), gifsicle --crop (GIF -> GIF) and ImageMagick
 # (-coalesce -crop +repage, re-quantising every GIF frame). Prints a Markdown
-# table of median wall and CPU times over interleaved rounds, peak memory
-# and output size. sharp ({animated: true}.extract()) runs too when it is
-# installed with npm in SHARP_DIR (default /tmp/peers).
+# table of median wall and CPU times over interleaved rounds, each as a ratio
+# to trimlet's on the same conversion (above 1: slower than trimlet), peak
+# memory and output size. sharp ({animated: true}.extract(), libvips'
+# page-aware crop; GIF written by cgif and libimagequant) runs too when it is
+# installed with npm in SHARP_DIR (default /tmp/peers): `mkdir -p
+# /tmp/peers && cd /tmp/peers && npm install sharp`, outside the repository.
 #   scripts/bench_animation.sh [--runs N] [--frames N]
 # Needs python3 with Pillow (python3-pil; PYTHON names another), gifsicle, ImageMagick's convert,
 # GNU time (time); the program built in build/ (cmake --build build
@@ -25,7 +28,7 @@ while [ $# -gt 0 ]; do
 done
 python=${PYTHON:-python3}
 for tool in "$python" gifsicle convert; do
-  command -v $tool >/dev/null || { echo "bench_animation.sh: needs $tool" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "bench_animation.sh: needs $tool" >&2; exit 1; }
 done
 [ -x /usr/bin/time ] || { echo "bench_animation.sh: needs GNU time (apt-get install time)" >&2; exit 1; }
 cli=$(realpath build/tools/trimlet)
@@ -59,7 +62,9 @@ if [ -d "$sharp_dir/node_modules/sharp" ] && command -v node >/dev/null; then
   cat >"$dir/sharp.js" <<JS
 const sharp = require('$sharp_dir/node_modules/sharp');
 const [, , i, o] = process.argv;
-sharp(i, {animated: true}).extract({left: 120, top: 90, width: 400, height: 300}).toFile(o);
+let s = sharp(i, {animated: true}).extract({left: 120, top: 90, width: 400, height: 300});
+if (o.endsWith('.webp')) s = s.webp({quality: 80});
+s.toFile(o).catch((e) => { console.error(e.message); process.exit(1); });
 JS
 fi
 
@@ -74,6 +79,7 @@ cases=(
 )
 if [ $have_sharp = 1 ]; then
   cases+=("sharp gif>gif|node $dir/sharp.js $dir/in.gif $dir/s.gif|s.gif"
+          "sharp gif>webp|node $dir/sharp.js $dir/in.gif $dir/s.webp|s.webp"
           "sharp webp>webp|node $dir/sharp.js $dir/in.webp $dir/sw.webp|sw.webp")
 fi
 for ((r = 0; r < runs; ++r)); do
@@ -83,15 +89,20 @@ for ((r = 0; r < runs; ++r)); do
     run "${name// /_}" $cmd
   done
 done
-echo "| crop ($frames frames, 640x480 to 400x300) | wall (median) | CPU | peak RSS | output |"
-echo "|---|---|---|---|---|"
+# ratio A B: A / B to two places, "-" when B is 0.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+echo "| crop ($frames frames, 640x480 to 400x300) | wall (median) | × trimlet | CPU | × trimlet | peak RSS | output |"
+echo "|---|---|---|---|---|---|---|"
 for c in "${cases[@]}"; do
   IFS='|' read -r name _ out <<<"$c"
-  f=$dir/${name// /_}
+  f=$dir/${name// /_} t=$dir/trimlet_${name#* }
   wall=$(awk '{print $1}' "$f" | median)
   cpu=$(awk '{print $3}' "$f" | median)
   mem=$(awk '{print $2}' "$f" | median)
-  printf '| %s | %.3f s | %.2f s | %.1f MiB | %d KiB |\n' "$name" "$(echo "$wall / 1000000" | bc -l)" "$cpu" \
+  twall=$(awk '{print $1}' "$t" | median)
+  tcpu=$(awk '{print $3}' "$t" | median)
+  printf '| %s | %.3f s | %s | %.2f s | %s | %.1f MiB | %d KiB |\n' "$name" "$(echo "$wall / 1000000" | bc -l)" \
+    "$(ratio "$wall" "$twall")" "$cpu" "$(ratio "$cpu" "$tcpu")" \
     "$(echo "$mem / 1024" | bc -l)" "$(( $(stat -c %s "$dir/$out") / 1024 ))"
 done
 echo "inputs: GIF $(( $(stat -c %s "$dir/in.gif") / 1024 )) KiB, WebP $(( $(stat -c %s "$dir/in.webp") / 1024 )) KiB"

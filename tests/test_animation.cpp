@@ -4,12 +4,16 @@
 // libwebp's encoder, cut with every frame and read back by Pillow frame by
 // frame (tests/animation_pillow.py); GIF to GIF read back by giflib's own
 // reader for the stored indexes and tables; the rules on a subject that
-// moves; still outputs and GIF output from other inputs refused; the frames
-// x pixels limit refusing a 10,000-frame bomb in a child with little memory.
+// moves; still outputs and GIF output from other inputs refused; bombs (the
+// frames x pixels limit on 10,000-frame GIF and WebP files, a frame that
+// claims 65535x65535) refused in a child with little memory;
+// files without a colour table or past a full LZW table read as the first-frame
+// reader reads them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,18 @@ ColorMapObject *palette(int seed) {
 }
 
 int index_at(const Frame &f, int x, int y) { return (x * 3 + y * 5 + f.seed + (x / 3) * (y / 2)) % 16; }
+
+// The row of an interlaced frame's stored row i (of h): passes start at 0,
+// 4, 2, 1 with steps 8, 8, 4, 2.
+int interlaced(int i, int h) {
+    const int start[4] = {0, 4, 2, 1}, step[4] = {8, 8, 4, 2};
+    for (int p = 0; p < 4; ++p) {
+        int n = h > start[p] ? (h - start[p] + step[p] - 1) / step[p] : 0;
+        if (i < n) return start[p] + i * step[p];
+        i -= n;
+    }
+    return 0;
+}
 
 void write_gif(const std::string &path, const Gif &g) {
     int err = 0;
@@ -494,44 +510,214 @@ TEST(Animation, LzwCodesBeyondTheTableAreRefused) {
     }
 }
 
-// 10,000 frames of 3840x2160, each a few bytes: refused from the container,
-// before any frame is decoded, in a child allowed 4 MiB more address space
-// than a small crop takes.
-TEST(Animation, FramesTimesPixelsBombIsRefusedFromTheContainer) {
+// GIFs giflib's writer cannot make, written byte by byte: no colour table
+// at all, and LZW data that goes on past a full table without a clear code.
+// Greedy LZW of the indexes at code size `min`, in sub-blocks; with
+// `keep_full` a full table stays as it is (the writer fault), else a clear
+// code starts a new one; `lead_clear` false leaves out the first clear code.
+std::vector<uint8_t> lzw(const std::vector<uint8_t> &px, int min, bool keep_full, bool lead_clear) {
+    const int clear = 1 << min;
+    std::map<std::pair<int, int>, int> table;  // (prefix code, index) -> code
+    std::vector<uint8_t> out = {uint8_t(min)}, data;
+    uint32_t bits = 0;
+    int have = 0, next = clear + 2, width = min + 1;
+    auto put = [&](int code) {
+        if (next - 1 >= 1 << width && width < 12) ++width;  // as the reader widens, one code later
+        bits |= uint32_t(code) << have;
+        for (have += width; have >= 8; have -= 8, bits >>= 8) data.push_back(uint8_t(bits));
+    };
+    if (lead_clear) put(clear);
+    int w = px[0];
+    for (size_t i = 1; i < px.size(); ++i) {
+        auto it = table.find({w, px[i]});
+        if (it != table.end()) {
+            w = it->second;
+            continue;
+        }
+        put(w);
+        if (next < 4096) {
+            table[{w, px[i]}] = next++;
+        } else if (!keep_full) {
+            put(clear);
+            table.clear();
+            next = clear + 2;
+            width = min + 1;
+        }
+        w = px[i];
+    }
+    put(w);
+    put(clear + 1);
+    if (have > 0) data.push_back(uint8_t(bits));
+    for (size_t p = 0; p < data.size(); p += 255) {
+        size_t n = std::min<size_t>(255, data.size() - p);
+        out.push_back(uint8_t(n));
+        out.insert(out.end(), data.begin() + long(p), data.begin() + long(p + n));
+    }
+    out.push_back(0);
+    return out;
+}
+
+struct RawFrame {
+    int x, y, w, h;
+    int local;  // 0: none, else the seed of its own table
+    int transparent;
+    bool interlace;
+};
+
+struct RawGif {
+    const char *name;
+    int w, h;
+    int global;  // 0: none, else the seed of the table
+    int min;     // LZW code size; the tables hold 1 << min colours
+    bool keep_full;
+    std::vector<RawFrame> frames;
+    bool no_clear = false;  // no clear code before the first frame's data
+};
+
+std::vector<uint8_t> raw_gif(const RawGif &g) {
+    auto le = [](std::vector<uint8_t> &v, int n) { v.insert(v.end(), {uint8_t(n), uint8_t(n >> 8)}); };
+    auto table = [&g](std::vector<uint8_t> &v, int seed) {
+        for (int i = 0; i < 1 << g.min; ++i) {
+            v.insert(v.end(), {uint8_t(i * 37 + seed), uint8_t(255 - i * 11), uint8_t(i * 73 ^ seed)});
+        }
+    };
+    std::vector<uint8_t> f = {'G', 'I', 'F', '8', '9', 'a'};
+    le(f, g.w);
+    le(f, g.h);
+    f.insert(f.end(), {uint8_t(g.global ? 0x80 | (g.min - 1) : 0), 0, 0});
+    if (g.global) table(f, g.global);
+    for (size_t k = 0; k < g.frames.size(); ++k) {
+        const RawFrame &r = g.frames[k];
+        f.insert(f.end(), {0x21, 0xF9, 4, uint8_t(r.transparent >= 0 ? 1 : 0), 5, 0, uint8_t(r.transparent), 0, 0x2C});
+        le(f, r.x);
+        le(f, r.y);
+        le(f, r.w);
+        le(f, r.h);
+        f.push_back(uint8_t((r.local ? 0x80 | (g.min - 1) : 0) | (r.interlace ? 0x40 : 0)));
+        if (r.local) table(f, r.local);
+        // Noise, so that the table fills: rows in the order stored.
+        std::vector<uint8_t> px;
+        for (int i = 0; i < r.h; ++i) {
+            int y = r.interlace ? interlaced(i, r.h) : i;
+            for (int x = 0; x < r.w; ++x) {
+                unsigned noise = unsigned(x) * 2654435761u ^ unsigned(y + int(k)) * 40503u;
+                px.push_back(uint8_t(noise >> 7 & ((1u << g.min) - 1)));
+            }
+        }
+        std::vector<uint8_t> data = lzw(px, g.min, g.keep_full, !(g.no_clear && k == 0));
+        f.insert(f.end(), data.begin(), data.end());
+    }
+    f.push_back(0x3B);
+    return f;
+}
+
+// Files the still reader takes where stb_image refuses them are read the
+// same with every frame: a missing table is the grey ramp (index i grey i),
+// a full table without a clear code stays full. The first frame through the
+// frames reader and the GIF writer reads as the still reader reads the
+// input; every frame to WebP shows what Pillow shows.
+TEST(Animation, GifsWithoutATableOrPastAFullTableReadAsStills) {
     if (!GIF) GTEST_SKIP() << "built without giflib";
-    std::vector<uint8_t> bomb = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x0F, 0x70, 0x08, 0x80, 0, 0, 0, 0, 0, 255, 255, 255};
+    const RawGif CASES[] = {
+        {"no table", 40, 30, 0, 6, false, {{0, 0, 40, 30, 0, -1, false}, {5, 4, 20, 12, 0, 3, true}}},
+        {"local table only", 40, 30, 0, 5, false, {{0, 0, 40, 30, 9, -1, false}, {8, 6, 16, 10, 0, -1, false}}},
+        {"full table kept", 160, 120, 4, 8, true, {{0, 0, 160, 120, 0, -1, false}, {10, 10, 90, 70, 0, -1, true}}},
+        {"full table kept, no table", 160, 120, 0, 4, true,
+         {{0, 0, 160, 120, 0, -1, true}, {0, 0, 80, 60, 0, -1, false}}},
+        {"no table, code size 1", 24, 16, 0, 1, false, {{0, 0, 24, 16, 0, -1, false}, {4, 4, 9, 7, 0, 1, true}}},
+        {"no table, no first clear code", 40, 30, 0, 3, false,
+         {{0, 0, 40, 30, 0, -1, false}, {2, 2, 5, 5, 0, -1, false}}, true},
+    };
+    for (const RawGif &g : CASES) {
+        SCOPED_TRACE(g.name);
+        std::string in = tt::scratch("anim-raw.gif"), still = tt::scratch("anim-raw.png"),
+                    gif = tt::scratch("anim-raw-out.gif"), again = tt::scratch("anim-raw-again.png");
+        tt::write_file(in, raw_gif(g));
+        Call r = run(in, still, TRIMLET_RECT, {0, 0, g.w, g.h}, 0);
+        ASSERT_TRUE(r.ok) << r.r.error;
+        r = run(in, gif, TRIMLET_RECT, {0, 0, g.w, g.h}, 0);
+        ASSERT_TRUE(r.ok) << r.r.error;
+        r = run(gif, again, TRIMLET_RECT, {0, 0, g.w, g.h}, 0);
+        ASSERT_TRUE(r.ok) << r.r.error;
+        EXPECT_EQ(tt::max_diff(tt::read_png(again), tt::read_png(still)), 0);
+        // Pillow 9 refuses code size 1 (it widens the codes one code later).
+        if (!WEBP || g.min == 1) continue;
+        std::string webp = tt::scratch("anim-raw.webp");
+        r = run(in, webp, TRIMLET_RECT, {0, 0, g.w, g.h}, TRIMLET_ALL_FRAMES, nullptr, 1);
+        ASSERT_TRUE(r.ok) << r.r.error;
+        EXPECT_EQ(r.r.frames, 2);
+        pillow_agrees(in, webp, r.r.box, 0);
+    }
+}
+
+// Bombs: 10,000 frames of 3840x2160, each a few bytes, in a GIF and in a
+// WebP (whose last frame, at the far corner, makes the canvas), refused from
+// the container before any frame is decoded; a 16x16 GIF whose one frame
+// claims 65535x65535 with a few bytes of data, refused when the data ends.
+// Each runs in a child allowed 4 MiB more address space than a small crop
+// took.
+TEST(Animation, BombsAreRefusedWithinFourMebibytes) {
+    if (!GIF) GTEST_SKIP() << "built without giflib";
+    std::vector<uint8_t> gif_bomb = {'G', 'I', 'F', '8', '9', 'a', 0x00, 0x0F, 0x70, 0x08, 0x80, 0, 0,
+                                     0, 0, 0, 255, 255, 255};
     for (int i = 0; i < 10000; ++i) {
         const uint8_t frame[] = {0x2C, 0, 0, 0, 0, 0x00, 0x0F, 0x70, 0x08, 0, 2, 2, 0x4C, 0x01, 0};
-        bomb.insert(bomb.end(), frame, frame + sizeof frame);
+        gif_bomb.insert(gif_bomb.end(), frame, frame + sizeof frame);
     }
-    bomb.push_back(0x3B);
-    std::string in = tt::scratch("anim-bomb.gif");
-    tt::write_file(in, bomb);
-    std::string out = tt::scratch("anim-bomb.webp");
-    Call r = run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif");
-    EXPECT_EQ(r.r.status, TRIMLET_ERR_TOO_LARGE) << r.r.error;
-    EXPECT_NE(std::string(r.r.error).find("10000 frames of 3840x2160"), std::string::npos) << r.r.error;
-#if !defined(_WIN32) && !defined(TRIMLET_NO_ADDRESS_LIMIT)
+    gif_bomb.push_back(0x3B);
+    std::vector<uint8_t> webp_bomb;
+    if (WEBP) {
+        std::vector<uint8_t> dot = tt::webp_encode(tt::solid(2, 2, 9, 9, 9), "-lossless");
+        std::vector<tt::WebpFrame> frames(10000, tt::WebpFrame{dot, 40, 0, 0});
+        frames.back().x = 3838;
+        frames.back().y = 2158;
+        webp_bomb = tt::webp_animation(frames, 0);
+        ASSERT_FALSE(webp_bomb.empty());
+    }
+    std::vector<uint8_t> huge_frame = lzw_gif(16, 16, {256, 1, 2, 3, 257});
+    const uint8_t claim[] = {0xFF, 0xFF, 0xFF, 0xFF};  // the frame's width and height
+    std::memcpy(huge_frame.data() + 13 + 768 + 5, claim, sizeof claim);
+    const struct {
+        const char *name;
+        const std::vector<uint8_t> &bytes;
+        const char *format;
+        int status;
+        const char *said;
+    } CASES[] = {
+        {"gif frames", gif_bomb, "gif", TRIMLET_ERR_TOO_LARGE, "10000 frames of 3840x2160"},
+        {"webp frames", webp_bomb, "webp", TRIMLET_ERR_TOO_LARGE, "10000 frames of 3840x2160"},
+        {"gif frame", huge_frame, "gif", TRIMLET_ERR_CORRUPT, "ends before its last pixel"},
+    };
     std::string small = tt::scratch("anim-small.gif");
     write_gif(small, gifs()[1]);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        run(small, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif");
-        FILE *f = std::fopen("/proc/self/statm", "r");
-        unsigned long pages = 0;
-        if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) _exit(100);
-        std::fclose(f);
-        rlimit lim;
-        lim.rlim_cur = lim.rlim_max = pages * size_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
-        setrlimit(RLIMIT_AS, &lim);
-        _exit(run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, "gif").r.status);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), TRIMLET_ERR_TOO_LARGE);
+    for (const auto &c : CASES) {
+        if (c.bytes.empty()) continue;  // no WebP
+        SCOPED_TRACE(c.name);
+        std::string in = tt::scratch("anim-bomb"), out = tt::scratch("anim-bomb-out");
+        tt::write_file(in, c.bytes);
+        Call r = run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format);
+        EXPECT_EQ(r.r.status, c.status) << r.r.error;
+        EXPECT_NE(std::string(r.r.error).find(c.said), std::string::npos) << r.r.error;
+#if !defined(_WIN32) && !defined(TRIMLET_NO_ADDRESS_LIMIT)
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            run(small, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format);
+            FILE *f = std::fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (f == nullptr || std::fscanf(f, "%lu", &pages) != 1) _exit(100);
+            std::fclose(f);
+            rlimit lim;
+            lim.rlim_cur = lim.rlim_max = pages * size_t(sysconf(_SC_PAGESIZE)) + (4u << 20);
+            setrlimit(RLIMIT_AS, &lim);
+            _exit(run(in, out, TRIMLET_RECT, {0, 0, 10, 10}, TRIMLET_ALL_FRAMES, c.format).r.status);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.status);
 #endif
+    }
 }
 
 }  // namespace

@@ -301,11 +301,18 @@ TEST(CliCrop, OutputsNameTheFormatTheyHold) {
     tt::write_ppm(tt::scratch("p.ppm"), in);
     tt::write_png(tt::scratch("q.JPG"), in);  // PNG data, JPEG name: written as JPEG
     tt::write_png(tt::scratch("noext"), in);
-    Result r = run("rect 0 0 8 4 p.ppm q.JPG noext -d out");
+    // Without a written extension, only the newer formats go by content.
+    tt::write_jpeg(tt::scratch("jpeg.dat"), in, 90);
+    tt::write_tga(tt::scratch("tga.dat"), in);
+    tt::write_gif(tt::scratch("gif.dat"), tt::solid(20, 10, 40, 80, 120));
+    Result r = run("rect 0 0 8 4 p.ppm q.JPG noext jpeg.dat tga.dat gif.dat -d out");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::sniff(tt::scratch("out/p.png")), "png");
     EXPECT_EQ(tt::sniff(tt::scratch("out/q.JPG")), "jpeg");
     EXPECT_EQ(tt::sniff(tt::scratch("out/noext.png")), "png");
+    EXPECT_EQ(tt::sniff(tt::scratch("out/jpeg.png")), "png");
+    EXPECT_EQ(tt::sniff(tt::scratch("out/tga.png")), "png");
+    EXPECT_TRUE(tt::file_exists(tt::scratch(trimlet_has(".gif") ? "out/gif.gif" : "out/gif.png")));
     r = run("rect 0 0 8 4 p.ppm q.JPG -d out2 --format JPEG");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(tt::sniff(tt::scratch("out2/p.jpeg")), "jpeg");
@@ -447,14 +454,17 @@ TEST(CliHelp, HelpAndVersionGoToStdoutWithStatusZero) {
         EXPECT_NE(r.out.find(part), std::string::npos) << r.out;
         EXPECT_EQ(r.err, "");
     };
-    expect_shown("--version", "trimlet " TRIMLET_PROJECT_VERSION "\nreads: png, jpeg, ");
+    expect_shown("--version", "trimlet " TRIMLET_PROJECT_VERSION "\n");
+    expect_shown("--formats", "reads: png, jpeg, ");
     expect_shown("--help", "  edges TOP RIGHT BOTTOM LEFT");
     expect_shown("help", "  trimlet aspect 16:9 photo.png -o wide.png");
     expect_shown("help auto", "usage: trimlet auto [-t PERCENT] INPUT...");
     expect_shown("rect --help", "usage: trimlet rect X Y W H INPUT...");
 
-    // The overview's first line lists the formats --version says this build reads.
-    const std::string version = run("--version").out, help = run("--help").out;
+    // --version says the version alone (it loads no codec library).
+    EXPECT_EQ(run("--version").out, "trimlet " TRIMLET_PROJECT_VERSION "\n");
+    // The overview's first line lists the formats --formats says this build reads.
+    const std::string version = "\n" + run("--formats").out, help = run("--help").out;
     const size_t reads = version.find("\nreads: ") + 8;
     std::string listed = version.substr(reads, version.find('\n', reads) - reads);
     const std::string first = help.substr(0, help.find('\n'));
@@ -1074,7 +1084,7 @@ TEST(CliFormats, WebpAndAvifOutputsAreWhatTheLibraryWrites) {
 }
 
 // -d keeps a WebP input WebP, named by its extension or, without one, by its
-// first bytes; --version says the build writes it.
+// first bytes; --formats says the build writes it.
 TEST(CliFormats, DirectoryKeepsWebpAndVersionListsIt) {
     if (!trimlet_has("webp")) GTEST_SKIP() << "this library build has no WebP";
     tt::write_png(tt::scratch("in.png"), framed_patch());
@@ -1088,7 +1098,7 @@ TEST(CliFormats, DirectoryKeepsWebpAndVersionListsIt) {
     EXPECT_EQ(codec_of(tt::scratch("out/a.webp")), "webp");
     EXPECT_EQ(codec_of(tt::scratch("out/b.webp")), "webp");
     EXPECT_EQ(tt::sniff(tt::scratch("out/in.png")), "png");
-    r = run("--version");
+    r = run("--formats");
     EXPECT_NE(r.out.find("\nwrites: png, jpeg, bmp, tga, webp"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find(", avif") != std::string::npos, trimlet_has("avif") != 0) << r.out;
 }

@@ -173,10 +173,20 @@ bool in_table(const std::vector<FormatRow> &rows, const std::string &name) {
 TEST(Header, FormatTableIsWhatTrimletRunWritesByNameAndByExtension) {
     std::vector<FormatRow> rows = format_table(header_text());
     ASSERT_GE(rows.size(), 4u);
+    // The name lists hosts build their texts from are the table's.
+    std::vector<std::string> names, formats;
+    for (const FormatRow &row : rows) {
+        names.insert(names.end(), row.names.begin(), row.names.end());
+        formats.push_back(row.names.back());
+    }
+    EXPECT_EQ(names, std::vector<std::string>({TRIMLET_OUTPUT_NAMES}));
+    EXPECT_EQ(formats, std::vector<std::string>({TRIMLET_OUTPUT_FORMATS}));
     for (const FormatRow &row : rows) {
         bool built = row.feature.empty() || trimlet_has(row.feature.c_str());
         for (const std::string &name : row.names) {
             SCOPED_TRACE(name);
+            EXPECT_EQ(trimlet_has(("." + name).c_str()), built);
+            EXPECT_EQ(trimlet_has(("." + upper(name)).c_str()), built);
             std::string path = tt::scratch("out." + upper(name));
             for (const Called &c : {run(TRIMLET_RECT, name.c_str(), nullptr),
                                     run(TRIMLET_RECT, upper(name).c_str(), nullptr),
@@ -199,6 +209,7 @@ TEST(Header, FormatTableIsWhatTrimletRunWritesByNameAndByExtension) {
         }
         std::string path = tt::scratch(std::string("out.") + name);
         EXPECT_EQ(run(TRIMLET_RECT, nullptr, path.c_str()).r.status, TRIMLET_ERR_UNSUPPORTED);
+        EXPECT_EQ(trimlet_has((std::string(".") + name).c_str()), 0);
     }
 }
 

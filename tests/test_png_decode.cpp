@@ -145,7 +145,7 @@ std::vector<uint8_t> spng_pixels(const std::vector<uint8_t> &f, const Rect *r) {
     Input in;
     input_from_memory(f.data(), f.size(), 0, &in);
     Image img;
-    if (!png_decode(&in, r, &img, nullptr)) return {};
+    if (png_decode(&in, r, &img, nullptr) != 1) return {};
     std::vector<uint8_t> v(img.px, img.px + size_t(img.w) * img.h * 4);
     free(img.px);
     return v;
@@ -256,7 +256,10 @@ TEST(PngDecode, DamageBelowTheRegionRefusesTheFile) {
     input_from_memory(o.data(), o.size(), 0, &in);
     Image crop;
     Failure err = {};
-    EXPECT_FALSE(decode_region(&in, r, &crop, &err));
+    Reader rd;
+    reader_find(&in, &rd);
+    EXPECT_FALSE(reader_decode(&rd, &r, &crop, &err));
+    reader_close(&rd);
     EXPECT_EQ(err.status, TRIMLET_ERR_CORRUPT);
     EXPECT_STREQ(err.text, "cannot decode '<memory>': invalid filter");
 }

@@ -119,6 +119,17 @@ trimlet_options with_format(const char *format) {
 }
 
 #ifndef _WIN32
+// Pixels that no encoder compresses much.
+Pixels noise(int w, int h) {
+    Pixels p = tt::solid(w, h, 0, 0, 0);
+    uint32_t seed = 12345;
+    for (uint8_t &b : p.rgba) {
+        seed = seed * 1103515245u + 12345u;
+        b = uint8_t(seed >> 24);
+    }
+    return p;
+}
+
 // The files in dir, by name.
 std::vector<std::string> listing(const std::string &dir) {
     std::vector<std::string> names;
@@ -440,19 +451,39 @@ TEST(ReentrantFiles, MissingInputAndUnwritableOutputNameTheSystemsReason) {
 #endif
 }
 
+#ifdef __linux__
+// A disk that fills while an encoder writes (/dev/full takes the open and
+// refuses every byte) is reported as the write's failure for every format
+// the build writes, and by the seven (PNG for .webp and .avif) in their own
+// words; no encoder's message stands in for it.
+TEST(ReentrantFiles, EveryEncoderStoppedByAFullDiskReportsTheWrite) {
+    // Noise, so that every encoder writes more than a buffer's worth.
+    std::string in = tt::scratch("noise.png");
+    tt::write_png(in, noise(256, 256));
+    for (const char *format : {TRIMLET_OUTPUT_FORMATS}) {
+        SCOPED_TRACE(format);
+        std::string ext = std::string(".") + format;
+        if (!trimlet_has(ext.c_str()) || ext == ".gif") continue;  // GIF: a GIF's frames only
+        trimlet_options o = with_format(format);
+        o.lossless = ext == ".webp";  // the larger WebP
+        EXPECT_EQ(crop_file(in, "/dev/full", TRIMLET_RECT, {0, 0, 256, 256}, &o),
+                  "cannot write '/dev/full': No space left on device");
+        std::string full = tt::scratch("full" + ext);
+        fs::remove(full);
+        fs::create_symlink("/dev/full", full);
+        EXPECT_EQ(trimlet_rect(in.c_str(), full.c_str(), 0, 0, 256, 256), 0);
+        EXPECT_EQ(std::string(trimlet_last_error()), "cannot encode '" + full + "' (check the extension)");
+    }
+}
+#endif
+
 #ifndef _WIN32
 // Write failures leave an existing output exactly as it was and no temporary
 // file behind.
 TEST(ReentrantFiles, FailedWritesLeaveTheOldOutputAndNoTemporaryFile) {
     // Noise, so that the PNG cannot be compressed into the small filesystem.
-    Pixels noise = tt::solid(300, 200, 0, 0, 0);
-    uint32_t seed = 12345;
-    for (uint8_t &b : noise.rgba) {
-        seed = seed * 1103515245u + 12345u;
-        b = uint8_t(seed >> 24);
-    }
     std::string in = tt::scratch("in.png");
-    tt::write_png(in, noise);
+    tt::write_png(in, noise(300, 200));
     std::string dir = tt::scratch("ro");
     fs::create_directories(dir);
     std::string out = dir + "/out.png";

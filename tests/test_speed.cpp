@@ -261,6 +261,10 @@ TEST(VerifyRegion, DamageBelowTheCropIsUnseenOnlyWithIt) {
     };
     for (const Case &c : CASES) {
         SCOPED_TRACE(c.name);
+        // The region's verdict needs a decoder that stops after the region:
+        // libspng for PNG, libjpeg-turbo for JPEG (stb_image decodes whole).
+        bool is_png = c.file[0] == 0x89;
+        if (c.region_ok && !(is_png ? TRIMLET_TEST_LIBSPNG : TRIMLET_TEST_LIBJPEG_TURBO)) continue;
         trimlet_options o = options();
         Outcome whole = run(c.file, c.rule, c.params, o);
         EXPECT_EQ(whole.status, TRIMLET_ERR_CORRUPT) << whole.error;

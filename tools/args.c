@@ -56,6 +56,7 @@ static const Option OPTIONS[] = {
     {"-h", 0, FIELD(help), 1, ANY},
     {"--help", 0, FIELD(help), 1, ANY},
     {"--version", 0, FIELD(version), 1, ANY},
+    {"--formats", 0, FIELD(formats), 1, ANY},
 };
 
 static const Option *find_option(const char *arg) {
@@ -250,13 +251,14 @@ static int find_command(int n_words, const char **words, Command *c, int *first_
 }
 
 /* Shows what `trimlet help [TOPIC]`, --help (anywhere before `--`) or
- * --version ask for. Returns the exit status, or -1 when none is asked. */
+ * --version or --formats ask for. Returns the exit status, or -1 when none is asked. */
 static int show_help(int argc, char **argv, int n_words, const char **words) {
-    int help = 0, version = 0;
+    int help = 0, version = 0, formats = 0;
     for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         const Option *o = is_option(argv[i]) ? find_option(argv[i]) : NULL;
         if (o && o->field == FIELD(help)) help = 1;
         if (o && o->field == FIELD(version)) version = 1;
+        if (o && o->field == FIELD(formats)) formats = 1;
         if (o && o->takes_value) ++i;
     }
     int topic = 0;
@@ -265,8 +267,9 @@ static int show_help(int argc, char **argv, int n_words, const char **words) {
         help = 1;
         topic = 1;
     }
-    if (version && !help) {
-        print_version(stdout);
+    if ((version || formats) && !help) {
+        if (version) print_version(stdout);
+        if (formats) print_formats(stdout);
         return EXIT_ALL_CROPPED;
     }
     if (!help) return -1;

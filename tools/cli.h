@@ -58,9 +58,12 @@ const char *rule_list(void);
 void print_overview(FILE *f);
 void print_rule_help(FILE *f, const Rule *rule);
 void print_plan_help(FILE *f);
-/* `trimlet --version`: the version and the formats this build reads and
- * writes. */
+/* `trimlet --version`: the version alone. It asks the library nothing that
+ * loads a codec library, so it costs what a start costs. */
 void print_version(FILE *f);
+/* `trimlet --formats`: the formats this build reads and writes (libheif is
+ * loaded to ask which of its codecs it has). */
+void print_formats(FILE *f);
 
 /* What usage errors hint at: "plan", a rule's name, or NULL (the overview). */
 void set_hint(const char *hint);
@@ -75,7 +78,7 @@ int usage_error(const char *fmt, ...) CLI_PRINTF(1, 2);
 typedef struct Command {
     const Rule *rule;
     int plan;               /* `trimlet plan`: print boxes, write nothing */
-    int help, version;      /* --help, --version (shown before the rest is read) */
+    int help, version, formats; /* --help, --version, --formats (shown before the rest is read) */
     int json;               /* plan lines as JSON */
     int params[4];          /* the library's params for the rule */
     const char **inputs;    /* room for argc entries */
@@ -129,13 +132,17 @@ int parse_position(const char *command, const char *text, int *out);
 /* ------------------------------------------------------------------------
  * outputs.c */
 
-/* The format trimlet writes for a name such as "JPG" ("jpg"), or NULL. */
+/* The format the library in use writes for a name such as "JPG" ("jpg"), or
+ * NULL. */
 const char *writable_format(const char *name);
-/* The formats this program writes with the library in use, as messages list
- * them: "png, jpg, jpeg, bmp or tga", with `dot` ".png, .jpg, ...". */
+/* The names of the formats the library in use writes, as messages list them:
+ * "png, jpg, jpeg, bmp or tga", with `dot` ".png, .jpg, ...". */
 const char *format_list(int dot);
-/* Any format this program knows how to ask the library for, built or not
- * ("WEBP" gives "webp"), or NULL. */
+/* Each format the library in use writes once, by its own name, as --version
+ * lists them: "png, jpeg, bmp, tga, webp". */
+const char *written_formats(void);
+/* Any name of a format the library's header lists, written by the library
+ * in use or not ("WEBP" gives "webp"), or NULL. */
 const char *known_format(const char *name);
 int is_jpeg_format(const char *format);
 /* The extension of a path's file name (after its last dot), or NULL. */

@@ -53,13 +53,13 @@ static const char OUTPUT_HELP[] =
     "                   (use -d)\n"
     "  -d DIR           write each INPUT's crop to DIR/<input name>.<format>: the\n"
     "                   input's own format when trimlet writes it (by its\n"
-    "                   extension, or a WebP or AVIF file by its content), else\n"
-    "                   PNG (also for HEIC and TIFF), or --format (DIR is\n"
+    "                   extension, or a WebP, AVIF or GIF file by its content),\n"
+    "                   else PNG (also for HEIC and TIFF), or --format (DIR is\n"
     "                   created if missing)\n"
     "  --in-place       crop each INPUT onto itself, in its own format\n"
     "Options (anywhere before '--'):\n"
     "  --format FMT     png, jpg, jpeg, bmp, tga, webp, avif or gif (where built; see\n"
-    "                   --version), in any case\n"
+    "                   --formats), in any case\n"
     "  --quality N      JPEG, WebP and AVIF quality 1-100 (default: JPEG 90,\n"
     "                   WebP 80, AVIF 50)\n"
     "  --background RRGGBB  colour that transparency is flattened onto in JPEG\n"
@@ -139,7 +139,7 @@ const char *rule_list(void) {
 
 /* The formats this build reads: stb_image's, which every build has, then
  * those of the codec libraries it was made with (trimlet_has), each with the
- * name --version prints and the one the overview shows. */
+ * name --formats prints and the one the overview shows. */
 static const struct {
     const char *feature; /* NULL: always there */
     const char *name, *shown;
@@ -162,11 +162,12 @@ static void print_read_formats(FILE *f, int shown) {
     }
 }
 
-void print_version(FILE *f) {
-    fprintf(f, "trimlet %s\nreads: ", trimlet_version());
+void print_version(FILE *f) { fprintf(f, "trimlet %s\n", trimlet_version()); }
+
+void print_formats(FILE *f) {
+    fputs("reads: ", f);
     print_read_formats(f, 0);
-    fprintf(f, "\nwrites: png, jpeg, bmp, tga%s%s%s\n", trimlet_has("webp") ? ", webp" : "",
-            trimlet_has("avif-write") ? ", avif" : "", trimlet_has("gif") ? ", gif" : "");
+    fprintf(f, "\nwrites: %s\n", written_formats());
 }
 
 void print_overview(FILE *f) {
@@ -175,7 +176,7 @@ void print_overview(FILE *f) {
     fputs(")\n"
           "usage: trimlet RULE ARGS INPUT... (-o OUT | -d DIR | --in-place) [options]\n"
           "       trimlet plan RULE ARGS INPUT... [--json]\n"
-          "       trimlet help [RULE | plan] | --help | --version\n"
+          "       trimlet help [RULE | plan] | --help | --version | --formats\n"
           "Rules:\n",
           f);
     for (int i = 0; i < COUNT(RULES); ++i) {

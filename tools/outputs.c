@@ -10,36 +10,48 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* The formats trimlet writes, as --format and output extensions name them,
- * and the library feature each needs (NULL: every build has it). */
-static const struct {
-    const char *name;
-    const char *feature;
-} FORMATS[] = {
-    {"png", NULL}, {"jpg", NULL}, {"jpeg", NULL}, {"bmp", NULL}, {"tga", NULL},
-    {"webp", "webp"}, {"avif", "avif-write"}, {"gif", "gif"},
-};
+/* The formats the library writes, by every name --format and output
+ * extensions take, and each once by its own name, as its header lists them;
+ * which of them the library in use writes, trimlet_has answers. */
+static const char *const NAMES[] = {TRIMLET_OUTPUT_NAMES};
+static const char *const FORMATS[] = {TRIMLET_OUTPUT_FORMATS};
 
-static int format_built(int i) {
-    return FORMATS[i].feature == NULL || trimlet_has(FORMATS[i].feature);
+/* 1 when the library in use writes the format of this name. */
+static int library_writes(const char *name) {
+    char ext[16];
+    int n = snprintf(ext, sizeof ext, ".%s", name);
+    return n > 0 && (size_t)n < sizeof ext && trimlet_has(ext);
+}
+
+/* The names the library writes, joined by ", " (and `last` before the last
+ * one), each after `dot`, into out. */
+static const char *join_written(const char *const *names, int count, const char *dot, const char *last,
+                                char *out, size_t size) {
+    int n = 0;
+    for (int i = 0; i < count; ++i) n += library_writes(names[i]);
+    size_t used = 0;
+    out[0] = '\0';
+    for (int i = 0, k = 0; i < count; ++i) {
+        if (!library_writes(names[i])) continue;
+        const char *sep = k == 0 ? "" : k == n - 1 ? last : ", ";
+        int wrote = snprintf(out + used, size - used, "%s%s%s", sep, dot, names[i]);
+        if (wrote > 0 && (size_t)wrote < size - used) used += (size_t)wrote;
+        ++k;
+    }
+    return out;
 }
 
 const char *format_list(int dot) {
     static char lists[2][160];
     char *out = lists[dot != 0];
     if (out[0]) return out;
-    int n = 0;
-    for (int i = 0; i < COUNT(FORMATS); ++i) n += format_built(i);
-    size_t used = 0;
-    for (int i = 0, k = 0; i < COUNT(FORMATS); ++i) {
-        if (!format_built(i)) continue;
-        const char *sep = k == 0 ? "" : k == n - 1 ? " or " : ", ";
-        int wrote = snprintf(out + used, sizeof lists[0] - used, "%s%s%s", sep, dot ? "." : "",
-                             FORMATS[i].name);
-        if (wrote > 0 && (size_t)wrote < sizeof lists[0] - used) used += (size_t)wrote;
-        ++k;
-    }
-    return out;
+    return join_written(NAMES, COUNT(NAMES), dot ? "." : "", " or ", out, sizeof lists[0]);
+}
+
+const char *written_formats(void) {
+    static char list[160];
+    if (list[0]) return list;
+    return join_written(FORMATS, COUNT(FORMATS), "", ", ", list, sizeof list);
 }
 
 static int same_ascii_nocase(const char *a, const char *b) {
@@ -51,31 +63,38 @@ static int same_ascii_nocase(const char *a, const char *b) {
     return *a == *b;
 }
 
-const char *writable_format(const char *name) {
-    for (int i = 0; name && i < COUNT(FORMATS); ++i) {
-        if (same_ascii_nocase(name, FORMATS[i].name) && format_built(i)) return FORMATS[i].name;
-    }
-    return NULL;
-}
-
 const char *known_format(const char *name) {
-    for (int i = 0; name && i < COUNT(FORMATS); ++i) {
-        if (same_ascii_nocase(name, FORMATS[i].name)) return FORMATS[i].name;
+    for (int i = 0; name && i < COUNT(NAMES); ++i) {
+        if (same_ascii_nocase(name, NAMES[i])) return NAMES[i];
     }
     return NULL;
 }
 
-/* The format of a file trimlet writes that its first bytes show (a RIFF WebP,
- * an ISO-BMFF file of the avif or avis brand), or NULL: only -d's naming
- * asks, the library reads every file by its content anyway. */
+const char *writable_format(const char *name) {
+    const char *known = known_format(name);
+    return known && library_writes(known) ? known : NULL;
+}
+
+/* The format -d keeps for an input whose extension is none the library
+ * writes: the input's own as the library recognises it by its first bytes
+ * (trimlet_result.input_format of a plan of those bytes alone, stopped at
+ * the header by a limit of one pixel), where the library writes it; else
+ * NULL (PNG). JPEG, BMP and TGA files stay named by their extension alone,
+ * as they were before the program kept any format by content. */
 static const char *content_format(const char *path) {
-    unsigned char h[12];
-    if (read_head(path, h, sizeof h) != sizeof h) return NULL;
-    const char *f = NULL;
-    if (memcmp(h, "RIFF", 4) == 0 && memcmp(h + 8, "WEBP", 4) == 0) f = "webp";
-    if (memcmp(h, "GIF8", 4) == 0) f = "gif";
-    if (memcmp(h + 4, "ftyp", 4) == 0 && (memcmp(h + 8, "avif", 4) == 0 || memcmp(h + 8, "avis", 4) == 0)) {
-        f = "avif";
+    unsigned char head[4096];
+    size_t n = read_head(path, head, sizeof head);
+    if (n == 0) return NULL;
+    static const int params[4] = {0, 0, 1, 1};
+    trimlet_options o = {.size = sizeof(trimlet_options), .max_pixels = 1};
+    trimlet_request q = {.size = sizeof(trimlet_request), .input = head, .input_size = n,
+                         .rule = TRIMLET_RECT, .params = params, .options = &o};
+    trimlet_result r = {.size = sizeof(trimlet_result)};
+    trimlet_run(&q, &r);
+    const char *f = r.input_format;
+    static const char *const BY_NAME_ONLY[] = {"jpeg", "bmp", "tga"};
+    for (int i = 0; f && i < COUNT(BY_NAME_ONLY); ++i) {
+        if (strcmp(f, BY_NAME_ONLY[i]) == 0) return NULL;
     }
     return writable_format(f);
 }

@@ -16,6 +16,7 @@
 
 #include "api/api.h"
 #include "crop/crop.h"
+#include "base/signatures.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -71,6 +72,12 @@ static int source_next(Source *s, int composite, int *ms, Failure *err) {
     return r;
 }
 
+// A WebP holds an animation only where its extended header (VP8X) says so;
+// a still's container is left to its reader, which parses it once.
+static int webp_says_animated(const unsigned char *d, size_t n) {
+    return is_webp_file(d, n) && n >= 21 && memcmp(d + 12, "VP8X", 4) == 0 && (d[20] & 2) != 0;
+}
+
 // The frame count and canvas size from the container, without decoding:
 // 1 and 0 x 0 for anything but GIF and WebP.
 static int animation_size(const Input *in, int *w, int *h) {
@@ -78,7 +85,7 @@ static int animation_size(const Input *in, int *w, int *h) {
     *w = *h = 0;
     if (is_gif(in)) {
         gif_scan(in->data, in->size, w, h, &n);
-    } else if (in->size >= 12 && memcmp(in->data, "RIFF", 4) == 0 && memcmp(in->data + 8, "WEBP", 4) == 0) {
+    } else if (webp_says_animated(in->data, in->size)) {
         n = webp_frames(in, w, h);
     }
     return n > 0 ? n : 1;
@@ -214,8 +221,11 @@ static int check_frames(const Input *in, const Request *q, int format, int count
         if (!GIF_LIB) return fail(err, TRIMLET_ERR_UNAVAILABLE, "GIF output is not available in this build");
         if (!gif_in) {
             // A file that is no image, or a damaged one, is reported as such.
-            int w = 0, h = 0;
-            if (!screened_size(in, &w, &h, err)) return 0;
+            Reader r;
+            reader_find(in, &r);
+            int opened = reader_open(&r, err);
+            reader_close(&r);
+            if (!opened) return 0;
             return fail(err, TRIMLET_ERR_UNSUPPORTED, "GIF output needs a GIF input");
         }
         if (q->set.resize_w > 0 || q->set.resize_h > 0) {

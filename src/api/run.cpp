@@ -13,127 +13,6 @@
 #include <string.h>
 
 // ---------------------------------------------------------------------------
-// Options
-
-static const unsigned char WHITE[3] = {255, 255, 255};
-
-// The settings the seven use, and every option's default.
-void default_settings(Settings *set, int system_reasons) {
-    set->format = -1;
-    set->quality = 0;  // the format's default
-    memcpy(set->background, WHITE, 3);
-    set->lossless = 0;
-    set->orient = TRIMLET_AS_STORED;
-    set->metadata = TRIMLET_STRIP;
-    set->max_pixels = 0;
-    set->position = TRIMLET_CENTRE;
-    set->resize_w = 0;
-    set->resize_h = 0;
-    set->verify = TRIMLET_VERIFY_WHOLE;
-    set->effort = 0;
-    set->png_compact = 0;
-    set->frames = 0;
-    set->system_reasons = system_reasons;
-}
-
-int read_options(const trimlet_options *o, int rule, Settings *set, Failure *err) {
-    default_settings(set, 1);
-    set->max_pixels = TRIMLET_DEFAULT_MAX_PIXELS;
-    if (o == NULL) return 1;
-    size_t size = o->size;
-    if (size > sizeof(trimlet_options)) {
-        return fail(err, TRIMLET_ERR_ARGUMENT, "options: size %lu is larger than this library's %lu (built against a newer header)",
-                    (unsigned long)size, (unsigned long)sizeof(trimlet_options));
-    }
-#define HAS(field) (size >= offsetof(trimlet_options, field) + sizeof o->field)
-    if (HAS(format) && o->format != NULL) {
-        set->format = format_from_name(o->format);
-        if (set->format < 0) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: unknown format '%s' (png, jpg, jpeg, bmp or tga)", o->format);
-        }
-        if (!format_available(set->format)) {
-            return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: format %s is not available in this build",
-                        format_name(set->format));
-        }
-    }
-    if (HAS(quality) && o->quality != 0) {
-        if (o->quality < 1 || o->quality > 100) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: quality %d out of range 1..100", o->quality);
-        }
-        set->quality = o->quality;
-    }
-    if (HAS(background) && o->background != NULL) memcpy(set->background, o->background, 3);
-    if (HAS(lossless) && o->lossless != 0) {
-        if (!JPEG_TURBO && !WEBP_LIB) {
-            return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-        }
-        set->lossless = 1;
-    }
-    if (HAS(orient) && o->orient != TRIMLET_AS_STORED) {
-        if (o->orient != TRIMLET_APPLY_EXIF) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: orient %d is not TRIMLET_AS_STORED or TRIMLET_APPLY_EXIF",
-                        o->orient);
-        }
-        set->orient = TRIMLET_APPLY_EXIF;
-    }
-    if (HAS(metadata) && o->metadata != TRIMLET_STRIP) {
-        if (o->metadata != TRIMLET_KEEP) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: metadata %d is not TRIMLET_STRIP or TRIMLET_KEEP",
-                        o->metadata);
-        }
-        set->metadata = TRIMLET_KEEP;
-    }
-    if (HAS(max_pixels) && o->max_pixels != 0) set->max_pixels = o->max_pixels > 0 ? o->max_pixels : 0;
-    if (HAS(position) && o->position != TRIMLET_CENTRE) {
-        if (o->position < TRIMLET_CENTRE || o->position > TRIMLET_ATTENTION) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: position %d out of range 0..10", o->position);
-        }
-        // Only the centred rules have a box to move.
-        if (rule != TRIMLET_ASPECT && rule != TRIMLET_RATIO) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: position applies to aspect and ratio only");
-        }
-        set->position = o->position;
-    }
-    if (HAS(resize_w)) set->resize_w = o->resize_w;
-    if (HAS(resize_h)) set->resize_h = o->resize_h;
-    if (set->resize_w < 0 || set->resize_h < 0) {
-        return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize %dx%d must not be negative", set->resize_w,
-                    set->resize_h);
-    }
-    if ((set->resize_w > 0 || set->resize_h > 0) && set->lossless) {
-        return fail(err, TRIMLET_ERR_ARGUMENT, "options: resize cannot be combined with lossless");
-    }
-    if (HAS(frames) && o->frames != 0) {
-        if (o->frames != TRIMLET_ALL_FRAMES) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: frames %d is not 0 (the first) or TRIMLET_ALL_FRAMES",
-                        o->frames);
-        }
-        set->frames = TRIMLET_ALL_FRAMES;
-    }
-    if (HAS(verify) && o->verify != TRIMLET_VERIFY_WHOLE) {
-        if (o->verify != TRIMLET_VERIFY_REGION) {
-            return fail(err, TRIMLET_ERR_ARGUMENT,
-                        "options: verify %d is not TRIMLET_VERIFY_WHOLE or TRIMLET_VERIFY_REGION", o->verify);
-        }
-        set->verify = TRIMLET_VERIFY_REGION;
-    }
-    if (HAS(effort) && o->effort != 0) {
-        if (o->effort < 0 || o->effort > 10) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: effort %d out of range 0..10", o->effort);
-        }
-        set->effort = o->effort;
-    }
-    if (HAS(png_compact) && o->png_compact != 0) {
-        if (o->png_compact != 1) {
-            return fail(err, TRIMLET_ERR_ARGUMENT, "options: png_compact %d is not 0 or 1", o->png_compact);
-        }
-        set->png_compact = 1;
-    }
-#undef HAS
-    return 1;
-}
-
-// ---------------------------------------------------------------------------
 // Pipeline
 
 // Turns a cut crop upright; on failure frees it.
@@ -199,19 +78,41 @@ static int finish_scaled(const Image *scaled, int bx, int by, Rect s, int denom,
     return resize_area(scaled, s.x / d - bx, s.y / d - by, s.w / d, s.h / d, ow, oh, crop, err);
 }
 
-// JPEG shrink-on-load: the stored rectangle s (of a w x h JPEG) decoded at
-// shrink_denom's scale and finished by the filter, in the stored orientation
-// (the turn then moves only output pixels). Returns 1 with the scaled crop,
-// 0 on failure, or -1 when it does not apply or the reduced decoder declines
-// the file (then decode_region decodes it as usual).
-static int shrink_on_load(const Input *in, const Request *q, Rect s, int orientation, int w,
-                          int h, Image *crop, Failure *err) {
+// One call as it goes through the steps: built once by run_pipeline and
+// read by every step after.
+struct Call {
+    Input *in;
+    Reader reader;       // the input opened by its codec
+    const Request *q;
+    int dest;            // a Destination
+    const char *out_path;
+    int format;          // the output's format (-1: a plan)
+    int orientation;     // the turn that makes the stored pixels upright (1: none)
+    Metadata meta;       // what the output carries
+    Outcome *o;
+};
+
+// Done with the input: its reader closed and its bytes released, so they
+// are never held beside both the image and the crop.
+static void done_with_input(Call *c) {
+    reader_close(&c->reader);
+    release_input(c->in);
+}
+
+// Shrink-on-load: the stored rectangle s of a reader that decodes at a
+// reduced scale (READ_SCALE), decoded at shrink_denom's scale and finished
+// by the filter, in the stored orientation (the turn then moves only output
+// pixels). Returns 1 with the scaled crop, 0 on failure, or -1 when it does
+// not apply or the reduced decoder declines the file (then the region is
+// decoded as usual).
+static int shrink_on_load(Call *c, Rect s, Image *crop, Failure *err) {
+    Reader *rd = &c->reader;
     int ow = 0, oh = 0;
-    int denom = shrink_denom(q, s, orientation, &ow, &oh);
-    if (denom == 1 || !jpeg_takes(in)) return -1;
+    int denom = shrink_denom(c->q, s, c->orientation, &ow, &oh);
+    if (denom == 1 || !(rd->caps & READ_SCALE)) return -1;
     // The scaled pixels that cover s: its sides divided by denom, widened to
     // whole pixels of the scaled image ((w + denom - 1) / denom wide).
-    int sw = (w + denom - 1) / denom, sh = (h + denom - 1) / denom;
+    int sw = (rd->w + denom - 1) / denom, sh = (rd->h + denom - 1) / denom;
     Rect band;
     band.x = s.x / denom;
     band.y = s.y / denom;
@@ -220,7 +121,7 @@ static int shrink_on_load(const Input *in, const Request *q, Rect s, int orienta
     if (band.x + band.w > sw) band.w = sw - band.x;
     if (band.y + band.h > sh) band.h = sh - band.y;
     Image scaled;
-    if (!jpeg_decode_scaled(in, &band, denom, &scaled, NULL)) return -1;
+    if (!reader_decode_scaled(rd, &band, denom, &scaled)) return -1;
     int ok = finish_scaled(&scaled, band.x, band.y, s, denom, ow, oh, crop, err);
     free(scaled.px);
     return ok;
@@ -232,96 +133,83 @@ static int shrink_on_load(const Input *in, const Request *q, Rect s, int orienta
 // decode and the box is decoded again.
 static const long long JUDGE_ONCE_BYTES = 8 << 20;
 
-// Chooses the rectangle for the input and cuts it out into *crop. Where the
-// decoder can decode a region (region_decodable), the size in the header
-// chooses the rectangle and only that region is decoded; otherwise the whole
-// image is decoded, the rule runs on it and the rectangle is copied out.
-// Either way a rule's refusal is reported only for a file that decodes, so
-// that a bad file and bad parameters report the file, as the rules are
-// checked after decoding. The input's bytes are released as soon as they are
-// decoded, so they are never held beside both the image and the crop.
-//
-// orientation (1..8, the EXIF tag's; 1 leaves the pixels as stored) turns
-// what the rule sees and what it cuts upright. A rule that looks at the size
-// alone gets the upright size, its rectangle is mapped back to the stored
-// pixels, and only the crop is turned. Auto, which looks at pixels, gets the
-// whole image turned (see orient_image for the memory that takes).
-//
-// A position moves the rule's box. Entropy and attention judge a reduced
-// copy of the whole picture: on the region path a JPEG decoded at a reduced
-// DCT scale first (its file is then read twice), elsewhere the decoded image.
-static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image_w,
-               int *image_h, Image *crop, Failure *err) {
-    crop->w = 0;
-    crop->h = 0;
-    crop->px = NULL;
+// The rule's refusal is reported only for a file that decodes, so that a
+// bad file and bad parameters report the file, as the rules are checked
+// after decoding: on the region path, where the box was chosen on the
+// header's size, the file's verdict is that of a whole decode.
+static int refuse_rule(Reader *rd, Failure *rule_err, Failure *err) {
+    Image full;
+    Failure why;
+    *err = reader_decode(rd, NULL, &full, &why) ? *rule_err : why;
+    free(full.px);
+    return 0;
+}
+
+// The box chosen on the header's size and only its region decoded (the
+// reader decodes regions, the rule needs no pixels). 1 with the upright
+// crop; 0 on failure; -1 when the position must judge a picture that the
+// reader cannot give at a reduced scale: the whole decode (cut_whole) judges
+// it then.
+static int cut_region(Call *c, Rect *r, Image *crop, Failure *err) {
+    const Request *q = c->q;
+    Reader *rd = &c->reader;
+    int orientation = c->orientation;
     int position = q->set.position;
     int judge = position_needs_pixels(position);
-    if (!rule_needs_pixels(q->rule) && region_decodable(in)) {
-        int w = 0, h = 0;
-        if (!screened_size(in, &w, &h, err)) return 0;
-        Image size_only = {0, 0, NULL};
-        upright_size(orientation, w, h, &size_only.w, &size_only.h);
-        if (!rule_region(q->rule, q->params, &size_only, r, err)) {
-            Image full;
-            Failure why;
-            if (!decode_image(in, &full, &why)) {
-                *err = why;
-                return 0;
-            }
-            free(full.px);
-            return 0;  // the rule's message stands
-        }
-        int denom = judge ? judge_denom(w, h) : 0;
+    int w = rd->w, h = rd->h;
+    Image size_only = {0, 0, NULL};
+    upright_size(orientation, w, h, &size_only.w, &size_only.h);
+    Failure rule_err;
+    if (!rule_region(q->rule, q->params, &size_only, r, &rule_err)) return refuse_rule(rd, &rule_err, err);
+    c->o->image_w = size_only.w;
+    c->o->image_h = size_only.h;
+    if (judge) {
+        int denom = judge_denom(w, h);
         int ow = 0, oh = 0;  // the resize's size in stored sides, for a decode done once
-        int once = judge ? shrink_denom(q, stored_rect(*r, orientation, w, h), orientation, &ow, &oh) : 1;
+        int once = shrink_denom(q, stored_rect(*r, orientation, w, h), orientation, &ow, &oh);
         if (once > 1 && 4LL * ((w + once - 1) / once) * ((h + once - 1) / once) <= JUDGE_ONCE_BYTES) {
             denom = once;
         } else {
             once = 0;
         }
+        // A small picture, or one the scaled decode does not take, is judged
+        // on the whole decode (which gives the verdict on a bad file).
         Image whole = {0, 0, NULL};
-        // A small picture, another format's, or one the scaled decode does
-        // not take, is judged on the whole decode below (which gives the
-        // verdict on a bad file).
-        if (!judge ||
-            (denom > 1 && jpeg_takes(in) && jpeg_decode_scaled(in, NULL, denom, &whole, NULL))) {
-            if (judge) {
-                int ok = judge_box(position, &whole, orientation, size_only.w, size_only.h, r, err);
-                if (ok && once) {
-                    ok = finish_scaled(&whole, 0, 0, stored_rect(*r, orientation, w, h), denom, ow, oh,
-                                       crop, err);
-                }
-                free(whole.px);
-                if (!ok) return 0;
-                if (once) {
-                    *image_w = size_only.w;
-                    *image_h = size_only.h;
-                    release_input(in);
-                    return turn_crop(crop, orientation, err);
-                }
-            } else {
-                position_gravity(position, size_only.w, size_only.h, r);
-            }
-            *image_w = size_only.w;
-            *image_h = size_only.h;
-            Rect s = stored_rect(*r, orientation, w, h);
-            // Only a box chosen without the pixels may leave the rows below
-            // it undecoded.
-            in->region_verdict = !judge && q->set.verify == TRIMLET_VERIFY_REGION;
-            int ok = shrink_on_load(in, q, s, orientation, w, h, crop, err);
-            if (ok < 0) ok = decode_region(in, s, crop, err);
-            release_input(in);
-            return ok && turn_crop(crop, orientation, err);
+        if (denom <= 1 || !reader_decode_scaled(rd, NULL, denom, &whole)) return -1;
+        int ok = judge_box(position, &whole, orientation, size_only.w, size_only.h, r, err);
+        if (ok && once) {
+            ok = finish_scaled(&whole, 0, 0, stored_rect(*r, orientation, w, h), denom, ow, oh, crop, err);
         }
+        free(whole.px);
+        if (!ok) return 0;
+        if (once) {
+            done_with_input(c);
+            return turn_crop(crop, orientation, err);
+        }
+    } else {
+        position_gravity(position, size_only.w, size_only.h, r);
     }
+    Rect s = stored_rect(*r, orientation, w, h);
+    // Only a box chosen without the pixels may leave the rows below it
+    // undecoded.
+    c->in->region_verdict = !judge && q->set.verify == TRIMLET_VERIFY_REGION;
+    int ok = shrink_on_load(c, s, crop, err);
+    if (ok < 0) ok = reader_decode(rd, &s, crop, err);
+    done_with_input(c);
+    return ok && turn_crop(crop, orientation, err);
+}
+
+// The whole image decoded, the rule run on it (upright, for a rule that
+// looks at pixels) and the box copied out.
+static int cut_whole(Call *c, Rect *r, Image *crop, Failure *err) {
+    const Request *q = c->q;
     Image full;
-    int decoded = decode_image(in, &full, err);
-    release_input(in);
+    int decoded = reader_decode(&c->reader, NULL, &full, err);
+    done_with_input(c);
     if (!decoded) return 0;
-    int left = orientation;  // the turn still to give what is cut
+    int left = c->orientation;  // the turn still to give what is cut
     if (rule_needs_pixels(q->rule)) {
-        if (!orient_image(&full, orientation, err)) {
+        if (!orient_image(&full, left, err)) {
             free(full.px);
             return 0;
         }
@@ -330,20 +218,18 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
     // The rule sees the upright size, and the pixels once they are upright.
     Image upright = {0, 0, left == 1 ? full.px : NULL};
     upright_size(left, full.w, full.h, &upright.w, &upright.h);
-    if (!rule_region(q->rule, q->params, &upright, r, err)) {
+    int ok = rule_region(q->rule, q->params, &upright, r, err);
+    if (ok && position_needs_pixels(q->set.position)) {
+        ok = judge_box(q->set.position, &full, left, upright.w, upright.h, r, err);
+    } else if (ok) {
+        position_gravity(q->set.position, upright.w, upright.h, r);
+    }
+    if (!ok) {
         free(full.px);
         return 0;
     }
-    if (judge) {
-        if (!judge_box(position, &full, left, upright.w, upright.h, r, err)) {
-            free(full.px);
-            return 0;
-        }
-    } else {
-        position_gravity(position, upright.w, upright.h, r);
-    }
-    *image_w = upright.w;
-    *image_h = upright.h;
+    c->o->image_w = upright.w;
+    c->o->image_h = upright.h;
     Rect s = stored_rect(*r, left, full.w, full.h);
     *crop = sub_image(full.w, full.px, s.x, s.y, s.w, s.h, err);
     free(full.px);
@@ -351,28 +237,61 @@ static int cut(Input *in, const Request *q, int orientation, Rect *r, int *image
     return turn_crop(crop, left, err);
 }
 
+// Chooses the rectangle and cuts it out into *crop, upright. Where the
+// reader decodes regions and the rule looks at the size alone, the header's
+// size chooses the rectangle and only that region is decoded; otherwise the
+// whole image is decoded, the rule runs on it and the rectangle is copied
+// out.
+//
+// The orientation (1..8, the EXIF tag's; 1 leaves the pixels as stored)
+// turns what the rule sees and what it cuts upright. A rule that looks at the
+// size alone gets the upright size, its rectangle is mapped back to the
+// stored pixels, and only the crop is turned. Auto, which looks at pixels,
+// gets the whole image turned (see orient_image for the memory that takes).
+//
+// A position moves the rule's box. Entropy and attention judge a reduced
+// copy of the whole picture: on the region path one decoded at a reduced
+// scale first (its file is then read twice), elsewhere the decoded image.
+static int cut(Call *c, Image *crop, Failure *err) {
+    crop->w = 0;
+    crop->h = 0;
+    crop->px = NULL;
+    Rect *r = &c->o->box;
+    if (!rule_needs_pixels(c->q->rule) && (c->reader.caps & READ_REGION)) {
+        int ok = cut_region(c, r, crop, err);
+        if (ok >= 0) return ok;
+    }
+    return cut_whole(c, r, crop, err);
+}
+
 // The rectangle of a lossless cut: the rule's, chosen on the header's size
 // (auto: on the decoded pixels), both upright by the orientation, then moved
-// onto the block grid the turned file allows (jpeg_snap). The cut itself
-// needs JPEG in and JPEG out (format -1: not known yet, a plan). A file that
-// the cut would refuse is reported before a rule's refusal, as a lossy crop
-// reports a file that does not decode first.
-static int plan_lossless(const Input *in, const Request *q, int format, int orientation, Rect *r,
-                         int *image_w, int *image_h, Failure *err) {
+// onto the block grid the turned file allows (reader_snap). The cut itself
+// needs a reader that cuts (a JPEG) and JPEG out (format -1: not known yet,
+// a plan). A file that the cut would refuse is reported before a rule's
+// refusal, as a lossy crop reports a file that does not decode first.
+static int plan_lossless(Call *c, Failure *err) {
+    const Request *q = c->q;
+    Reader *rd = &c->reader;
+    int orientation = c->orientation;
+    Rect *r = &c->o->box;
     if (!JPEG_TURBO) return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-    if (format >= 0 && format != FORMAT_JPEG) {
+    if (c->format >= 0 && c->format != FORMAT_JPEG) {
         return fail(err, TRIMLET_ERR_UNSUPPORTED,
                     WEBP_LIB ? "lossless: output must be JPEG or WebP, not %s" : "lossless: output must be JPEG, not %s",
-                    format_name(format));
+                    format_name(c->format));
     }
-    if (!jpeg_takes(in)) {
-        return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: '%s' is not a JPEG file", in->name);
+    if (!(rd->caps & READ_LOSSLESS)) {
+        return fail(err, TRIMLET_ERR_UNSUPPORTED, "lossless: '%s' is not a JPEG file", c->in->name);
     }
     Image img = {0, 0, NULL};
     if (rule_needs_pixels(q->rule)) {
-        if (!decode_image(in, &img, err)) return 0;
-    } else if (!screened_size(in, &img.w, &img.h, err)) {
+        if (!reader_decode(rd, NULL, &img, err)) return 0;
+    } else if (!reader_open(rd, err)) {
         return 0;
+    } else {
+        img.w = rd->w;
+        img.h = rd->h;
     }
     Rect whole = {0, 0, img.w, img.h};
     int ok = 1;
@@ -383,7 +302,7 @@ static int plan_lossless(const Input *in, const Request *q, int format, int orie
     }
     if (ok && !rule_region(q->rule, q->params, &img, r, err)) {
         Failure why;
-        if (!jpeg_lossless(in, whole, 1, 0, NULL, &why)) *err = why;
+        if (!reader_cut(rd, whole, 1, 0, NULL, &why)) *err = why;
         ok = 0;
     }
     // The position moves the box before it goes onto the grid; entropy and
@@ -391,8 +310,8 @@ static int plan_lossless(const Input *in, const Request *q, int format, int orie
     // that decoder declines it).
     if (ok && position_needs_pixels(q->set.position)) {
         Image seen;
-        if (!jpeg_decode_scaled(in, NULL, judge_denom(whole.w, whole.h), &seen, NULL) &&
-            !decode_image(in, &seen, err)) {
+        if (!reader_decode_scaled(rd, NULL, judge_denom(whole.w, whole.h), &seen) &&
+            !reader_decode(rd, NULL, &seen, err)) {
             ok = 0;
         } else {
             ok = judge_box(q->set.position, &seen, orientation, img.w, img.h, r, err);
@@ -401,28 +320,32 @@ static int plan_lossless(const Input *in, const Request *q, int format, int orie
     } else if (ok) {
         position_gravity(q->set.position, img.w, img.h, r);
     }
-    *image_w = img.w;
-    *image_h = img.h;
+    c->o->image_w = img.w;
+    c->o->image_h = img.h;
     free(img.px);
-    return ok && jpeg_snap(in, *r, orientation, r, err);
+    return ok && reader_snap(rd, *r, orientation, r, err);
 }
 
-// Where the finished crop goes: encoded by encode (or cut losslessly) into
-// the destination's sink; encoding may spend the crop's pixels. The file
-// destinations open their sink here; memory hands the block to *o.
-static int deliver(Image *crop, const Input *in, Rect lossless_box, int orientation,
-                   const Request *q, int dest, const char *out_path, int format,
-                   const Metadata *meta, Outcome *o, Failure *err) {
+// Where the finished crop goes: encoded (or, crop NULL, cut losslessly from
+// the input) into the destination's sink; encoding may spend the crop's
+// pixels. The file destinations open their sink here; memory hands the
+// block to the outcome.
+static int deliver(Call *c, Image *crop, Failure *err) {
     Sink sink;
     memset(&sink, 0, sizeof sink);
+    int dest = c->dest;
+    const char *out_path = c->out_path;
     sink.kind = dest == TO_MEMORY ? SINK_MEMORY : SINK_FILE;
     const char *name = dest == TO_MEMORY ? "<memory>" : out_path;
-    int keep = q->set.metadata == TRIMLET_KEEP;
+    int keep = c->q->set.metadata == TRIMLET_KEEP;
     Replace rep;
     if (dest == TO_FILE && !begin_replace(out_path, &rep, &sink, err)) return 0;
     if (dest == TO_LEGACY_FILE) sink.path = out_path;
-    int ok = crop != NULL ? encode_image(crop, format, &q->set, meta, &sink, name, err)
-                          : jpeg_lossless(in, lossless_box, orientation, keep, &sink, err);
+    int ok = crop != NULL ? encode_image(crop, c->format, &c->q->set, &c->meta, &sink, name, err)
+                          : reader_cut(&c->reader, c->o->box, c->orientation, keep, &sink, err);
+    // An encoder whose sink failed stops with no message: the failure is
+    // reported below, as the sink's.
+    if (sink.failed) ok = 1;
     if (dest == TO_FILE) return finish_replace(out_path, &rep, &sink, ok, err);
     if (dest == TO_LEGACY_FILE) {
         if (!sink_finish(&sink, ok) && ok) {
@@ -434,8 +357,8 @@ static int deliver(Image *crop, const Input *in, Rect lossless_box, int orientat
         free(sink.mem);
         return ok ? fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '<memory>': out of memory") : 0;
     }
-    o->block = sink.mem;
-    o->block_size = sink.mem_size;
+    c->o->block = sink.mem;
+    c->o->block_size = sink.mem_size;
     return 1;
 }
 
@@ -449,62 +372,59 @@ static int output_format(const Request *q, int dest, const char *out_path) {
     return format_for_path(out_path);
 }
 
-// The pipeline of a decoded crop (see run_pipeline).
-static int run_decoded(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
-                       Failure *err) {
+// The steps of a decoded crop: probe (the reader opened, its metadata and
+// orientation), box and decode (cut), resize, encode and deliver.
+static int run_decoded(Call *c, Failure *err) {
+    const Request *q = c->q;
+    Outcome *o = c->o;
+    int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
+    if (!reader_open(&c->reader, err)) return 0;
     // Metadata is read while the input's bytes are at hand; the blocks only
     // for output that may carry them.
-    Metadata meta;
-    int apply_exif = q->set.orient == TRIMLET_APPLY_EXIF;
-    read_input_metadata(in, apply_exif, q->set.metadata == TRIMLET_KEEP && dest != TO_NOTHING, &meta);
-    int orientation = meta.orientation;
+    reader_metadata(&c->reader, apply_exif, q->set.metadata == TRIMLET_KEEP && c->dest != TO_NOTHING, &c->meta);
+    c->orientation = c->meta.orientation;
     // Upright output carries no turn for a viewer to apply again.
-    if (apply_exif) set_orientation_one(&meta);
+    if (apply_exif) set_orientation_one(&c->meta);
     Image crop;
-    int ok = cut(in, q, orientation, &o->box, &o->image_w, &o->image_h, &crop, err);
-    release_input(in);
+    int ok = cut(c, &crop, err);
+    done_with_input(c);
     if (ok) {
         // Scaled down after the turn, before encoding; a plan only says to
         // what size.
         resize_size(o->box.w, o->box.h, q->set.resize_w, q->set.resize_h, &o->out_w, &o->out_h);
-        if (dest != TO_NOTHING) {
-            o->format = output_format(q, dest, out_path);
-            ok = resize_image(&crop, o->out_w, o->out_h, err) &&
-                 deliver(&crop, NULL, o->box, 1, q, dest, out_path, o->format, &meta, o, err);
+        if (c->dest != TO_NOTHING) {
+            o->format = c->format;
+            ok = resize_image(&crop, o->out_w, o->out_h, err) && deliver(c, &crop, err);
         }
     }
     free(crop.px);
-    release_metadata(&meta);
     return ok;
 }
 
-// The pipeline of a lossless cut (see run_pipeline): the input's coefficients
-// are cut into the destination, or, for a plan, read and checked as the cut
-// would.
-static int run_lossless(Input *in, const Request *q, int dest, const char *out_path, Outcome *o,
-                        Failure *err) {
-    int format = output_format(q, dest, out_path);
-    int orientation = 1;
-    if (q->set.orient == TRIMLET_APPLY_EXIF) {
+// The steps of a lossless cut: the box planned on the grid, then the input's
+// coefficients cut into the destination, or, for a plan, read and checked
+// as the cut would.
+static int run_lossless(Call *c, Failure *err) {
+    Outcome *o = c->o;
+    c->orientation = 1;
+    if (c->q->set.orient == TRIMLET_APPLY_EXIF) {
         Metadata meta;
-        read_metadata(in, 1, 0, &meta);
-        orientation = meta.orientation;
+        reader_metadata(&c->reader, 1, 0, &meta);
+        c->orientation = meta.orientation;
         release_metadata(&meta);
     }
-    Rect r = {0, 0, 0, 0};
-    int ok = plan_lossless(in, q, format, orientation, &r, &o->image_w, &o->image_h, err);
+    int ok = plan_lossless(c, err);
     if (ok) {
-        o->box = r;
-        o->out_w = r.w;
-        o->out_h = r.h;
-        if (dest == TO_NOTHING) {
-            ok = jpeg_lossless(in, r, orientation, 0, NULL, err);
+        o->out_w = o->box.w;
+        o->out_h = o->box.h;
+        if (c->dest == TO_NOTHING) {
+            ok = reader_cut(&c->reader, o->box, c->orientation, 0, NULL, err);
         } else {
-            o->format = format;
-            ok = deliver(NULL, in, r, orientation, q, dest, out_path, format, NULL, o, err);
+            o->format = c->format;
+            ok = deliver(c, NULL, err);
         }
     }
-    release_input(in);
+    done_with_input(c);
     return ok;
 }
 
@@ -512,23 +432,29 @@ int run_pipeline(Input *in, const Request *q, int dest, const char *out_path, Ou
                  Failure *err) {
     memset(o, 0, sizeof *o);
     o->format = -1;
-    // Lossless WebP output is a decoded crop encoded losslessly; any other
-    // lossless output is a cut of a JPEG's coefficients.
-    int format = output_format(q, dest, out_path);
+    Call c;
+    memset(&c, 0, sizeof c);
+    c.in = in;
+    c.q = q;
+    c.dest = dest;
+    c.out_path = out_path;
+    c.format = output_format(q, dest, out_path);
+    c.orientation = 1;
+    c.o = o;
     int count = input_frame_count(in);
-    if (frames_path(q, format, count)) {
-        int ok = run_frames(in, q, dest, out_path, format, count, o, err);
+    int ok;
+    if (frames_path(q, c.format, count)) {
+        ok = run_frames(in, q, dest, out_path, c.format, count, o, err);
         release_input(in);
-        if (!ok) {
-            memset(o, 0, sizeof *o);
-            o->format = -1;
-        }
-        return ok;
+    } else {
+        // Lossless WebP output is a decoded crop encoded losslessly; any
+        // other lossless output is a cut of a JPEG's coefficients.
+        reader_find(in, &c.reader);
+        ok = q->set.lossless && c.format != FORMAT_WEBP ? run_lossless(&c, err) : run_decoded(&c, err);
+        done_with_input(&c);
+        release_metadata(&c.meta);
+        o->frames = count;
     }
-    int lossless_cut = q->set.lossless && format != FORMAT_WEBP;
-    int ok = lossless_cut ? run_lossless(in, q, dest, out_path, o, err)
-                          : run_decoded(in, q, dest, out_path, o, err);
-    o->frames = count;
     if (!ok) {
         memset(o, 0, sizeof *o);
         o->format = -1;

@@ -180,6 +180,10 @@ extern "C" TRIMLET_API const char *trimlet_version(void) { return TRIMLET_VERSIO
 
 extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     if (feature == NULL) return 0;
+    // The formats written, by an extension with its dot (".jpg") or by their
+    // features ("webp", "avif-write", "gif"): the encoders' table answers.
+    int format = feature[0] == '.' ? format_from_name(feature + 1) : format_of_feature(feature);
+    if (format >= 0) return format_available(format);
     // Formats whose codecs a library chooses at its own build: asked of it.
     static const struct {
         const char *name;
@@ -187,7 +191,6 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
     } CODEC_FEATURES[] = {
         {"heic", heic_readable},
         {"avif", avif_readable},
-        {"avif-write", avif_writable},
     };
     for (const auto &f : CODEC_FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present();
@@ -199,7 +202,6 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"libjpeg-turbo", JPEG_TURBO},
         {"lossless", JPEG_TURBO},
         {"libspng", PNG_SPNG},
-        {"webp", WEBP_LIB},
         {"tiff", TIFF_READ},
         {"position", 1},
         {"resize", 1},
@@ -207,7 +209,6 @@ extern "C" TRIMLET_API int trimlet_has(const char *feature) {
         {"effort", 1},
         {"png-compact", 1},
         {"animation", GIF_LIB || WEBP_LIB},
-        {"gif", GIF_LIB},
     };
     for (const auto &f : FEATURES) {
         if (strcmp(feature, f.name) == 0) return f.present;

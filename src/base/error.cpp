@@ -11,7 +11,8 @@
 #include <string.h>
 
 // The seven's buffer: zero-filled at load (so it reads as ""), never freed
-// and never moved. The only mutable state in the library.
+// and never moved. The only mutable state in the library beside the open
+// counters (count.cpp).
 static char s_err[TRIMLET_ERROR_SIZE];
 
 char *legacy_err(void) { return s_err; }

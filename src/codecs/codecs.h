@@ -106,35 +106,6 @@ int jpeg_mend_copy(const Input *in, Input *copy);
 #define JPEG_TURBO 0
 #endif
 
-// 1 when the input starts as a JPEG file does (SOI and a marker) and the
-// library is built with libjpeg-turbo: the inputs the functions below take.
-int jpeg_takes(const Input *in);
-// jpeg_decode at 1/denom of the size (denom 1, 2, 4 or 8: libjpeg-turbo's
-// DCT scaling, which leaves most of the inverse DCT's work out): the image is
-// ceil(w / denom) x ceil(h / denom) and region is in those scaled pixels.
-int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
-                       const char **why);
-// The rectangle a lossless cut of r gives, r and the result in the upright
-// image of the given orientation (1..8; 1: as stored): the top-left corner
-// moved up and left onto the block grid the turned file allows, the
-// bottom-right corner kept. The grid is the file's iMCU (8 or 16 pixels, by
-// the subsampling; for a turn that swaps the sides, the larger of its width
-// and height both ways), starting after the partial blocks that a turn moves
-// to the upright image's left or top edge. Fails with "lossless: cannot cut
-// '<name>': <why>" when the file's header cannot be read or its subsampling
-// is unusual, and with TRIMLET_ERR_UNSUPPORTED "lossless: cannot turn
-// '<name>' exactly: ..." when r reaches into those partial blocks, which a
-// lossless turn cannot keep.
-int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err);
-// Cuts the rectangle r of the upright image (snapped as jpeg_snap does) out
-// of the input's DCT coefficients, turned upright by the orientation in the
-// same transform, and writes the resulting JPEG into sink, with the input's
-// other markers (EXIF, ICC, comments) copied when keep_metadata (the Exif
-// Orientation then made 1 when the cut was turned). With sink NULL nothing
-// is produced, but the file is read and checked as for a cut. Corrupt data
-// fails the cut: "lossless: cannot cut '<name>': <libjpeg's reason>".
-int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
-                  Failure *err);
 
 // ---------------------------------------------------------------------------
 // png.cpp (libspng; built without it, png_decode declines every file)
@@ -231,40 +202,94 @@ void webp_anim_close(WebpAnimReader *r);
 // An animated WebP of w x h frames, lossy at quality or lossless, looping
 // loop times (0: for ever).
 WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int lossless, Failure *err);
-int webp_anim_add(WebpAnimWriter *wr, const Image *frame, int duration_ms, Failure *err);
+// Adds one frame (RGBA, w x h, tightly packed) shown for duration_ms. The
+// frame's pixels are turned into libwebp's ARGB words in place (no copy):
+// the caller frees them afterwards and reads them no more.
+int webp_anim_add(WebpAnimWriter *wr, Image *frame, int duration_ms, Failure *err);
 // Assembles the file into sink (ok 1) or only frees (ok 0).
 int webp_anim_writer_close(WebpAnimWriter *wr, int ok, Sink *sink, const char *name, Failure *err);
 
 // ---------------------------------------------------------------------------
-// decode.cpp
+// decode.cpp: the reader, the one seam between the pipeline and the codecs
+//
+// A call finds its input's codec by the first bytes, opens the input once
+// (the header, the limits, whatever container the codec's library parses)
+// and asks that reader everything after: the size, the metadata, what it
+// can decode (its capabilities), the pixels, a lossless cut. The pipeline
+// asks capabilities, never a codec by name.
 
+// What a reader can do for its input.
+enum ReaderCaps {
+    READ_REGION = 1,    // decodes a rectangle without the whole image's block
+    READ_SCALE = 2,     // decodes at 1/2, 1/4 or 1/8 of the size (reader_decode_scaled)
+    READ_LOSSLESS = 4,  // cuts a rectangle without decoding (reader_snap, reader_cut)
+};
+
+struct Codec;
+
+// One input opened by its codec: what every stage of a call asks.
+struct Reader {
+    const Codec *codec;  // the input's codec: never NULL after reader_find
+    const Input *in;
+    int w, h;            // the size the header gives (0x0: it gives none), once opened
+    int caps;            // ReaderCaps
+    int opened;          // 1 after reader_open succeeded
+    void *state;         // the codec's own, until reader_close
+};
+
+// Finds the input's codec by its first bytes; nothing is parsed yet, and
+// caps holds what the codec offers any input it opens.
+void reader_find(const Input *in, Reader *r);
+// Opens the input: its header and size (refused above the limits, as
+// within_limits says, before any pixel is decoded), and whatever the codec
+// keeps for the stages after. 0 with the message set ("cannot decode
+// '<name>': <why>", "image too large: ..."). Opens once: a second call
+// returns 1 at once.
+int reader_open(Reader *r, Failure *err);
 // The input's format as trimlet_result.input_format names it ("jpeg", "png",
 // "gif", "webp", "tiff", "heic", "avif", "heif", "bmp", "psd", "pic", "hdr",
-// "tga", "pnm"), by its first bytes as the decoder that takes it sees them: a
-// static string, or NULL when no decoder takes the input.
+// "tga", "pnm"): a static string, or NULL when no decoder takes the input.
 const char *input_format_name(const Input *in);
-// Screens and decodes the whole input into *img (RGBA). On failure *img is
-// {0, 0, NULL} and the message is "cannot decode '<name>': <why>" or
-// "image too large: <w>x<h>".
-int decode_image(const Input *in, Image *img, Failure *err);
-// Screens the input and decodes only the rectangle r of it into *crop (r.w x
-// r.h), where the decoder can (JPEG through libjpeg-turbo); elsewhere decodes
-// the whole and copies r out. The verdict on the file is that of a whole
-// decode: a file corrupt outside r still fails.
-int decode_region(const Input *in, Rect r, Image *crop, Failure *err);
-// The photo metadata of any input: its codec's reader, or read_metadata.
-void read_input_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m);
-// The image size the header gives (0x0 when it gives none), after the same
-// screening decode_image does; 0 with the same message as decode_image when
-// the file would be refused before its pixels are decoded.
-int screened_size(const Input *in, int *w, int *h, Failure *err);
-// 1 when decode_region can decode this input's rectangle without decoding
-// the whole image into memory (so the size alone should choose the
-// rectangle); 0 when it would decode the whole image anyway.
-int region_decodable(const Input *in);
+// Decodes the whole image (region NULL) or only *region of it into *out,
+// opening the reader first if it is not open. Where the reader cannot
+// decode a region (READ_REGION) the whole is decoded and the region copied
+// out. The verdict on the file is that of a whole decode (damage outside
+// the region fails) unless the input asks for the region's verdict. On
+// failure *out is {0, 0, NULL} and the message is "cannot decode '<name>':
+// <why>", "image too large: <w>x<h>" or "out of memory for <w>x<h> crop".
+int reader_decode(Reader *r, const Rect *region, Image *out, Failure *err);
+// The open reader's image at 1/denom of the size (READ_SCALE; denom 2, 4 or
+// 8), all of it (region NULL) or the rectangle *region of the scaled image:
+// ceil(w / denom) x ceil(h / denom). 1, or 0 when the reader cannot or the
+// decoder declines the file (the caller then goes on without: no message).
+int reader_decode_scaled(Reader *r, const Rect *region, int denom, Image *out);
+// The photo metadata of the input; never fails (what is not found is not
+// there).
+void reader_metadata(Reader *r, int want_orientation, int want_blocks, Metadata *m);
+// READ_LOSSLESS: the rectangle a lossless cut of box gives, box and the
+// result in the upright image of the orientation (1..8; 1: as stored): the
+// top-left corner moved up and left onto the block grid the turned file
+// allows, the bottom-right corner kept. Fails with "lossless: cannot cut
+// '<name>': <why>" when the header cannot be read or its subsampling is
+// unusual, and with TRIMLET_ERR_UNSUPPORTED "lossless: cannot turn '<name>'
+// exactly: ..." when box reaches into partial blocks a turn cannot keep.
+int reader_snap(Reader *r, Rect box, int orientation, Rect *snapped, Failure *err);
+// READ_LOSSLESS: cuts box (snapped as reader_snap does) out of the input
+// without decoding it, turned upright by the orientation, into sink, with
+// the input's other metadata copied when keep_metadata (the Exif
+// Orientation then made 1 when the cut turned). With sink NULL nothing is
+// written but the file is read and checked as for a cut. Corrupt data fails
+// the cut: "lossless: cannot cut '<name>': <the decoder's reason>"; a sink
+// that fails fails the cut.
+int reader_cut(Reader *r, Rect box, int orientation, int keep_metadata, Sink *sink, Failure *err);
+// Releases what the codec kept; the reader may be closed more than once.
+// The input's bytes stay the caller's.
+void reader_close(Reader *r);
 
 // ---------------------------------------------------------------------------
-// encode.cpp
+// encode.cpp: one table of the formats trimlet writes (PNG, JPEG, BMP, TGA,
+// WebP, AVIF, and GIF, which the animation path writes frame by frame), that
+// every question below reads.
 
 // The format the text after the last dot of path selects as the seven choose
 // it: JPEG, BMP or TGA by their extensions, PNG for any other.
@@ -272,23 +297,28 @@ int format_for_path(const char *path);
 // The format the text after the last dot of path names; -1 for any other
 // extension, or none (the reentrant interface refuses those).
 int format_for_extension(const char *path);
-// Parses "png", "jpg", "jpeg", "bmp", "tga", "webp", "avif" in any ASCII case; -1
+// The format of a name options->format or an extension takes ("png", "jpg",
+// "jpeg", "bmp", "tga", "webp", "avif", "gif") in any ASCII case; -1
 // otherwise.
 int format_from_name(const char *name);
 // The format's name as trimlet_result.output_format gives it ("png", "jpeg",
 // ...), a static string; NULL for a number that names no format.
 const char *format_name(int format);
-
-// 1 when this build writes the format (WebP needs libwebp; AVIF an AV1
-// encoder in the libheif loaded, asked at the call), else 0.
+// 1 when this build writes the format (WebP needs libwebp, GIF giflib; AVIF
+// an AV1 encoder in the libheif loaded, asked at the call), else 0.
 int format_available(int format);
+// The format whose writing the trimlet_has feature answers for ("webp",
+// "avif-write", "gif"); -1 for any other name.
+int format_of_feature(const char *feature);
 
 // Encodes img in format into sink with the settings' quality and background
 // and the metadata meta (NULL: none). Fails with "out of memory" (flattening)
 // or, when the encoder fails, "cannot encode '<name>' (check the extension)"
-// for the seven and "cannot encode '<name>': out of memory" otherwise. A
-// failure of the sink itself is left for sink_finish / finish_replace. PNG
-// output spends img's pixels (png_write); other formats only read them.
+// for the seven and "cannot encode '<name>': out of memory" otherwise (WebP
+// and AVIF: their own reasons). When the sink fails it returns 0 with no
+// message, sink->failed telling why: that failure is for sink_finish /
+// finish_replace to report. PNG output spends img's pixels (png_write);
+// other formats only read them. GIF is not written here (frames.cpp).
 int encode_image(Image *img, int format, const Settings *set, const Metadata *meta,
                  Sink *sink, const char *name, Failure *err);
 

@@ -89,9 +89,9 @@ struct GifReader {
     int first;   // what the walk to the first image gave (1 image, 0 end, -1 error)
     int frames;  // frames read
     unsigned char *index, *row;  // the frame's indexes (canvas size); one stored row
-    // The LZW tables: each code's prefix code and last byte, and the stack
-    // a string is spelled out on.
-    uint16_t prefix[4096];
+    // The LZW tables: each code's prefix code, last byte and length, and
+    // the stack a string is spelled out on.
+    uint16_t prefix[4096], length[4096];
     unsigned char suffix[4096], stack[4097];
     // The previous frame's box and disposal, and the canvas under it before
     // it was drawn (for disposal 3).
@@ -308,10 +308,8 @@ struct Rows {
     int row, col;  // the stored row being filled, and how far
 };
 
-static void put_pixel(Rows *r, unsigned char v) {
-    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
-    r->g->row[r->col++] = v;
-    if (r->col < r->fw) return;
+// Places the filled row and starts the next.
+static void row_done(Rows *r) {
     int y = r->interlace ? interlaced_row(r->row, r->fh) : r->row;
     // The frame starts at raw->x (a left edge is never negative), so its
     // part on the canvas is the row's first raw->w pixels.
@@ -321,6 +319,12 @@ static void put_pixel(Rows *r, unsigned char v) {
     }
     r->col = 0;
     ++r->row;
+}
+
+static void put_pixel(Rows *r, unsigned char v) {
+    if (r->row >= r->fh) return;  // beyond the last pixel: ignored, as browsers do
+    r->g->row[r->col++] = v;
+    if (r->col >= r->fw) row_done(r);
 }
 
 static int frame_damaged(const GifReader *g, const char *why, Failure *err) {
@@ -341,6 +345,7 @@ static int decompress(GifReader *g, Rows *rows, Failure *err) {
     for (int i = 0; i < clear; ++i) {
         g->prefix[i] = 0xFFFF;
         g->suffix[i] = (unsigned char)i;
+        g->length[i] = 1;
     }
     while (block != NULL) {
         for (int k = 1; k <= block[0] && !ended; ++k) {
@@ -365,24 +370,43 @@ static int decompress(GifReader *g, Rows *rows, Failure *err) {
                 if (code > next || (prev < 0 && code >= clear) || (code == next && next >= 4096)) {
                     return frame_damaged(g, "has an LZW code beyond its table", err);
                 }
-                int n = 0, c = code;
-                if (code == next) {
-                    g->stack[n++] = first;
-                    c = prev;
+                int c = code, len = code == next ? g->length[prev] + 1 : g->length[code];
+                if (rows->row < rows->fh && rows->col + len <= rows->fw) {
+                    // The string fits the row: spelled out backwards in place.
+                    unsigned char *d = g->row + rows->col + len - 1;
+                    if (code == next) {
+                        *d-- = first;
+                        c = prev;
+                    }
+                    for (; c >= clear; c = g->prefix[c]) *d-- = g->suffix[c];
+                    *d = (unsigned char)c;
+                    first = (unsigned char)c;
+                    rows->col += len;
+                    if (rows->col == rows->fw) row_done(rows);
+                } else {
+                    int n = 0;
+                    if (code == next) {
+                        g->stack[n++] = first;
+                        c = prev;
+                    }
+                    while (c >= clear) {
+                        g->stack[n++] = g->suffix[c];
+                        c = g->prefix[c];
+                    }
+                    g->stack[n++] = (unsigned char)c;
+                    first = (unsigned char)c;
+                    while (n > 0) put_pixel(rows, g->stack[--n]);
                 }
-                while (c >= clear) {
-                    g->stack[n++] = g->suffix[c];
-                    c = g->prefix[c];
-                }
-                g->stack[n++] = (unsigned char)c;
-                first = (unsigned char)c;
-                while (n > 0) put_pixel(rows, g->stack[--n]);
                 if (prev >= 0 && next < 4096) {
                     g->prefix[next] = (uint16_t)prev;
                     g->suffix[next] = first;
+                    g->length[next] = (uint16_t)(g->length[prev] + 1);
                     ++next;
-                    if (next == 1 << size && size < 12) ++size;
                 }
+                // Codes widen once the table holds 1 << size entries,
+                // checked after every code as giflib and stb_image do: with
+                // code size 1 the first code after a clear already fills it.
+                if (next == 1 << size && size < 12) ++size;
                 prev = code;
             }
         }

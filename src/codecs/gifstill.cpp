@@ -6,10 +6,11 @@
 // stb_image decodes the first frame of every other GIF; this reader takes
 // only the files it refuses with those two reasons, and reads them as
 // stb_image reads every other GIF (the first frame on a transparent canvas,
-// the background colour where the frame leaves pixels undrawn, a clear code
-// first), with two differences: a missing colour table is the grey ramp
-// (index i is grey i, as Pillow reads such files), and a full
-// table stays as it is until the next clear code, as browsers decode it.
+// the background colour where the frame leaves pixels undrawn), with three
+// differences: a missing colour table is the grey ramp (index i is grey i,
+// as Pillow reads such files), a full table stays as it is until the next
+// clear code, as browsers decode it, and the data need not start with a
+// clear code. The reader of every frame (gif.cpp) reads these files alike.
 // Bytes past the end of the file read as zeros, as in stb_image. Decoding
 // stops when the frame is whole, so the work is bounded by its pixels.
 
@@ -87,7 +88,7 @@ static const char *decode_lzw(GifRead *r, Frame *f) {
         prefix[i] = -1;
         suffix[i] = first[i] = (unsigned char)i;
     }
-    int size = (int)min + 1, avail = (int)clear + 2, old = -1, started = 0;
+    int size = (int)min + 1, avail = (int)clear + 2, old = -1;
     unsigned bits = 0, have = 0, block = 0;
     for (;;) {
         if (have < (unsigned)size) {
@@ -107,11 +108,9 @@ static const char *decode_lzw(GifRead *r, Frame *f) {
             size = (int)min + 1;
             avail = (int)clear + 2;
             old = -1;
-            started = 1;
         } else if (code == (int)clear + 1) {  // end of the stream
             return NULL;
         } else if (code <= avail) {
-            if (!started) return "no clear code";
             if (old < 0 && code == avail) return "illegal code in raster";
             if (old >= 0 && avail < TABLE) {  // a full table stays as it is
                 prefix[avail] = (short)old;

@@ -1,7 +1,7 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
 // HEIF files through libheif: HEIC (HEVC, decoded by libde265) and AVIF (AV1,
-// decoded by dav1d or aom) in, AVIF (aom) out.
+// decoded by dav1d or aom) in. AVIF out is avif.cpp's.
 //
 // A file is read from the caller's bytes without a copy. What is read is the
 // primary image as libheif composes it: grid tiles joined, and the container's
@@ -16,6 +16,7 @@
 // output whose codec is missing fails as TRIMLET_ERR_UNAVAILABLE.
 
 #include "codecs/parts.h"
+#include "base/count.h"
 #include "base/bytes.h"
 
 #include <limits.h>
@@ -27,40 +28,8 @@
 
 #include "codecs/heiflib.h"
 
-// The encoder's speed (aom: 0 slowest .. 9 fastest; libheif's default is
-// 6). Chosen by measurement on a 12 MP crop: see docs/formats.md.
-static const int AVIF_SPEED = 8;
-
 // ---------------------------------------------------------------------------
 // Reading
-
-// The class of a libheif failure.
-static int heif_status(const heif_error &e) {
-    if (e.subcode == heif_suberror_Security_limit_exceeded) return TRIMLET_ERR_TOO_LARGE;
-    switch (e.code) {
-    case heif_error_Memory_allocation_error:
-        return TRIMLET_ERR_NO_MEMORY;
-    case heif_error_Unsupported_filetype:
-    case heif_error_Unsupported_feature:
-        return TRIMLET_ERR_UNSUPPORTED;
-    default:
-        return TRIMLET_ERR_CORRUPT;
-    }
-}
-
-// Fails with libheif's reason as one line: its messages may end in a
-// newline, and control characters become spaces.
-static int fail_heif(Failure *err, int status, const char *what, const char *name, const char *message) {
-    char reason[256];
-    size_t n = 0;
-    for (; message != NULL && message[n] != '\0' && n + 1 < sizeof reason; ++n) {
-        unsigned char c = (unsigned char)message[n];
-        reason[n] = c < 32 || c == 127 ? ' ' : (char)c;
-    }
-    while (n > 0 && reason[n - 1] == ' ') --n;
-    reason[n] = '\0';
-    return fail(err, status, "cannot %s '%s': %s", what, name, reason);
-}
 
 // A file opened for reading: its context and its primary image.
 struct HeifFile {
@@ -104,6 +73,7 @@ static int open_heif(const Input *in, HeifFile *f, Failure *err) {
     if (f->ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
     heif_context_set_max_decoding_threads(f->ctx, 0);
     heif_context_set_maximum_image_size_limit(f->ctx, MAX_SIDE + 1);  // libheif's is exclusive
+    count_open(OPEN_HEIF);
     heif_error e = heif_context_read_from_memory_without_copy(f->ctx, in->data, in->size, NULL);
     if (e.code == heif_error_Ok) e = heif_context_get_primary_image_handle(f->ctx, &f->handle);
     if (e.code != heif_error_Ok) {
@@ -245,14 +215,19 @@ static void read_ahead(const Input *in, ReadAhead *ra) {
     }
 }
 
-static int heif_header(const Input *in, int *w, int *h, Failure *err) {
-    HeifFile f;
-    if (!open_heif(in, &f, err)) return 0;
-    *w = heif_image_handle_get_width(f.handle);
-    *h = heif_image_handle_get_height(f.handle);
+// Opens the file for the reader (kept in r->state for the metadata and the
+// decode) and reads its size.
+static int heif_open(Reader *r, Failure *err) {
+    const Input *in = r->in;
+    int *w = &r->w, *h = &r->h;
+    HeifFile *f = (HeifFile *)calloc(1, sizeof(HeifFile));
+    if (f == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    r->state = f;
+    if (!open_heif(in, f, err)) return 0;
+    *w = heif_image_handle_get_width(f->handle);
+    *h = heif_image_handle_get_height(f->handle);
     int cw = 0, ch = 0;
-    coded_size(&f, &cw, &ch);
-    close_heif(&f);
+    coded_size(f, &cw, &ch);
     if (*w <= 0 || *h <= 0) {
         return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': image has no pixels (%dx%d)", in->name,
                     *w, *h);
@@ -309,27 +284,28 @@ static int coded_too_large(const Input *in, const char *message, int w, int h, F
                 in->name, w, h);
 }
 
-static int heif_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+static int heif_decode(Reader *rd, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
+    const Input *in = rd->in;
     out->w = 0;
     out->h = 0;
     out->px = NULL;
-    HeifFile f;
-    if (!open_heif(in, &f, err)) return 0;
-    int w = heif_image_handle_get_width(f.handle);
-    int h = heif_image_handle_get_height(f.handle);
-    int wide = heif_image_handle_get_luma_bits_per_pixel(f.handle) > 8;
+    HeifFile *f = (HeifFile *)rd->state;
+    int w = heif_image_handle_get_width(f->handle);
+    int h = heif_image_handle_get_height(f->handle);
+    int wide = heif_image_handle_get_luma_bits_per_pixel(f->handle) > 8;
     // libheif allocates what a grid's own record or a coded picture claims,
     // which need not be the header's size: nothing larger than the header's
     // side is let through, but for the codec's padding (HEVC codes whole
     // blocks of up to 64, AV1 of up to 128 pixels).
     int cw = 0, ch = 0;
-    coded_size(&f, &cw, &ch);
+    coded_size(f, &cw, &ch);
     int side = w > h ? w : h;
     if (cw > side) side = cw;
     if (ch > side) side = ch;
-    heif_context_set_maximum_image_size_limit(f.ctx, side + 128 + 1);
+    heif_context_set_maximum_image_size_limit(f->ctx, side + 128 + 1);
     heif_image *img = NULL;
-    heif_error e = heif_decode_image(f.handle, &img, heif_colorspace_RGB,
+    heif_error e = heif_decode_image(f->handle, &img, heif_colorspace_RGB,
                                      wide ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RGBA,
                                      NULL);
     if (e.code != heif_error_Ok && e.subcode == heif_suberror_Security_limit_exceeded) {
@@ -342,10 +318,10 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
     }
     if (e.code != heif_error_Ok) {
         if (img != NULL) heif_image_release(img);
-        close_heif(&f);
+        close_heif(f);
         return 0;
     }
-    close_heif(&f);
+    close_heif(f);
     int stride = 0;
     const uint8_t *src = heif_image_get_plane_readonly(img, heif_channel_interleaved, &stride);
     int bits = heif_image_get_bits_per_pixel_range(img, heif_channel_interleaved);
@@ -381,16 +357,15 @@ static int heif_decode(const Input *in, const Rect *region, Image *out, Failure 
 // Exif item, without the 4-byte offset libheif leaves in front of it and
 // whatever that offset skips. Orientation is always 1: the container turned
 // the pixels.
-static void heif_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
+static void heif_metadata(Reader *r, int want_orientation, int want_blocks, Metadata *m) {
     (void)want_orientation;
     memset(m, 0, sizeof *m);
     m->orientation = 1;
-    HeifFile f;
-    Failure ignored;
-    if (!want_blocks || !open_heif(in, &f, &ignored)) return;
-    size_t n = heif_image_handle_get_raw_color_profile_size(f.handle);
+    HeifFile *f = (HeifFile *)r->state;
+    if (!want_blocks || f == NULL || f->handle == NULL) return;
+    size_t n = heif_image_handle_get_raw_color_profile_size(f->handle);
     if (n > 0 && (m->icc = (unsigned char *)malloc(n)) != NULL) {
-        if (heif_image_handle_get_raw_color_profile(f.handle, m->icc).code == heif_error_Ok) {
+        if (heif_image_handle_get_raw_color_profile(f->handle, m->icc).code == heif_error_Ok) {
             m->icc_size = n;
         } else {
             free(m->icc);
@@ -398,10 +373,10 @@ static void heif_metadata(const Input *in, int want_orientation, int want_blocks
         }
     }
     heif_item_id id = 0;
-    if (heif_image_handle_get_list_of_metadata_block_IDs(f.handle, "Exif", &id, 1) == 1) {
-        n = heif_image_handle_get_metadata_size(f.handle, id);
+    if (heif_image_handle_get_list_of_metadata_block_IDs(f->handle, "Exif", &id, 1) == 1) {
+        n = heif_image_handle_get_metadata_size(f->handle, id);
         unsigned char *raw = n >= 4 ? (unsigned char *)malloc(n) : NULL;
-        if (raw != NULL && heif_image_handle_get_metadata(f.handle, id, raw).code == heif_error_Ok) {
+        if (raw != NULL && heif_image_handle_get_metadata(f->handle, id, raw).code == heif_error_Ok) {
             size_t skip = (size_t)raw[0] << 24 | (size_t)raw[1] << 16 | (size_t)raw[2] << 8 | raw[3];
             if (skip <= n - 4 && n - 4 - skip >= 8 && (m->exif = (unsigned char *)malloc(n - 4 - skip)) != NULL) {
                 m->exif_size = n - 4 - skip;
@@ -410,133 +385,29 @@ static void heif_metadata(const Input *in, int want_orientation, int want_blocks
         }
         free(raw);
     }
-    close_heif(&f);
     set_orientation_one(m);
+}
+
+static void heif_close(Reader *r) {
+    HeifFile *f = (HeifFile *)r->state;
+    if (f != NULL) close_heif(f);
+    free(f);
+    r->state = NULL;
 }
 
 // A region costs libheif the whole picture all the same, but trimlet only
 // the region's copy.
-static int heif_regions(const Input *) { return 1; }
-
-const Codec HEIF_CODEC = {"heif", is_heif_file, heif_header, heif_decode, heif_regions, heif_metadata};
-
-// ---------------------------------------------------------------------------
-// Writing AVIF
+const Codec HEIF_CODEC = {"heif", is_heif_file, READ_REGION, heif_open, heif_decode, heif_metadata, NULL, NULL,
+                          heif_close};
 
 int heic_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_HEVC); }
 int avif_readable(void) { return heif_lib() != NULL && heif_have_decoder_for_format(heif_compression_AV1); }
-int avif_writable(void) { return heif_lib() != NULL && heif_have_encoder_for_format(heif_compression_AV1); }
-
-// libheif's writer: every byte to the sink, whose own failure is reported
-// when it is finished.
-static heif_error write_to_sink(heif_context *ctx, const void *data, size_t size, void *sink) {
-    (void)ctx;
-    sink_write((Sink *)sink, data, size);
-    heif_error ok = {heif_error_Ok, heif_suberror_Unspecified, "Success"};
-    return ok;
-}
-
-// 1 when some pixel of img is not opaque.
-static int has_alpha(const Image *img) {
-    size_t count = (size_t)img->w * (size_t)img->h;
-    for (size_t i = 0; i < count; ++i) {
-        if (img->px[i * 4 + 3] != 255) return 1;
-    }
-    return 0;
-}
-
-// The image to encode: img's pixels in a libheif image, RGBA when some pixel
-// is not opaque, else RGB; with the ICC profile when there is one.
-static heif_error make_image(const Image *img, const Metadata *meta, heif_image **out) {
-    int alpha = has_alpha(img);
-    heif_error e = heif_image_create(img->w, img->h, heif_colorspace_RGB,
-                                     alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, out);
-    if (e.code != heif_error_Ok) return e;
-    e = heif_image_add_plane(*out, heif_channel_interleaved, img->w, img->h, 8);
-    int stride = 0;
-    uint8_t *dst = e.code == heif_error_Ok ? heif_image_get_plane(*out, heif_channel_interleaved, &stride) : NULL;
-    if (dst != NULL) {
-        for (int y = 0; y < img->h; ++y) {
-            const unsigned char *s = img->px + (size_t)y * img->w * 4;
-            uint8_t *d = dst + (size_t)y * stride;
-            if (alpha) {
-                memcpy(d, s, (size_t)img->w * 4);
-            } else {
-                for (int x = 0; x < img->w; ++x, s += 4, d += 3) memcpy(d, s, 3);
-            }
-        }
-        if (meta != NULL && meta->icc != NULL) {
-            e = heif_image_set_raw_color_profile(*out, "prof", meta->icc, meta->icc_size);
-        }
-    }
-    return e;
-}
-
-int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
-                Failure *err) {
-    if (heif_lib() == NULL) {
-        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
-    }
-    heif_context *ctx = heif_context_alloc();
-    if (ctx == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
-    heif_encoder *enc = NULL;
-    heif_error e = heif_context_get_encoder_for_format(ctx, heif_compression_AV1, &enc);
-    if (e.code != heif_error_Ok) {
-        heif_context_free(ctx);
-        return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': this libheif has no AV1 encoder", name);
-    }
-    heif_encoder_set_lossy_quality(enc, quality);
-    // aom's parameters; an encoder without them keeps its own defaults.
-    heif_encoder_set_parameter_integer(enc, "threads", 1);
-    heif_encoder_set_parameter_integer(enc, "speed", effort > 0 ? 10 - effort : AVIF_SPEED);
-    heif_image *image = NULL;
-    heif_encoding_options *options = NULL;
-    heif_image_handle *handle = NULL;
-    e = make_image(img, meta, &image);
-    if (e.code == heif_error_Ok) {
-        options = heif_encoding_options_alloc();
-        // Both colour boxes when there is a profile: the profile, and the
-        // matrix the pixels were coded with.
-        if (options != NULL) options->save_two_colr_boxes_when_ICC_and_nclx_available = 1;
-        e = heif_context_encode_image(ctx, image, enc, options, &handle);
-    }
-    if (e.code == heif_error_Ok && meta != NULL && meta->exif != NULL && meta->exif_size <= INT_MAX) {
-        e = heif_context_add_exif_metadata(ctx, handle, meta->exif, (int)meta->exif_size);
-    }
-    if (e.code == heif_error_Ok) {
-        heif_writer writer = {1, write_to_sink};
-        e = heif_context_write(ctx, &writer, sink);
-    }
-    if (e.code == heif_error_Memory_allocation_error) {
-        fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode '%s': out of memory", name);
-    } else if (e.code != heif_error_Ok) {
-        // The message may live in the context: written before it is freed.
-        fail_heif(err, TRIMLET_ERR_WRITE, "encode", name, e.message);
-    }
-    if (handle != NULL) heif_image_handle_release(handle);
-    if (options != NULL) heif_encoding_options_free(options);
-    if (image != NULL) heif_image_release(image);
-    heif_encoder_release(enc);
-    heif_context_free(ctx);
-    return e.code == heif_error_Ok;
-}
 
 #else  // built without libheif: the files are known, and refused
 
-const Codec HEIF_CODEC = {"heif", is_heif_file, NULL, NULL, 0, NULL};
+const Codec HEIF_CODEC = {"heif", is_heif_file, 0, NULL, NULL, NULL, NULL, NULL, NULL};
 
 int heic_readable(void) { return 0; }
 int avif_readable(void) { return 0; }
-int avif_writable(void) { return 0; }
-
-int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
-                Failure *err) {
-    (void)img;
-    (void)quality;
-    (void)effort;
-    (void)meta;
-    (void)sink;
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "cannot encode '%s': avif is not available in this build", name);
-}
 
 #endif

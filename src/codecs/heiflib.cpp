@@ -10,6 +10,7 @@
 #include "base/dynlib.h"
 
 #include <pthread.h>
+#include <string.h>
 
 static HeifLib table;
 static int loaded;
@@ -48,6 +49,34 @@ static void load(void) {
 const HeifLib *heif_lib(void) {
     pthread_once(&once, load);
     return loaded ? &table : NULL;
+}
+
+// The class of a libheif failure.
+int heif_status(const heif_error &e) {
+    if (e.subcode == heif_suberror_Security_limit_exceeded) return TRIMLET_ERR_TOO_LARGE;
+    switch (e.code) {
+    case heif_error_Memory_allocation_error:
+        return TRIMLET_ERR_NO_MEMORY;
+    case heif_error_Unsupported_filetype:
+    case heif_error_Unsupported_feature:
+        return TRIMLET_ERR_UNSUPPORTED;
+    default:
+        return TRIMLET_ERR_CORRUPT;
+    }
+}
+
+// Fails with libheif's reason as one line: its messages may end in a
+// newline, and control characters become spaces.
+int fail_heif(Failure *err, int status, const char *what, const char *name, const char *message) {
+    char reason[256];
+    size_t n = 0;
+    for (; message != NULL && message[n] != '\0' && n + 1 < sizeof reason; ++n) {
+        unsigned char c = (unsigned char)message[n];
+        reason[n] = c < 32 || c == 127 ? ' ' : (char)c;
+    }
+    while (n > 0 && reason[n - 1] == ' ') --n;
+    reason[n] = '\0';
+    return fail(err, status, "cannot %s '%s': %s", what, name, reason);
 }
 
 #endif

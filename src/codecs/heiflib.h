@@ -9,6 +9,8 @@
 #ifndef TRIMLET_CODECS_HEIFLIB_H
 #define TRIMLET_CODECS_HEIFLIB_H
 
+#include "base/base.h"
+
 #include <libheif/heif.h>
 
 #define TRIMLET_HEIF_FUNCTIONS(X) \
@@ -62,6 +64,13 @@ struct HeifLib {
 // NULL when libheif cannot be loaded: its files are then refused as
 // unavailable, as in a build without it.
 const HeifLib *heif_lib(void);
+
+// The class of a libheif failure.
+int heif_status(const heif_error &e);
+// Fails ("cannot <what> '<name>': <reason>") with libheif's reason as one
+// line: its messages may end in a newline, and control characters become
+// spaces.
+int fail_heif(Failure *err, int status, const char *what, const char *name, const char *message);
 
 #ifndef TRIMLET_HEIFLIB_LOADER
 #define heif_context_add_exif_metadata (heif_lib()->heif_context_add_exif_metadata)

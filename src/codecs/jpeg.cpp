@@ -2,14 +2,14 @@
 //
 // JPEG through libjpeg-turbo (linked dynamically: Debian's static libraries
 // are not position-independent): decoding the whole image or only the rows
-// and columns a crop keeps, encoding, and cutting a rectangle from the DCT
-// coefficients without re-encoding (libturbojpeg's transform).
+// and columns a crop keeps, and encoding. Cutting a rectangle from the DCT
+// coefficients without re-encoding is jpegcut.cpp's.
 //
-// Decoding here is a fast path, not the only one: jpeg_decode returns 0 for
-// every file it does not take (CMYK, arithmetic coding, 12-bit samples, a
-// warning about corrupt data, any error), and the caller then decodes the
-// file with stb_image exactly as before, so the verdict on a file and its
-// message stay stb_image's.
+// Decoding here is a fast path, not the only one: the codec declines
+// (DECODE_DECLINED) every file it does not take (CMYK, arithmetic coding,
+// 12-bit samples, a warning about corrupt data, any error), and the reader
+// then decodes the file with stb_image exactly as before, so the verdict on
+// a file and its message stay stb_image's.
 //
 // libjpeg reports errors through a handler that must not return; the
 // handlers here jump back with longjmp to the function that started the
@@ -19,17 +19,13 @@
 // Nothing here is static and mutable: every call has its own job.
 //
 // Built without libjpeg-turbo (TRIMLET_USE_LIBJPEG_TURBO undefined), the
-// decoder and encoder decline every image and the lossless cut is refused.
+// codec takes no file (stb_image's does) and the encoder declines every
+// image.
 
 #include "codecs/parts.h"
 
 #include <stdlib.h>
 #include <string.h>
-
-int jpeg_takes(const Input *in) {
-    const unsigned char *d = in->data;
-    return JPEG_TURBO && is_jpeg_file(d, in->size);
-}
 
 #ifdef TRIMLET_USE_LIBJPEG_TURBO
 
@@ -87,6 +83,7 @@ struct DecodeJob {
     unsigned char *row;   // one decoded row of a region's band
     int w, h;             // the output's size
     const char *why;
+    int no_memory;        // the failure is memory's, not the file's
 };
 
 // Reads every remaining row of the image into dst, rows stride bytes apart.
@@ -143,7 +140,8 @@ static int decode_body(DecodeJob *job) {
         job->h = img_h;
         job->px = (unsigned char *)pixels_malloc((size_t)img_w, (size_t)img_h);
         if (job->px == NULL) {
-            job->why = FAST_PATH_NO_MEMORY;
+            job->why = "out of memory";
+            job->no_memory = 1;
             return 0;
         }
         read_rows(cinfo, job->px, (size_t)img_w * 4);
@@ -175,7 +173,8 @@ static int decode_body(DecodeJob *job) {
     job->px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     job->row = (unsigned char *)malloc((size_t)band_w * 4);
     if (job->px == NULL || job->row == NULL) {
-        job->why = FAST_PATH_NO_MEMORY;
+        job->why = "out of memory";
+        job->no_memory = 1;
         return 0;
     }
     // Skipped rows are still entropy-decoded (only the inverse DCT, the
@@ -206,12 +205,18 @@ static int decode_body(DecodeJob *job) {
     return 1;
 }
 
-int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
-    return jpeg_decode_scaled(in, region, 1, out, why);
-}
-
-int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
-                       const char **why) {
+// Decodes a JPEG input to RGBA at 1/denom of the size (1, 2, 4 or 8:
+// libjpeg-turbo's DCT scaling, which leaves most of the inverse DCT's work
+// out): the whole image (region NULL) or only the rectangle *region of the
+// scaled image (inside it) into an r.w x r.h block, never allocating the
+// whole image's block. The entropy-coded data is read to the end either way
+// (unless the input asks for the region's verdict), so corrupt data outside
+// the region still fails. Returns 1; DECODE_DECLINED when this path does not
+// take the file (CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error
+// or warning): stb_image then decodes it, its verdict and message standing;
+// or DECODE_NO_MEMORY. why (may be
+// NULL) gets a short reason for debugging, never shown to a host.
+static int decode_scaled(const Input *in, const Rect *region, int denom, Image *out, const char **why) {
     out->w = 0;
     out->h = 0;
     out->px = NULL;
@@ -226,7 +231,7 @@ int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *ou
     if (!ok) {
         free(job.px);
         if (why != NULL) *why = job.why;
-        return 0;
+        return job.no_memory ? DECODE_NO_MEMORY : DECODE_DECLINED;
     }
     out->w = job.w;
     out->h = job.h;
@@ -275,9 +280,9 @@ static void dest_term(j_compress_ptr cinfo) { dest_flush((EncodeJob *)cinfo->cli
 static int encode_body(EncodeJob *job, const Image *img, int quality, const unsigned char bg[3],
                        const Metadata *meta) {
     jpeg_compress_struct *cinfo = &job->cinfo;
-    // After a jump: a failed sink is its owner's to report (1); libjpeg's
-    // own errors fail the encoding (0).
-    if (setjmp(job->err.jump)) return job->sink->failed ? 1 : 0;
+    // After a jump (libjpeg's own error, or a failed sink) the encoding
+    // has failed.
+    if (setjmp(job->err.jump)) return 0;
     cinfo->err = init_errors(&job->err);
     jpeg_create_compress(cinfo);
     job->created = 1;
@@ -314,7 +319,7 @@ static int encode_body(EncodeJob *job, const Image *img, int quality, const unsi
         jpeg_write_scanlines(cinfo, &row, 1);
     }
     jpeg_finish_compress(cinfo);
-    return 1;
+    return !job->sink->failed;
 }
 
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
@@ -330,168 +335,9 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return ok;
 }
 
-// ---------------------------------------------------------------------------
-// Lossless cut
-
-static const char UNUSUAL_SUBSAMPLING[] = "unsupported chroma subsampling";
-
-// The iMCU of a JPEG: the block grid a lossless cut must start on. 0 when
-// the file's header cannot be read or its subsampling is one the transform
-// does not take.
-static int mcu_size(tjhandle tj, const Input *in, int *mcu_w, int *mcu_h, int *w, int *h,
-                    const char **why) {
-    int subsamp = -1, colorspace = -1;
-    if (tjDecompressHeader3(tj, in->data, (unsigned long)in->size, w, h, &subsamp, &colorspace) != 0) {
-        *why = tjGetErrorStr2(tj);
-        return 0;
-    }
-    if (subsamp < 0 || subsamp >= TJ_NUMSAMP) {
-        *why = UNUSUAL_SUBSAMPLING;
-        return 0;
-    }
-    *mcu_w = tjMCUWidth[subsamp];
-    *mcu_h = tjMCUHeight[subsamp];
-    return 1;
-}
-
-// Where a lossless cut may start in the upright image of an orientation.
-// libjpeg-turbo turns whole iMCUs; a partial iMCU at the stored image's right
-// or bottom edge cannot be mirrored and stays where it was, at the turned
-// image's right or bottom. So the turned image holds the upright picture
-// shifted by the partial blocks that belong on its left (dx) and top (dy):
-// turned (x, y) is upright (x + dx, y + dy), exactly, for every x < w - dx
-// and y < h - dy. A cut is exact when it starts at or after (dx, dy), on the
-// turned image's grid. That grid is the turned iMCU, and libturbojpeg also
-// checks the crop's corner against the stored file's iMCU: for a turn that
-// swaps the sides both must hold, so the larger side both ways.
-struct Grid {
-    int step_x, step_y;
-    int dx, dy;
-    int op;  // TJXOP_*
-};
-
-static Grid turned_grid(int orientation, int mcu_w, int mcu_h, int w, int h) {
-    // The turn from stored to upright, by Exif Orientation 1..8.
-    static const int OPS[9] = {TJXOP_NONE,      TJXOP_NONE,  TJXOP_HFLIP,
-                               TJXOP_ROT180,    TJXOP_VFLIP, TJXOP_TRANSPOSE,
-                               TJXOP_ROT90,     TJXOP_TRANSVERSE, TJXOP_ROT270};
-    if (orientation < 1 || orientation > 8) orientation = 1;
-    int pw = w % mcu_w, ph = h % mcu_h;  // the stored partial blocks
-    Grid g;
-    int swaps = orientation >= 5;
-    int big = mcu_w > mcu_h ? mcu_w : mcu_h;
-    g.step_x = swaps ? big : mcu_w;
-    g.step_y = swaps ? big : mcu_h;
-    // Which stored partial edge ends up on the upright left (dx) and top
-    // (dy): none, the right one (pw columns) or the bottom one (ph rows).
-    enum { NO, PW, PH };
-    static const unsigned char LEFT[9] = {NO, NO, PW, PW, NO, NO, PH, PH, NO};
-    static const unsigned char TOP[9] = {NO, NO, NO, PH, PH, NO, NO, PW, PW};
-    g.dx = LEFT[orientation] == PW ? pw : LEFT[orientation] == PH ? ph : 0;
-    g.dy = TOP[orientation] == PW ? pw : TOP[orientation] == PH ? ph : 0;
-    g.op = OPS[orientation];
-    return g;
-}
-
-// r snapped onto the grid (see jpeg_snap); 0 with *edge set when r starts in
-// the partial blocks.
-static int snap(Rect r, const Grid *g, Rect *s, const char **edge) {
-    if (r.x < g->dx || r.y < g->dy) {
-        *edge = r.x < g->dx ? "left" : "top";
-        return 0;
-    }
-    s->x = r.x - (r.x - g->dx) % g->step_x;
-    s->y = r.y - (r.y - g->dy) % g->step_y;
-    s->w = r.x + r.w - s->x;
-    s->h = r.y + r.h - s->y;
-    return 1;
-}
-
-// The grid of the input's turned image, and r snapped onto it; fails as
-// jpeg_snap says.
-static int snap_input(tjhandle tj, const Input *in, Rect r, int orientation, Grid *g, Rect *s,
-                      Failure *err) {
-    int mcu_w = 0, mcu_h = 0, w = 0, h = 0;
-    const char *why = NULL;
-    if (!mcu_size(tj, in, &mcu_w, &mcu_h, &w, &h, &why)) {
-        int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-        return fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
-    }
-    *g = turned_grid(orientation, mcu_w, mcu_h, w, h);
-    const char *edge = NULL;
-    if (!snap(r, g, s, &edge)) {
-        int left = edge[0] == 'l';
-        return fail(err, TRIMLET_ERR_UNSUPPORTED,
-                    "lossless: cannot turn '%s' exactly: the box reaches the partial blocks along "
-                    "the upright image's %s edge (%s < %d), which a lossless turn cannot keep",
-                    in->name, edge, left ? "x" : "y", left ? g->dx : g->dy);
-    }
-    return 1;
-}
-
-int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
-    tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    Input copy;
-    int own = jpeg_mend_copy(in, &copy);  // as jpeg_lossless reads it
-    Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    int ok = snap_input(tj, own ? &copy : in, r, orientation, &g, snapped, err);
-    tjDestroy(tj);
-    if (own) free(copy.owned);
-    return ok;
-}
-
-int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
-                  Failure *err) {
-    tjhandle tj = tjInitTransform();
-    if (tj == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
-    // Stray bytes in the header are left out, as a decode skips them.
-    Input copy;
-    int own = jpeg_mend_copy(in, &copy);
-    const Input *src = own ? &copy : in;
-    unsigned char *out = NULL;
-    unsigned long out_size = 0;
-    Grid g = {1, 1, 0, 0, TJXOP_NONE};
-    Rect s = {0, 0, 0, 0};
-    int ok = snap_input(tj, src, r, orientation, &g, &s, err);
-    if (ok) {
-        tjtransform xf;
-        memset(&xf, 0, sizeof xf);
-        // The crop in the turned image's own coordinates.
-        xf.r.x = s.x - g.dx;
-        xf.r.y = s.y - g.dy;
-        xf.r.w = s.w;
-        xf.r.h = s.h;
-        xf.op = g.op;
-        xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
-        if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
-        // Corrupt data fails the cut instead of being copied into the output.
-        int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
-        if (tjTransform(tj, src->data, (unsigned long)src->size, 1, &out, &out_size, &xf, flags) != 0) {
-            const char *why = tjGetErrorStr2(tj);
-            int status = strcmp(why, UNUSUAL_SUBSAMPLING) == 0 ? TRIMLET_ERR_UNSUPPORTED : TRIMLET_ERR_CORRUPT;
-            ok = fail(err, status, "lossless: cannot cut '%s': %s", in->name, why);
-        }
-    }
-    if (ok && sink != NULL) {
-        // The copied Exif block still says how the stored pixels were turned.
-        if (keep_metadata && g.op != TJXOP_NONE) jpeg_orientation_one(out, out_size);
-        sink_write(sink, out, out_size);
-    }
-    tjFree(out);
-    tjDestroy(tj);
-    if (own) free(copy.owned);
-    return ok;
-}
-
 #else  // no libjpeg-turbo: stb_image and stb_image_write do all JPEG work
 
-int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why) {
-    return jpeg_decode_scaled(in, region, 1, out, why);
-}
-
-int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *out,
-                       const char **why) {
+static int decode_scaled(const Input *in, const Rect *region, int denom, Image *out, const char **why) {
     (void)in;
     (void)region;
     (void)denom;
@@ -499,7 +345,7 @@ int jpeg_decode_scaled(const Input *in, const Rect *region, int denom, Image *ou
     out->h = 0;
     out->px = NULL;
     if (why != NULL) *why = "built without libjpeg-turbo";
-    return 0;
+    return DECODE_DECLINED;
 }
 
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
@@ -512,22 +358,20 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
     return 0;
 }
 
-int jpeg_snap(const Input *in, Rect r, int orientation, Rect *snapped, Failure *err) {
-    (void)in;
-    (void)r;
-    (void)orientation;
-    (void)snapped;
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-}
-
-int jpeg_lossless(const Input *in, Rect r, int orientation, int keep_metadata, Sink *sink,
-                  Failure *err) {
-    (void)in;
-    (void)r;
-    (void)orientation;
-    (void)keep_metadata;
-    (void)sink;
-    return fail(err, TRIMLET_ERR_UNAVAILABLE, "options: lossless is not available in this build");
-}
-
 #endif
+
+// ---------------------------------------------------------------------------
+// The JPEG codec: screened and sized as stb_image reads it, decoded by
+// libjpeg-turbo in front of stb_image, cut losslessly by libturbojpeg.
+
+static int jpeg_sniff(const unsigned char *d, size_t n) { return JPEG_TURBO && is_jpeg_file(d, n); }
+
+static int jpeg_open(Reader *r, Failure *err) { return screen_input(r->in, &r->w, &r->h, err); }
+
+static int jpeg_read(Reader *r, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)err;
+    return decode_scaled(r->in, region, denom, out, NULL);
+}
+
+const Codec JPEG_CODEC = {"jpeg", jpeg_sniff, READ_REGION | READ_SCALE | READ_LOSSLESS, jpeg_open, jpeg_read,
+                          NULL, jpeg_cut_snap, jpeg_cut_apply, jpeg_cut_close};

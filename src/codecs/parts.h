@@ -28,29 +28,63 @@ int header_size(const unsigned char *d, size_t len, int *w, int *h);
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
 
 // ---------------------------------------------------------------------------
-// Codecs beside stb_image (webp.cpp, heif.cpp, tiff.cpp), one record each,
-// listed in decode.cpp. Built without its library, a codec keeps its name
-// and signature and has NULL functions: its files are refused as
+// screen.cpp, continued
+
+// The screening of a file stb_image or a fast path in front of it reads:
+// its structure, then the size its header gives (refused above the limits
+// before anything is allocated) and whether its data can hold that many
+// pixels. 1 with the header's size in *w, *h (0 when it gives none), or 0
+// with the message set.
+int screen_input(const Input *in, int *w, int *h, Failure *err);
+
+// ---------------------------------------------------------------------------
+// The codec record: one for every input format (listed in decode.cpp, one
+// file each). Built without its library, a codec keeps its name and
+// signature and has a NULL open: its files are refused as
 // TRIMLET_ERR_UNAVAILABLE.
+
+// What a codec's decode returns besides 1 (done) and 0 (failed, message
+// set): the file is one this codec's faster path does not take, and
+// stb_image's codec (the table's last) decodes it, its verdict standing.
+static const int DECODE_DECLINED = -1;
+// Or: memory ran out in a faster path (no message: the reader words it, for
+// the whole image or the region); stb_image would need as much again.
+static const int DECODE_NO_MEMORY = -2;
+
 struct Codec {
     const char *name;  // "webp", ...: in messages
-    // Whether the first n bytes at d are this codec's format (is_webp_file, ...).
+    // Whether the first n bytes at d are this codec's (is_webp_file, ...).
     int (*sniff)(const unsigned char *d, size_t n);
-    // The image's width and height from its header, before any pixel is
-    // decoded (as a viewer shows it, where the format always turns the image).
-    // 0 with the message set (CORRUPT, UNSUPPORTED, ...) when refused.
-    int (*header)(const Input *in, int *w, int *h, Failure *err);
-    // Decodes the whole image (region NULL) or only *region of it (inside the
-    // image) into a block of its own size. The verdict is that of a whole
+    int caps;  // the ReaderCaps it offers every input (open may take some away)
+    // Reads the header: r->w, r->h (as a viewer shows the image where the
+    // format always turns it) and whatever the later stages need, kept in
+    // r->state. 0 with the message set (CORRUPT, UNSUPPORTED, ...). The
+    // caller checks the size against the limits.
+    int (*open)(Reader *r, Failure *err);
+    // Decodes the whole image (region NULL) or *region of it (inside the
+    // image; only with READ_REGION) at 1/denom of the size (1; 2, 4, 8 only
+    // with READ_SCALE) into a block of its own size: 1, 0 with the message
+    // set, DECODE_DECLINED or DECODE_NO_MEMORY (no message). The verdict is that of a whole
     // decode where the format allows: data damaged outside the region fails.
-    int (*decode)(const Input *in, const Rect *region, Image *out, Failure *err);
-    // 1 when decode with a region holds less than the whole image for this
-    // input (whose header has been read); NULL: never.
-    int (*regions)(const Input *in);
-    // The photo metadata, as read_metadata gives JPEG's and PNG's; NULL:
-    // read_metadata's (none for formats it does not know).
-    void (*metadata)(const Input *in, int want_orientation, int want_blocks, Metadata *m);
+    int (*decode)(Reader *r, const Rect *region, int denom, Image *out, Failure *err);
+    // The photo metadata; NULL: read_metadata's (none for formats it does
+    // not know).
+    void (*metadata)(Reader *r, int want_orientation, int want_blocks, Metadata *m);
+    // READ_LOSSLESS: as reader_snap and reader_cut say.
+    int (*snap)(Reader *r, Rect box, int orientation, Rect *snapped, Failure *err);
+    int (*cut)(Reader *r, Rect box, int orientation, int keep_metadata, Sink *sink, Failure *err);
+    // Frees r->state (may be NULL: nothing kept).
+    void (*close)(Reader *r);
 };
+
+extern const Codec JPEG_CODEC;  // jpeg.cpp: libjpeg-turbo, declining to stb_image
+
+// jpegcut.cpp: the JPEG codec's lossless cut (its snap, cut and close).
+int jpeg_cut_snap(Reader *r, Rect box, int orientation, Rect *snapped, Failure *err);
+int jpeg_cut_apply(Reader *r, Rect box, int orientation, int keep_metadata, Sink *sink, Failure *err);
+void jpeg_cut_close(Reader *r);
+extern const Codec PNG_CODEC;   // png.cpp: libspng, declining to stb_image
+extern const Codec STB_CODEC;   // stbcodec.cpp: every other format stb_image and this library read
 extern const Codec TIFF_CODEC;  // tiff.cpp: libtiff
 
 // webp.cpp
@@ -65,52 +99,38 @@ static const int WEBP_MAX_SIDE = 16383;
 // included; meta (NULL: none) adds its ICC profile and Exif block (VP8X with
 // ICCP and EXIF chunks). Fails with TRIMLET_ERR_TOO_LARGE "cannot encode
 // '<name>': WebP holds at most 16383 pixels a side", "cannot encode '<name>':
-// out of memory" or the encoder's reason. A failure of the sink itself is
-// left for sink_finish / finish_replace. effort 1..10 picks the method as
-// trimlet.h names it (0: libwebp's default, 4).
+// out of memory" or the encoder's reason. A failed sink ends it with 0 and
+// no message: that failure is the sink owner's to report (sink_finish /
+// finish_replace). effort 1..10 picks the method as trimlet.h names it (0:
+// libwebp's default, 4).
 int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err);
 
-// The reason jpeg_decode and png_decode give when memory runs out: the
-// caller then fails instead of trying stb_image, which would need more.
-static const char FAST_PATH_NO_MEMORY[] = "out of memory";
-
 // jpeg.cpp: decoding and encoding by libjpeg-turbo
 
-// Decodes a JPEG input to RGBA: the whole image (region NULL) or only the
-// rectangle *region of it (which must lie inside the image) into an
-// r.w x r.h block, never allocating the whole image's block. The file's
-// entropy-coded data is read to the end either way, so corrupt data outside
-// the region still fails. Returns 0 when this path does not take the file
-// (not JPEG, CMYK or YCCK, arithmetic coding, 12-bit, any libjpeg error or
-// warning): the caller then decodes with stb_image, whose verdict and
-// message stand; or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for
-// debugging; it is never shown to a host.
-int jpeg_decode(const Input *in, const Rect *region, Image *out, const char **why);
 // Encodes img as a baseline JPEG of the given quality (1..100) into sink,
 // chroma subsampled 2x2 up to quality 90 and not above, alpha flattened onto
 // bg a row at a time; meta (NULL: none) adds its Exif block and ICC profile
-// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0 when out of memory or libjpeg fails. A failing
-// sink stops the encoding early and the function returns 1: the failure is
-// the sink's, for sink_finish / finish_replace to report.
+// after SOI and JFIF's APP0, as write_jpeg_metadata writes them. Returns 0
+// when out of memory, libjpeg fails or the sink fails (a failing sink stops
+// the encoding early; that failure is for sink_finish / finish_replace to
+// report).
 int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const Metadata *meta,
                 Sink *sink);
 
 // png.cpp
 
-// 1 when the input starts with the PNG signature and the library is built
-// with libspng: the inputs png_decode takes.
-int png_takes(const Input *in);
 // Decodes a PNG input to RGBA exactly as stb_image does: the whole image
 // (region NULL) or only the rectangle *region of it (inside the image) into
 // an r.w x r.h block. A non-interlaced image is decoded row by row and its
 // whole block is never allocated; an interlaced one is decoded whole in the
-// file's own format first. The image data is inflated to its end either way,
-// so damage outside the region still fails. Returns 0 when this path does
-// not take the file (chunks stb_image reads its own way, any libspng error):
-// the caller then decodes with stb_image, whose verdict and message stand;
-// or when memory runs out (why: FAST_PATH_NO_MEMORY). why (may be NULL) gets a short reason for debugging; it is
-// never shown to a host.
+// file's own format first. The image data is inflated to its end either way
+// (unless the input asks for the region's verdict), so damage outside the
+// region still fails. Returns 1; DECODE_DECLINED when this path does not
+// take the file (not a PNG, chunks stb_image reads its own way, any libspng
+// error, or built without libspng): stb_image then decodes it, its verdict
+// and message standing; or DECODE_NO_MEMORY. why (may be NULL) gets a short reason for debugging; it is never
+// shown to a host.
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 
 // ---------------------------------------------------------------------------
@@ -153,8 +173,8 @@ void png_form_pack(Image *img, const PngForm *f);
 // in img's own block, so the pixels are spent: afterwards img->px is still
 // a block for its holder to free (perhaps moved and a little longer), with
 // nothing of the picture to read in it. Returns 0, having written nothing,
-// when memory runs out; a failing sink is left for sink_finish /
-// finish_replace to report.
+// when memory runs out, and 0 when the sink failed (a failure for
+// sink_finish / finish_replace to report).
 // effort (0..10, as trimlet_options.effort) picks the filters and the
 // deflate level; compact writes the form png_form chooses instead of RGBA.
 int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *sink);
@@ -166,8 +186,9 @@ extern const Codec HEIF_CODEC;
 // (an opaque crop has no alpha plane), with meta's ICC profile and Exif
 // block (meta NULL: none). Fails with TRIMLET_ERR_UNAVAILABLE when there is
 // no AV1 encoder, else "cannot encode '<name>': <libheif's reason>". A
-// failing sink is left for sink_finish / finish_replace to report. effort
-// 1..10 sets aom's speed to 10 - effort (0: AVIF_SPEED).
+// failed sink ends it with 0 and no message, for sink_finish /
+// finish_replace to report. effort 1..10 sets aom's speed to 10 - effort
+// (0: AVIF_SPEED).
 int avif_encode(const Image *img, int quality, int effort, const Metadata *meta, Sink *sink, const char *name,
                 Failure *err);
 

@@ -10,7 +10,7 @@
 // R, G and B, low bit depths of grey scaled up, palettes and tRNS expanded,
 // no gamma. The chunks are walked here first, as stb_image walks them, and
 // every file stb_image would refuse or read in some unusual way is declined
-// (png_decode returns 0); so is every file libspng refuses. The caller then
+// (png_decode returns DECODE_DECLINED); so is every file libspng refuses. The caller then
 // decodes the file with stb_image as before, whose verdict and message
 // stand. libspng is made as lenient as stb_image where stb_image is: chunk
 // CRCs and the zlib Adler-32 are not checked.
@@ -24,9 +24,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-int png_takes(const Input *in) { return PNG_SPNG && is_png_file(in->data, in->size); }
-
 #ifdef TRIMLET_USE_LIBSPNG
+
+static int png_takes(const Input *in) { return is_png_file(in->data, in->size); }
 
 #include <spng.h>
 
@@ -238,6 +238,7 @@ struct DecodeJob {
     unsigned char *px;   // the output block
     unsigned char *raw;  // one row, or the whole image when interlaced, in the file's format
     const char *why;
+    int no_memory;  // the failure is memory's, not the file's
 };
 
 // The rows of r, row by row: rows before r and after it are inflated and
@@ -282,7 +283,8 @@ static int decode_interlaced(DecodeJob *job, Rect r) {
         // their bytes, which must start out clear.
         job->raw = (unsigned char *)calloc(1, size);
         if (job->raw == NULL) {
-            job->why = FAST_PATH_NO_MEMORY;
+            job->why = "out of memory";
+            job->no_memory = 1;
             return 0;
         }
         ret = spng_decode_image(job->ctx, job->raw, size, SPNG_FMT_PNG, 0);
@@ -323,7 +325,8 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     }
     job->ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
     if (job->ctx == NULL) {
-        job->why = FAST_PATH_NO_MEMORY;
+        job->why = "out of memory";
+        job->no_memory = 1;
         return 0;
     }
     spng_set_crc_action(job->ctx, SPNG_CRC_USE, SPNG_CRC_USE);
@@ -345,7 +348,8 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     }
     job->px = (unsigned char *)pixels_malloc((size_t)r->w, (size_t)r->h);
     if (job->px == NULL) {
-        job->why = FAST_PATH_NO_MEMORY;
+        job->why = "out of memory";
+        job->no_memory = 1;
         return 0;
     }
     if (L->interlace) return decode_interlaced(job, *r);
@@ -354,7 +358,8 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     // Room for a row of RGBA too (decode_rows may ask libspng for that).
     job->raw = (unsigned char *)malloc(row_bytes > (size_t)L->w * 4 ? row_bytes : (size_t)L->w * 4);
     if (job->raw == NULL) {
-        job->why = FAST_PATH_NO_MEMORY;
+        job->why = "out of memory";
+        job->no_memory = 1;
         return 0;
     }
     return decode_rows(job, *r, row_bytes, to_region);
@@ -366,7 +371,7 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
     out->px = NULL;
     if (!png_takes(in)) {
         if (why != NULL) *why = "not a PNG file";
-        return 0;
+        return DECODE_DECLINED;
     }
     DecodeJob job;
     memset(&job, 0, sizeof job);
@@ -377,7 +382,7 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
     if (!ok) {
         free(job.px);
         if (why != NULL) *why = job.why;
-        return 0;
+        return job.no_memory ? DECODE_NO_MEMORY : DECODE_DECLINED;
     }
     out->w = r.w;
     out->h = r.h;
@@ -394,7 +399,23 @@ int png_decode(const Input *in, const Rect *region, Image *out, const char **why
     out->h = 0;
     out->px = NULL;
     if (why != NULL) *why = "built without libspng";
-    return 0;
+    return DECODE_DECLINED;
 }
 
 #endif
+
+// ---------------------------------------------------------------------------
+// The PNG codec: screened and sized as stb_image reads it, decoded by libspng
+// in front of stb_image.
+
+static int png_sniff(const unsigned char *d, size_t n) { return PNG_SPNG && is_png_file(d, n); }
+
+static int png_open(Reader *r, Failure *err) { return screen_input(r->in, &r->w, &r->h, err); }
+
+static int png_read(Reader *r, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
+    (void)err;
+    return png_decode(r->in, region, out, NULL);
+}
+
+const Codec PNG_CODEC = {"png", png_sniff, READ_REGION, png_open, png_read, NULL, NULL, NULL, NULL};

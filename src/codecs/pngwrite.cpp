@@ -319,5 +319,5 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
     }
     free(z);
     put_chunk(sink, "IEND", NULL, 0);
-    return 1;
+    return !sink->failed;
 }

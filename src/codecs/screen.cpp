@@ -312,3 +312,28 @@ int within_limits(int w, int h, long long max_pixels, Failure *err) {
     }
     return 1;
 }
+
+int screen_input(const Input *in, int *w, int *h, Failure *err) {
+    *w = 0;
+    *h = 0;
+    if (in->size > (size_t)INT32_MAX) {
+        return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
+    }
+    char chunk[5];
+    const char *why = screen_structure(in->data, in->size);
+    if (why == NULL) why = screen_png_chunks(in->data, in->size, chunk);
+    if (why == chunk) {
+        return fail(err, TRIMLET_ERR_UNSUPPORTED, "cannot decode '%s': %s PNG chunk not known",
+                    in->name, chunk);
+    }
+    if (why == NULL && header_size(in->data, in->size, w, h)) {
+        // Refused on the header's word, before any pixel is allocated.
+        if (!within_limits(*w, *h, in->max_pixels, err)) return 0;
+        why = screen_pixels(in->data, in->size, *w, *h);
+    } else {
+        *w = 0;  // stb_image's info call may fill in a size it then refuses
+        *h = 0;
+    }
+    if (why != NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
+    return 1;
+}

@@ -5,11 +5,8 @@
 // region) and converted here to 8-bit RGBA, and its photo metadata (the ICC
 // profile, the Exif IFD rebuilt as an Exif block, the Orientation tag).
 //
-// libtiff reads the file from the input's bytes through client procedures
-// (the file is "mapped": strips are decoded straight from the input), and
-// every message it has goes to handlers bound to that one open file, never to
-// the process-wide ones a host may have set. The first error's text becomes
-// the failure's reason; warnings are dropped.
+// The file is opened once for the reader (tifffile.cpp) and its layout read
+// (tifflayout.cpp) before the pixels.
 //
 // The pixels are converted here rather than by libtiff's RGBA interface,
 // which premultiplies unassociated alpha, applies the Orientation tag and
@@ -18,330 +15,37 @@
 // R = (255 - C) * (255 - K) / 255 (and so on), rounded to nearest. Only
 // old-style JPEG (compression 6), whose subsampled YCbCr nothing else here
 // turns into RGB, is read through the RGBA interface (read_rgba).
-#include "codecs/parts.h"
 
+#include "codecs/tiffparts.h"
+
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #ifdef TRIMLET_USE_LIBTIFF
 
-#include <stdarg.h>
-#include <tiffio.h>
-
-// ---------------------------------------------------------------------------
-// Opening a file from memory
-
-// One open file: the input, libtiff's read position in it and the first
-// error libtiff reported.
-struct TiffFile {
-    const Input *in;
-    uint64_t pos;
-    int errors;
-    char why[256];
-    TIFF *tif;
-    TIFFCIELabToRGB *lab;  // CIELab files: libtiff's conversion to sRGB
-};
-
-static tmsize_t tiff_read(thandle_t h, void *buf, tmsize_t n) {
-    TiffFile *f = (TiffFile *)h;
-    if (n <= 0 || f->pos >= f->in->size) return 0;
-    uint64_t left = f->in->size - f->pos;
-    uint64_t k = (uint64_t)n < left ? (uint64_t)n : left;
-    memcpy(buf, f->in->data + f->pos, (size_t)k);
-    f->pos += k;
-    return (tmsize_t)k;
-}
-
-static tmsize_t tiff_write(thandle_t, void *, tmsize_t) { return 0; }
-
-static toff_t tiff_seek(thandle_t h, toff_t off, int whence) {
-    TiffFile *f = (TiffFile *)h;
-    uint64_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? f->in->size : 0;
-    // Seeking past the end is allowed (a read there gives nothing); an
-    // offset that would wrap is refused.
-    if (whence != SEEK_SET && off > UINT64_MAX - base) return (toff_t)-1;
-    f->pos = whence == SEEK_SET ? off : base + off;
-    return f->pos;
-}
-
-static int tiff_close(thandle_t) { return 0; }
-
-static toff_t tiff_size(thandle_t h) { return ((TiffFile *)h)->in->size; }
-
-// The input is already in memory: libtiff reads strips from it directly.
-static int tiff_map(thandle_t h, void **base, toff_t *size) {
-    TiffFile *f = (TiffFile *)h;
-    *base = (void *)f->in->data;
-    *size = f->in->size;
-    return 1;
-}
-
-static void tiff_unmap(thandle_t, void *, toff_t) {}
-
-// Keeps the first error's text ("<module>: <message>") and says the message
-// was handled, so that libtiff passes it to no other handler.
-static int tiff_on_error(TIFF *, void *user, const char *module, const char *fmt, va_list ap) {
-    TiffFile *f = (TiffFile *)user;
-    if (f->errors++ == 0) {
-        int n = 0;
-        if (module != NULL && module[0] != 0) n = snprintf(f->why, sizeof f->why, "%s: ", module);
-        if (n < 0 || (size_t)n >= sizeof f->why) n = 0;
-        vsnprintf(f->why + n, sizeof f->why - (size_t)n, fmt, ap);
-        // One line: libtiff's texts may hold newlines.
-        for (char *c = f->why; *c; ++c) {
-            if (*c == '\n' || *c == '\r') *c = ' ';
-        }
-    }
-    return 1;
-}
-
-static int tiff_on_warning(TIFF *, void *, const char *, const char *, va_list) { return 1; }
-
-// The most any single allocation of libtiff's may take for a file: its own
-// buffers are bounded by the file (its strips are read from the mapping), so
-// only hostile tag counts come near this.
-static tmsize_t libtiff_alloc_limit(const Input *in) {
-    return (tmsize_t)64 * 1024 * 1024 + (tmsize_t)in->size;
-}
-
-// Opens the input's first directory. Returns 0 with the message set.
-static int tiff_open(const Input *in, TiffFile *f, Failure *err) {
-    memset(f, 0, sizeof *f);
-    f->in = in;
-    TIFFOpenOptions *opts = TIFFOpenOptionsAlloc();
-    if (opts == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", in->name);
-    TIFFOpenOptionsSetErrorHandlerExtR(opts, tiff_on_error, f);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts, tiff_on_warning, f);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(opts, libtiff_alloc_limit(in));
-    // "r": read; memory mapping (through tiff_map) is on by default.
-    // No name: libtiff would put it in front of some of its messages, and
-    // the failure names the input already.
-    f->tif = TIFFClientOpenExt("", "r", (thandle_t)f, tiff_read, tiff_write, tiff_seek,
-                               tiff_close, tiff_size, tiff_map, tiff_unmap, opts);
-    TIFFOpenOptionsFree(opts);
-    if (f->tif == NULL) {
-        return fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': %s", in->name,
-                    f->errors ? f->why : "not a readable TIFF file");
-    }
-    return 1;
-}
-
-static void tiff_close_file(TiffFile *f) {
-    if (f->tif != NULL) TIFFClose(f->tif);
-    f->tif = NULL;
-    free(f->lab);
-    f->lab = NULL;
-}
-
-// A failure of libtiff's: its first error's text, or what the caller says
-// when libtiff gave none.
-static int tiff_fail(TiffFile *f, const char *otherwise, Failure *err) {
-    fail(err, TRIMLET_ERR_CORRUPT, "cannot decode '%s': %s", f->in->name,
-         f->errors ? f->why : otherwise);
-    tiff_close_file(f);
-    return 0;
-}
-
-static int tiff_refuse(TiffFile *f, int status, const char *why, Failure *err) {
-    fail(err, status, "cannot decode '%s': %s", f->in->name, why);
-    tiff_close_file(f);
-    return 0;
-}
-
-static int tiff_header(const Input *in, int *w, int *h, Failure *err) {
-    TiffFile f;
-    if (!tiff_open(in, &f, err)) return 0;
+// Opens the input for the reader and reads its size; the file stays open
+// in r->state for the decode.
+static int tiff_reader_open(Reader *r, Failure *err) {
+    TiffFile *f = (TiffFile *)malloc(sizeof(TiffFile));
+    if (f == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': outofmem", r->in->name);
+    r->state = f;
+    if (!tiff_open(r->in, f, err)) return 0;
     uint32_t tw = 0, th = 0;
-    if (!TIFFGetField(f.tif, TIFFTAG_IMAGEWIDTH, &tw) || !TIFFGetField(f.tif, TIFFTAG_IMAGELENGTH, &th)) {
-        return tiff_fail(&f, "no image width or length", err);
+    if (!TIFFGetField(f->tif, TIFFTAG_IMAGEWIDTH, &tw) || !TIFFGetField(f->tif, TIFFTAG_IMAGELENGTH, &th)) {
+        return tiff_fail(f, "no image width or length", err);
     }
-    tiff_close_file(&f);
     // Above INT_MAX the limits refuse it as it stands.
-    *w = tw > (uint32_t)INT32_MAX ? INT32_MAX : (int)tw;
-    *h = th > (uint32_t)INT32_MAX ? INT32_MAX : (int)th;
+    r->w = tw > (uint32_t)INT32_MAX ? INT32_MAX : (int)tw;
+    r->h = th > (uint32_t)INT32_MAX ? INT32_MAX : (int)th;
     return 1;
 }
 
-// ---------------------------------------------------------------------------
-// The layout of the pixels
-
-enum TiffColour { GREY, RGB, PALETTE, CMYK, LAB };
-
-struct Layout {
-    uint32_t w, h;
-    int colour;           // a TiffColour
-    int white_is_zero;    // grey stored min-is-white
-    int colours;          // colour samples per pixel (1, 3 or 4)
-    int alpha;            // index of the alpha sample, or -1
-    int premultiplied;    // alpha is associated
-    int spp;              // samples per pixel, extra ones included
-    int bits;             // bits per sample: 1, 2, 4, 8 or 16
-    int separate;         // one plane per sample
-    int tiled;
-    uint32_t block_w, block_h;  // a tile's size, or the width and rows of a strip
-    uint16_t *map[3];     // the palette (red, green, blue), libtiff's
-    int map_8bit;         // the palette's entries are 8-bit values, not 16-bit
-    int signed_samples;   // SampleFormat 2: offset by half the range (-128 -> 0, 127 -> 255)
-    TIFFCIELabToRGB *lab; // LAB: the conversion (owned by the TiffFile)
-    int rgba;             // read through libtiff's RGBA interface (read_rgba)
-};
-
-// libtiff's CIELab conversion, set up as its RGBA reader sets it up: to
-// sRGB, for the file's white point (D50 when it names none).
-static int lab_conversion(TiffFile *f) {
-    static const TIFFDisplay SRGB = {
-        {{3.2410F, -1.5374F, -0.4986F}, {-0.9692F, 1.8760F, 0.0416F}, {0.0556F, -0.2040F, 1.0570F}},
-        100.0F, 100.0F, 100.0F, 255, 255, 255, 1.0F, 1.0F, 1.0F, 2.4F, 2.4F, 2.4F};
-    float *white = NULL;
-    float ref[3];
-    TIFFGetFieldDefaulted(f->tif, TIFFTAG_WHITEPOINT, &white);
-    if (white == NULL || !(white[1] > 0.0F)) return 0;
-    ref[1] = 100.0F;
-    ref[0] = white[0] / white[1] * ref[1];
-    ref[2] = (1.0F - white[0] - white[1]) / white[1] * ref[1];
-    f->lab = (TIFFCIELabToRGB *)malloc(sizeof(TIFFCIELabToRGB));
-    return f->lab != NULL && TIFFCIELabToRGBInit(f->lab, &SRGB, ref) >= 0;
-}
-
-// What the conversion cannot take, or 1 with *l filled.
-static int read_layout(TiffFile *f, Layout *l, Failure *err) {
-    TIFF *tif = f->tif;
-    memset(l, 0, sizeof *l);
-    uint16_t photometric = 0, bits = 1, spp = 1, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
-    uint16_t compression = COMPRESSION_NONE;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &l->w);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &l->h);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    char why[96];
-    if (!TIFFIsCODECConfigured(compression)) {
-        snprintf(why, sizeof why, "compression %u is not supported", (unsigned)compression);
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
-    }
-    if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) {
-        // Baseline readers assume grey (or palette with a colour map).
-        photometric = TIFFGetField(tif, TIFFTAG_COLORMAP, &l->map[0], &l->map[1], &l->map[2])
-                          ? PHOTOMETRIC_PALETTE
-                          : PHOTOMETRIC_MINISBLACK;
-    }
-    l->signed_samples = format == SAMPLEFORMAT_INT && (bits == 8 || bits == 16) &&
-                        (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE ||
-                         photometric == PHOTOMETRIC_RGB);
-    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID && !l->signed_samples) {
-        snprintf(why, sizeof why, "%s samples are not supported",
-                 format == SAMPLEFORMAT_IEEEFP ? "floating-point"
-                 : format == SAMPLEFORMAT_INT  ? "signed"
-                                               : "complex");
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
-    }
-    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) {
-        snprintf(why, sizeof why, "%u-bit samples are not supported", (unsigned)bits);
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
-    }
-    if (photometric == PHOTOMETRIC_YCBCR && (compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG)) {
-        // libjpeg turns JPEG's YCbCr into RGB for us. Old-style JPEG gives
-        // the subsampled samples as stored: libtiff's RGBA interface turns
-        // those into RGB (8-bit, three samples in one plane: nothing else
-        // is written so).
-        if (TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) {
-            photometric = PHOTOMETRIC_RGB;
-        } else if (bits == 8 && spp == 3 && planar == PLANARCONFIG_CONTIG) {
-            f->errors = 0;  // the refusal of the pseudo-tag is no failure of the file
-            char no[1024];
-            if (!TIFFRGBAImageOK(tif, no)) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, no, err);
-            l->rgba = 1;
-            photometric = PHOTOMETRIC_RGB;
-        } else {
-            return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "JPEG YCbCr that libtiff cannot turn into RGB", err);
-        }
-    }
-    switch (photometric) {
-    case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_MINISBLACK:
-        l->colour = GREY;
-        l->colours = 1;
-        l->white_is_zero = photometric == PHOTOMETRIC_MINISWHITE;
-        break;
-    case PHOTOMETRIC_RGB:
-        l->colour = RGB;
-        l->colours = 3;
-        break;
-    case PHOTOMETRIC_PALETTE:
-        l->colour = PALETTE;
-        l->colours = 1;
-        if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &l->map[0], &l->map[1], &l->map[2])) {
-            return tiff_fail(f, "palette image without a colour map", err);
-        }
-        if (bits == 16) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "16-bit palette indices are not supported", err);
-        break;
-    case PHOTOMETRIC_SEPARATED: {
-        uint16_t inkset = INKSET_CMYK;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
-        if (inkset != INKSET_CMYK) {
-            return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "separated inks other than CMYK are not supported", err);
-        }
-        l->colour = CMYK;
-        l->colours = 4;
-        break;
-    }
-    case PHOTOMETRIC_YCBCR:
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "YCbCr without JPEG compression is not supported", err);
-    case PHOTOMETRIC_CIELAB:
-        if (bits != 8 && bits != 16) return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, "CIELab of other than 8 or 16 bits is not supported", err);
-        if (!lab_conversion(f)) return tiff_fail(f, "outofmem", err);
-        l->colour = LAB;
-        l->colours = 3;
-        l->lab = f->lab;
-        break;
-    default:
-        snprintf(why, sizeof why, "photometric interpretation %u is not supported", (unsigned)photometric);
-        return tiff_refuse(f, TRIMLET_ERR_UNSUPPORTED, why, err);
-    }
-    if (spp < l->colours) {
-        snprintf(why, sizeof why, "%u samples per pixel are too few for the colour space", (unsigned)spp);
-        return tiff_fail(f, why, err);
-    }
-    // The first extra sample that is alpha gives it; unspecified extra
-    // samples are ignored.
-    l->alpha = -1;
-    uint16_t extra = 0;
-    uint16_t *kinds = NULL;
-    if (TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extra, &kinds)) {
-        for (uint16_t i = 0; i < extra && l->colours + i < spp; ++i) {
-            if (kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA) {
-                l->alpha = l->colours + i;
-                l->premultiplied = kinds[i] == EXTRASAMPLE_ASSOCALPHA;
-                break;
-            }
-        }
-    }
-    l->spp = spp;
-    l->bits = bits;
-    l->separate = planar == PLANARCONFIG_SEPARATE && spp > 1;
-    l->tiled = TIFFIsTiled(tif);
-    if (l->tiled) {
-        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &l->block_w);
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &l->block_h);
-        if (l->block_w == 0 || l->block_h == 0) return tiff_fail(f, "tile of no pixels", err);
-    } else {
-        uint32_t rows = l->h;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
-        l->block_w = l->w;
-        l->block_h = rows == 0 || rows > l->h ? l->h : rows;
-    }
-    if (l->colour == PALETTE) {
-        // Some writers store 8-bit values in the colour map; as libtiff's
-        // own reader does, a map without any value above 255 is read so.
-        size_t n = (size_t)1 << bits;
-        l->map_8bit = 1;
-        for (size_t i = 0; i < n && l->map_8bit; ++i) {
-            if (l->map[0][i] > 255 || l->map[1][i] > 255 || l->map[2][i] > 255) l->map_8bit = 0;
-        }
-    }
-    return 1;
+static void tiff_reader_close(Reader *r) {
+    TiffFile *f = (TiffFile *)r->state;
+    if (f != NULL) tiff_close_file(f);
+    free(f);
+    r->state = NULL;
 }
 
 // ---------------------------------------------------------------------------
@@ -596,37 +300,37 @@ static int read_rgba(TiffFile *f, const Layout *l, Rect r, unsigned char *out, F
     return 1;
 }
 
-static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+static int tiff_decode(Reader *rd, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
     out->w = 0;
     out->h = 0;
     out->px = NULL;
-    TiffFile f;
-    if (!tiff_open(in, &f, err)) return 0;
+    TiffFile *f = (TiffFile *)rd->state;
     Layout l;
-    if (!read_layout(&f, &l, err)) return 0;
+    if (!read_layout(f, &l, err)) return 0;
     Rect r = region != NULL ? *region : Rect{0, 0, (int)l.w, (int)l.h};
     if (r.w <= 0 || r.h <= 0) {
-        tiff_close_file(&f);
+        tiff_close_file(f);
         out->w = r.w > 0 ? r.w : 0;
         out->h = r.h > 0 ? r.h : 0;
         out->px = (unsigned char *)malloc(1);
         if (out->px == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
         return 1;
     }
-    uint64_t block = l.tiled ? TIFFTileSize64(f.tif) : TIFFStripSize64(f.tif);
+    uint64_t block = l.tiled ? TIFFTileSize64(f->tif) : TIFFStripSize64(f->tif);
     if (block > block_limit(&l)) {
         char why[128];
         snprintf(why, sizeof why, "a %s of %llu bytes is larger than the image", l.tiled ? "tile" : "strip",
                  (unsigned long long)block);
-        return tiff_refuse(&f, TRIMLET_ERR_CORRUPT, why, err);
+        return tiff_refuse(f, TRIMLET_ERR_CORRUPT, why, err);
     }
-    if (!blocks_in_file(&f, &l, r, err)) return 0;
+    if (!blocks_in_file(f, &l, r, err)) return 0;
     unsigned char *px = (unsigned char *)pixels_malloc((size_t)r.w, (size_t)r.h);
     if (px == NULL) {
-        tiff_close_file(&f);
+        tiff_close_file(f);
         return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory for %dx%d crop", r.w, r.h);
     }
-    if (!(l.rgba ? read_rgba(&f, &l, r, px, err) : read_pixels(&f, &l, r, px, err))) {
+    if (!(l.rgba ? read_rgba(f, &l, r, px, err) : read_pixels(f, &l, r, px, err))) {
         free(px);
         return 0;
     }
@@ -636,20 +340,16 @@ static int tiff_decode(const Input *in, const Rect *region, Image *out, Failure 
     return 1;
 }
 
-static void tiff_metadata(const Input *in, int want_orientation, int want_blocks, Metadata *m) {
-    read_tiff_metadata(in->data, in->size, want_orientation, want_blocks, m);
+static void tiff_metadata(Reader *r, int want_orientation, int want_blocks, Metadata *m) {
+    read_tiff_metadata(r->in->data, r->in->size, want_orientation, want_blocks, m);
 }
 
 // Every TIFF decodes only the strips or tiles that meet the region.
-static int tiff_regions(const Input *in) {
-    (void)in;
-    return 1;
-}
-
-const Codec TIFF_CODEC = {"tiff", is_tiff_file, tiff_header, tiff_decode, tiff_regions, tiff_metadata};
+const Codec TIFF_CODEC = {"tiff",        is_tiff_file,  READ_REGION, tiff_reader_open, tiff_decode,
+                          tiff_metadata, NULL,          NULL,        tiff_reader_close};
 
 #else
 
-const Codec TIFF_CODEC = {"tiff", is_tiff_file, NULL, NULL, NULL, NULL};
+const Codec TIFF_CODEC = {"tiff", is_tiff_file, 0, NULL, NULL, NULL, NULL, NULL, NULL};
 
 #endif

@@ -63,20 +63,22 @@ static int read_features(const Input *in, WebPBitstreamFeatures *f, Failure *err
     return 1;
 }
 
-static int webp_header(const Input *in, int *w, int *h, Failure *err) {
-    WebPBitstreamFeatures f;
-    if (!read_features(in, &f, err)) return 0;
-    *w = f.width;
-    *h = f.height;
+// Reads the features for the reader (kept in r->state). Lossy still images
+// decode regions; format 1 is lossy, 2 lossless, 0 mixed (an animation).
+static int webp_open(Reader *r, Failure *err) {
+    WebPBitstreamFeatures *f = (WebPBitstreamFeatures *)malloc(sizeof(WebPBitstreamFeatures));
+    if (f == NULL) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot decode '%s': out of memory", r->in->name);
+    r->state = f;
+    if (!read_features(r->in, f, err)) return 0;
+    r->w = f->width;
+    r->h = f->height;
+    if (f->has_animation || f->format != 1) r->caps &= ~READ_REGION;
     return 1;
 }
 
-// Lossy still images decode regions; format 1 is lossy, 2 lossless, 0 mixed
-// (an animation).
-static int webp_regions(const Input *in) {
-    WebPBitstreamFeatures f;
-    return WebPGetFeatures(in->data, in->size, &f) == VP8_STATUS_OK && !f.has_animation &&
-           f.format == 1;
+static void webp_close(Reader *r) {
+    free(r->state);
+    r->state = NULL;
 }
 
 // The first frame of an animation on its canvas (transparent where the frame
@@ -185,23 +187,24 @@ static int decode_still(const Input *in, const WebPBitstreamFeatures *f, const R
     return out->px != NULL;
 }
 
-static int webp_decode(const Input *in, const Rect *region, Image *out, Failure *err) {
+static int webp_decode(Reader *r, const Rect *region, int denom, Image *out, Failure *err) {
+    (void)denom;
+    const Input *in = r->in;
+    const WebPBitstreamFeatures *f = (const WebPBitstreamFeatures *)r->state;
     out->w = 0;
     out->h = 0;
     out->px = NULL;
-    WebPBitstreamFeatures f;
-    if (!read_features(in, &f, err)) return 0;
-    Rect whole = {0, 0, f.width, f.height};
-    if (f.has_animation) return decode_animation(in, &f, region != NULL ? *region : whole, out, err);
-    if (region == NULL || f.format == 1) return decode_still(in, &f, region, out, err);
+    Rect whole = {0, 0, f->width, f->height};
+    if (f->has_animation) return decode_animation(in, f, region != NULL ? *region : whole, out, err);
+    if (region == NULL || f->format == 1) return decode_still(in, f, region, out, err);
     Image full;
-    if (!decode_still(in, &f, NULL, &full, err)) return 0;
+    if (!decode_still(in, f, NULL, &full, err)) return 0;
     *out = sub_image(full.w, full.px, region->x, region->y, region->w, region->h, err);
     free(full.px);
     return out->px != NULL;
 }
 
-const Codec WEBP_CODEC = {"webp", is_webp_file, webp_header, webp_decode, webp_regions, NULL};
+const Codec WEBP_CODEC = {"webp", is_webp_file, READ_REGION, webp_open, webp_decode, NULL, NULL, NULL, webp_close};
 
 // ---------------------------------------------------------------------------
 // Encoding
@@ -301,7 +304,7 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
     if (!ok) {
         WebPMemoryWriterClear(&mem);
         // A failed sink is its owner's to report.
-        if (code == VP8_ENC_ERROR_BAD_WRITE && !carries) return 1;
+        if (code == VP8_ENC_ERROR_BAD_WRITE && !carries) return 0;
         return encode_failure(code, name, err);
     }
     if (carries) {
@@ -313,12 +316,12 @@ int webp_encode(const Image *img, int quality, int lossless, int effort, const M
                         name, (int)e);
         }
     }
-    return 1;
+    return !sink->failed;
 }
 
 #else  // no libwebp: WebP files are refused as unavailable (decode.cpp)
 
-const Codec WEBP_CODEC = {"webp", is_webp_file, NULL, NULL, NULL, NULL};
+const Codec WEBP_CODEC = {"webp", is_webp_file, 0, NULL, NULL, NULL, NULL, NULL, NULL};
 
 int webp_encode(const Image *img, int quality, int lossless, int effort, const Metadata *meta, Sink *sink,
                 const char *name, Failure *err) {

@@ -6,6 +6,7 @@
 // forms until the file is assembled). No call starts a thread.
 
 #include "codecs/parts.h"
+#include "base/count.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -17,6 +18,7 @@
 #include <webp/mux.h>
 
 int webp_frames(const Input *in, int *w, int *h) {
+    count_open(OPEN_WEBP_DEMUX);
     WebPData data = {in->data, in->size};
     WebPDemuxer *demux = WebPDemux(&data);
     *w = *h = 0;
@@ -115,15 +117,24 @@ WebpAnimWriter *webp_anim_writer_open(int w, int h, int loop, int quality, int l
     return wr;
 }
 
-int webp_anim_add(WebpAnimWriter *wr, const Image *frame, int duration_ms, Failure *err) {
+int webp_anim_add(WebpAnimWriter *wr, Image *frame, int duration_ms, Failure *err) {
     WebPPicture pic;
     if (!WebPPictureInit(&pic)) return fail(err, TRIMLET_ERR_NO_MEMORY, "out of memory");
+    // The encoder copies the frame into a canvas of its own: the frame's
+    // pixels, rewritten as ARGB words, serve as the picture it copies from
+    // rather than a third frame-sized buffer.
+    size_t n = (size_t)frame->w * (size_t)frame->h;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char *p = frame->px + i * 4;
+        uint32_t argb = (uint32_t)p[3] << 24 | (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2];
+        memcpy(p, &argb, 4);
+    }
     pic.use_argb = 1;
     pic.width = frame->w;
     pic.height = frame->h;
-    int ok = WebPPictureImportRGBA(&pic, frame->px, frame->w * 4) &&
-             WebPAnimEncoderAdd(wr->enc, &pic, wr->time_ms, &wr->config);
-    WebPPictureFree(&pic);
+    pic.argb = (uint32_t *)(void *)frame->px;
+    pic.argb_stride = frame->w;
+    int ok = WebPAnimEncoderAdd(wr->enc, &pic, wr->time_ms, &wr->config);
     if (!ok) return fail(err, TRIMLET_ERR_NO_MEMORY, "cannot encode WebP animation: %s",
                          WebPAnimEncoderGetError(wr->enc));
     wr->time_ms += duration_ms;
@@ -161,7 +172,7 @@ WebpAnimWriter *webp_anim_writer_open(int, int, int, int, int, Failure *err) {
     fail(err, TRIMLET_ERR_UNAVAILABLE, "WebP is not available in this build");
     return NULL;
 }
-int webp_anim_add(WebpAnimWriter *, const Image *, int, Failure *) { return 0; }
+int webp_anim_add(WebpAnimWriter *, Image *, int, Failure *) { return 0; }
 int webp_anim_writer_close(WebpAnimWriter *, int, Sink *, const char *, Failure *) { return 0; }
 
 #endif

@@ -199,8 +199,9 @@ class Options(Scratch):
         cut = noise[:len(noise) // 2]  # only verify="region" crops its top rows
         with self.assertRaises(trimlet.CorruptError):
             trimlet.crop(cut, "rect", 0, 0, 10, 10)
-        self.assertEqual(trimlet.crop(cut, "rect", 0, 0, 10, 10, verify="region", effort=10),
-                         trimlet.crop(noise, "rect", 0, 0, 10, 10, effort=10))
+        if os.environ.get("TRIMLET_TEST_LIBSPNG", "1") == "1":  # PNG regions need libspng
+            self.assertEqual(trimlet.crop(cut, "rect", 0, 0, 10, 10, verify="region", effort=10),
+                             trimlet.crop(noise, "rect", 0, 0, 10, 10, effort=10))
         for bad in ({"verify": "all"}, {"effort": 11}):
             with self.subTest(bad=bad), self.assertRaises(ValueError):
                 trimlet.crop(data, "rect", 0, 0, 1, 1, **bad)
@@ -278,8 +279,9 @@ class Errors(Scratch):
              "image too large: 60x40 is more than 2399 pixels (max_pixels)"),
             (lambda: trimlet.crop(data, "auto", output=no_dir), trimlet.WriteError,
              "WRITE", "cannot write '%s': No such file or directory" % no_dir),
-            (lambda: trimlet.crop(data, "auto", output=self.dir / "o.gif"), trimlet.UnsupportedError,
-             "UNSUPPORTED", None),
+            (lambda: trimlet.crop(data, "auto", output=self.dir / "o.gif"),
+             trimlet.UnsupportedError if trimlet.has("gif") else trimlet.UnavailableError,
+             "UNSUPPORTED" if trimlet.has("gif") else "UNAVAILABLE", None),
         ]
         for call, kind, status, message in cases:
             with self.subTest(kind=kind.__name__, message=message):
