@@ -30,8 +30,14 @@ static void library_settings(Settings *set) { default_settings(set, 0); }
 int stage_decode(const char *path, BenchImage *img) {
     Input in;
     Image im = {0, 0, NULL};
-    int ok = read_input_file(path, 0, 0, &in, &s_bench_err) && decode_image(&in, &im, &s_bench_err);
-    if (in.owned != NULL) release_input(&in);
+    int ok = read_input_file(path, 0, 0, &in, &s_bench_err);
+    if (ok) {
+        Reader r;
+        reader_find(&in, &r);
+        ok = reader_decode(&r, NULL, &im, &s_bench_err);
+        reader_close(&r);
+        release_input(&in);
+    }
     img->w = im.w;
     img->h = im.h;
     img->px = im.px;

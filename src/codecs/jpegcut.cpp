@@ -119,7 +119,7 @@ static Grid turned_grid(int orientation, int mcu_w, int mcu_h, int w, int h) {
     return g;
 }
 
-// r snapped onto the grid (see jpeg_snap); 0 with *edge set when r starts in
+// r snapped onto the grid (see reader_snap); 0 with *edge set when r starts in
 // the partial blocks.
 static int snap(Rect r, const Grid *g, Rect *s, const char **edge) {
     if (r.x < g->dx || r.y < g->dy) {
