@@ -63,6 +63,19 @@ const INT_MAX = 2 ** 31 - 1;
 
 let pending = null;
 
+// The smallest module with a SIMD instruction (i8x16.splat, i8x16.popcnt):
+// trimlet.wasm needs WebAssembly SIMD for its resize filter.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0,
+  10, 10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11]);
+
+function loadFailure(e) {
+  if (typeof WebAssembly === 'object' && !WebAssembly.validate(SIMD_PROBE)) {
+    return new Error('trimlet: this JavaScript engine has no WebAssembly SIMD, which trimlet.wasm needs'
+      + ' (Chrome 91, Firefox 89, Safari 16.4, Node 16.4 or later)', { cause: e });
+  }
+  return e;
+}
+
 async function wasmBytes(source) {
   if (source instanceof ArrayBuffer || ArrayBuffer.isView(source)) return source;
   const response = await fetch(source);
@@ -79,7 +92,9 @@ export function load(options = {}) {
   if (pending === null) {
     const source = options.wasm;
     pending = (source === undefined ? readWasm() : wasmBytes(source))
-      .then((wasmBinary) => createTrimlet({ wasmBinary }))
+      .then((wasmBinary) => createTrimlet({ wasmBinary }).catch((e) => {
+        throw loadFailure(e);
+      }))
       .catch((e) => {
         pending = null;
         throw e;

@@ -11,7 +11,9 @@
 # git ignores) holds the sources and builds; TRIMLET_JS_OPT (default -O3) is
 # the optimisation level of trimlet, libjpeg-turbo, libspng and the deflate
 # libraries, TRIMLET_JS_WEBP_OPT (default -Os) that of libwebp, which keeps
-# the .wasm within 350 KB gzip.
+# the .wasm within 350 KB gzip. TRIMLET_JS_SIMD=OFF builds the resize
+# filter without WebAssembly SIMD, for engines that lack it (Safari before
+# 16.4), a little slower.
 #
 # Needs: emscripten, cmake, dpkg-dev (apt-get source). Adds deb-src lines in
 # a sources file of its own when apt has none.
@@ -62,6 +64,15 @@ dir_of() { compgen -G "$src/$1-[0-9]*/" | head -1 | sed 's:/$::'; }
 cflags="$opt -DNDEBUG"
 ar() { emar rcs "$@"; }
 
+# Each codec library is rebuilt when its recipe (the flags and patches it is
+# built with) is not the one its last build recorded.
+stale() {  # stale LIBRARY RECIPE
+  [ ! -f "$prefix/lib/$1" ] || [ "$(cat "$prefix/lib/$1.recipe" 2>/dev/null)" != "$2" ]
+}
+built() {  # built LIBRARY RECIPE
+  printf '%s\n' "$2" > "$prefix/lib/$1.recipe"
+}
+
 # --- zlib (libspng inflates with it; deflate only links) ------------------------------
 if [ ! -f "$prefix/lib/libz.a" ]; then
   d=$(dir_of zlib); o=$cache/codecs/zlib; mkdir -p "$o"
@@ -92,15 +103,25 @@ fi
 
 # --- libjpeg-turbo: decoder, encoder and turbojpeg's transform (lossless cuts) -----
 # emcmake runs CMake's size checks under a node that refuses its flags, so
-# the sizes of size_t and unsigned long are given.
-if [ ! -f "$prefix/lib/libturbojpeg.a" ]; then
+# the sizes of size_t and unsigned long are given. WebAssembly has 64-bit
+# integers though its pointers are 32-bit, so the Huffman coders get the
+# 64-bit bit buffer libjpeg-turbo gives x32 (same bits, fewer refills: the
+# entropy decoding is most of a large JPEG's decode).
+jpeg_recipe="$cflags huffman64"
+if stale libturbojpeg.a "$jpeg_recipe"; then
   d=$(dir_of libjpeg-turbo); b=$cache/codecs/libjpeg-turbo
+  rm -rf "$b"
+  for f in jdhuff.h jdhuff.c jchuff.c; do
+    grep -q '__wasm__' "$d/$f" ||
+      sed -i 's/defined(__x86_64__) && defined(__ILP32__)/(defined(__x86_64__) \&\& defined(__ILP32__)) || defined(__wasm__)/' "$d/$f"
+  done
   emcmake cmake -S "$d" -B "$b" -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="$cflags" \
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=ON -DWITH_JAVA=OFF \
     -DWITH_12BIT=OFF -DSIZE_T=4 -DUNSIGNED_LONG=4 >/dev/null
   cmake --build "$b" -j"$jobs" --target jpeg-static turbojpeg-static >/dev/null
   cp "$b/libjpeg.a" "$b/libturbojpeg.a" "$prefix/lib/"
   cp "$b/jconfig.h" "$d/jpeglib.h" "$d/jmorecfg.h" "$d/jerror.h" "$d/turbojpeg.h" "$prefix/include/"
+  built libturbojpeg.a "$jpeg_recipe"
 fi
 
 # --- libwebp: decoder, encoder, demux (first frame) and mux (metadata) -----------
@@ -137,7 +158,7 @@ emcmake cmake -S "$repo" -B "$cache/trimlet" -DTRIMLET_JS=ON -DTRIMLET_JS_OPT="$
   -DTRIMLET_LIB_jpeg="$prefix/lib/libjpeg.a" -DTRIMLET_LIB_turbojpeg="$prefix/lib/libturbojpeg.a" \
   -DTRIMLET_INCLUDE_spng_h="$prefix/include" -DTRIMLET_LIB_spng="$prefix/lib/libspng.a;$prefix/lib/libz.a" \
   -DTRIMLET_LIBDEFLATE_INCLUDE_DIR="$prefix/include" -DTRIMLET_LIBDEFLATE_LIBRARY="$prefix/lib/libdeflate.a" \
-  -DTRIMLET_USE_LIBTIFF=OFF -DTRIMLET_USE_LIBHEIF=OFF >/dev/null
+  -DTRIMLET_USE_LIBTIFF=OFF -DTRIMLET_USE_LIBHEIF=OFF -DTRIMLET_JS_SIMD="${TRIMLET_JS_SIMD:-ON}" >/dev/null
 cmake --build "$cache/trimlet" -j"$jobs" --target trimlet_js
 
 mkdir -p js/dist

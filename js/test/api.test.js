@@ -3,6 +3,7 @@
 // The package on real bytes, outputs read back by support.js's own PNG
 // reader or compared with the native program's.
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import { test } from 'node:test';
 
 import * as trimlet from '../node.js';
@@ -206,4 +207,16 @@ test('the module: versions, features, and memory that stays put over many calls'
     await trimlet.crop(data.subarray(0, 100), 'auto').catch(() => {});
   }
   assert.equal(m.HEAPU8.length, size);
+});
+
+// Node 18 can switch WebAssembly SIMD off (later Nodes refuse the flag), as
+// an engine without it would be: the first call says what is missing.
+const noSimd = '--no-experimental-wasm-simd';
+const simdSwitch = spawnSync(process.execPath, [noSimd, '-e', '0']).status === 0 ? false : `this Node has no ${noSimd}`;
+
+test('an engine without WebAssembly SIMD gets a plain reason', { skip: simdSwitch }, () => {
+  const script = `import('${new URL('../node.js', import.meta.url)}').then((t) => t.crop(new Uint8Array(8), 'auto'))`
+    + '.catch((e) => { console.log(e.message); })';
+  const r = spawnSync(process.execPath, [noSimd, '-e', script], { encoding: 'utf8' });
+  assert.match(r.stdout, /^trimlet: this JavaScript engine has no WebAssembly SIMD/);
 });

@@ -9,6 +9,7 @@
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { createServer } from 'node:http';
+import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import { extname, join, normalize } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -19,13 +20,18 @@ import { gradient, jpegSize, nativeCrop, noNative, ppm, withOrientation } from '
 
 const js = fileURLToPath(new URL('..', import.meta.url));
 const chromiumPath = process.env.TRIMLET_CHROMIUM || '/usr/bin/chromium';
+// playwright-core ends the process on a Node older than its own minimum,
+// so that is read from its package.json before it is imported.
 let playwright = null;
+let nodeFloor = 0;
 try {
-  playwright = await import('playwright-core');
+  nodeFloor = Number(/\d+/.exec(createRequire(import.meta.url)('playwright-core/package.json').engines.node)[0]);
+  if (Number(process.versions.node.split('.')[0]) >= nodeFloor) playwright = await import('playwright-core');
 } catch {
   // reported below
 }
-const why = !playwright ? 'playwright-core is not installed (npm install in js/)'
+const why = !playwright && nodeFloor ? `playwright-core needs Node ${nodeFloor} or later (this is ${process.version})`
+  : !playwright ? 'playwright-core is not installed (npm install in js/)'
   : !existsSync(chromiumPath) ? `no Chromium at ${chromiumPath} (apt-get install chromium)`
     : noNative;
 if (why && process.env.TRIMLET_BROWSER_REQUIRED) throw new Error(`browser test required: ${why}`);

@@ -1,7 +1,8 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
 // `npm pack` gives a tarball that installs offline into a scratch project,
-// where the README's Node example runs as written.
+// where the README's Node example runs as written, under the Node running
+// the tests.
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -33,7 +34,7 @@ test('the packed tarball installs offline and runs the README example', { skip: 
     const example = /```js\n([\s\S]*?)```/.exec(section)[1];
     writeFileSync(join(project, 'example.mjs'), example);
     writeFileSync(join(project, 'photo.jpg'), await crop(ppm(gradient(400, 300)), 'auto', 0, { format: 'jpg' }));
-    execFileSync('node', ['example.mjs'], { cwd: project, stdio: 'pipe' });
+    execFileSync(process.execPath, ['example.mjs'], { cwd: project, stdio: 'pipe' });
     assert.deepEqual(jpegSize(readFileSync(join(project, 'avatar.jpg'))), [256, 256]);
   } finally {
     rmSync(dir, { recursive: true, force: true });
