@@ -60,6 +60,9 @@ struct Input {
     // below it goes unseen (TRIMLET_VERIFY_REGION); 0: the file is decoded
     // to its end for the verdict.
     int region_verdict;
+    // 1 when the bytes are a copy whose JPEG header was mended
+    // (jpeg_mend_input): stray bytes between its segments left out.
+    int mended;
 };
 
 // Photo metadata found in an input (photo.cpp). Blocks are malloc'd and owned

@@ -136,6 +136,7 @@ int read_input_file(const char *path, int system_reasons, long long max_pixels, 
     in->name = path;
     in->max_pixels = max_pixels;
     in->region_verdict = 0;
+    in->mended = 0;
     errno = 0;
     FILE *f = system_reasons ? open_utf8(path, "rb") : fopen(path, "rb");
     if (f == NULL) {
@@ -168,6 +169,7 @@ void input_from_memory(const void *data, size_t size, long long max_pixels, Inpu
     in->name = "<memory>";
     in->max_pixels = max_pixels;
     in->region_verdict = 0;
+    in->mended = 0;
 }
 
 void release_input(Input *in) {

@@ -162,6 +162,22 @@ int jpeg_cut_snap(Reader *rd, Rect r, int orientation, Rect *snapped, Failure *e
     return ok;
 }
 
+// 1 when libjpeg-turbo decodes the JPEG at d without a warning (at 1/8 of
+// its size: the entropy-coded data is read whole all the same).
+static int decodes_cleanly(const unsigned char *d, unsigned long n) {
+    tjhandle tj = tjInitDecompress();
+    if (tj == NULL) return 0;
+    int w = 0, h = 0, subsamp = 0, colorspace = 0;
+    int ok = tjDecompressHeader3(tj, d, n, &w, &h, &subsamp, &colorspace) == 0;
+    tjscalingfactor eighth = {1, 8};
+    int sw = TJSCALED(w, eighth), sh = TJSCALED(h, eighth);
+    unsigned char *px = ok ? (unsigned char *)malloc((size_t)sw * (size_t)sh * 3 + 1) : NULL;
+    ok = px != NULL && tjDecompress2(tj, d, n, px, sw, 0, sh, TJPF_RGB, TJFLAG_STOPONWARNING) == 0;
+    free(px);
+    tjDestroy(tj);
+    return ok;
+}
+
 int jpeg_cut_apply(Reader *rd, Rect r, int orientation, int keep_metadata, Sink *sink, Failure *err) {
     if (cut_state(rd, err) == NULL) return 0;
     tjhandle tj = tjInitTransform();
@@ -182,12 +198,19 @@ int jpeg_cut_apply(Reader *rd, Rect r, int orientation, int keep_metadata, Sink 
         xf.r.h = s.h;
         xf.op = g.op;
         xf.options = TJXOPT_CROP | (keep_metadata ? 0 : TJXOPT_COPYNONE);
-        if (sink == NULL) xf.options |= TJXOPT_NOOUTPUT;
+        // A file whose header was mended is cut into a file that must itself
+        // decode cleanly: the bytes left out may have hidden damage that the
+        // transform carries over unseen. So it is written even for a plan.
+        int mended = rd->in->mended || ((const JpegState *)rd->state)->own;
+        if (sink == NULL && !mended) xf.options |= TJXOPT_NOOUTPUT;
         // Corrupt data fails the cut instead of being copied into the output.
         // (The grid above was read, so the subsampling is one it takes.)
         int flags = TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS;
         if (tjTransform(tj, src->data, (unsigned long)src->size, 1, &out, &out_size, &xf, flags) != 0) {
             ok = fail(err, TRIMLET_ERR_CORRUPT, "lossless: cannot cut '%s': %s", rd->in->name, tjGetErrorStr2(tj));
+        } else if (mended && !decodes_cleanly(out, out_size)) {
+            ok = fail(err, TRIMLET_ERR_CORRUPT, "lossless: cannot cut '%s': corrupt data after the mended header",
+                      rd->in->name);
         }
     }
     if (ok && sink != NULL) {

@@ -108,6 +108,7 @@ void jpeg_mend_input(Input *in) {
     in->owned = out;
     in->data = out;
     in->size = n;
+    in->mended = 1;
 }
 
 int jpeg_mend_copy(const Input *in, Input *copy) {
