@@ -11,12 +11,12 @@
 // ---------------------------------------------------------------------------
 // screen.cpp
 
-// Reasons to refuse a file before decoding, found in its structure alone; NULL
-// when there is none.
-const char *screen_structure(const unsigned char *d, size_t len);
+// Reasons to refuse a file before decoding, found in its structure alone
+// (*status: their class); NULL when there is none.
+const char *screen_structure(const unsigned char *d, size_t len, int *status);
 // A PNG's chunks walked as the decoder walks them: unknown (filled with the
 // type, printable) when it holds an unknown critical chunk before IEND,
-// "outofdata" when a chunk header lies past the end, else NULL. Run before
+// "outofdata" (damage) when a chunk header lies past the end, else NULL. Run before
 // any stb_image parser sees the file (see screen.cpp for why).
 const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5]);
 // The size the file's header gives, as the decoder stb_image picks reads it;
@@ -24,7 +24,8 @@ const char *screen_png_chunks(const unsigned char *d, size_t len, char unknown[5
 // negative in the header).
 int header_size(const unsigned char *d, size_t len, int *w, int *h);
 // Reasons to refuse a file of w x h pixels (its header's word) before
-// decoding: data that cannot hold its pixels, a Radiance run that never ends.
+// decoding (damage, TRIMLET_ERR_CORRUPT): data that cannot hold its pixels,
+// a Radiance run that never ends.
 const char *screen_pixels(const unsigned char *d, size_t len, int w, int h);
 
 // ---------------------------------------------------------------------------

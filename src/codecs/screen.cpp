@@ -137,8 +137,9 @@ static int tga_too_short(const unsigned char *d, size_t len) {
 }
 
 // Reasons to refuse a file before its pixels are decoded, found in the
-// structure of the file alone; NULL when there is none.
-const char *screen_structure(const unsigned char *d, size_t len) {
+// structure of the file alone, with their class; NULL when there is none.
+const char *screen_structure(const unsigned char *d, size_t len, int *status) {
+    *status = TRIMLET_ERR_CORRUPT;
     if (stb_is_jpeg(d, len) && !jpeg_tables_ok(d, len)) {
         return "bad DHT header";
     }
@@ -147,7 +148,10 @@ const char *screen_structure(const unsigned char *d, size_t len) {
     // the result is past any size it accepts, so it is refused as the
     // decoder refuses sizes past its limit.
     int w = 0, h = 0;
-    if (stb_kind(d, len) == STB_BMP && stb_info(d, len, &w, &h) && h == INT_MIN) return "too large";
+    if (stb_kind(d, len) == STB_BMP && stb_info(d, len, &w, &h) && h == INT_MIN) {
+        *status = TRIMLET_ERR_TOO_LARGE;
+        return "too large";
+    }
     return NULL;
 }
 
@@ -294,7 +298,10 @@ int screen_input(const Input *in, int *w, int *h, Failure *err) {
         return fail(err, TRIMLET_ERR_TOO_LARGE, "cannot decode '%s': file too large", in->name);
     }
     char chunk[5];
-    const char *why = screen_structure(in->data, in->size);
+    // Every reason below is damage (CORRUPT) but what screen_structure
+    // classes otherwise.
+    int status = TRIMLET_ERR_CORRUPT;
+    const char *why = screen_structure(in->data, in->size, &status);
     if (why == NULL) why = screen_png_chunks(in->data, in->size, chunk);
     if (why == chunk) {
         return fail(err, TRIMLET_ERR_UNSUPPORTED, "cannot decode '%s': %s PNG chunk not known",
@@ -308,6 +315,6 @@ int screen_input(const Input *in, int *w, int *h, Failure *err) {
         *w = 0;  // stb_image's info call may fill in a size it then refuses
         *h = 0;
     }
-    if (why != NULL) return fail(err, reason_status(why), "cannot decode '%s': %s", in->name, why);
+    if (why != NULL) return fail(err, status, "cannot decode '%s': %s", in->name, why);
     return 1;
 }
