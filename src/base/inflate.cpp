@@ -406,6 +406,9 @@ int inflate_stored(Inflate *z, unsigned char **out_at, unsigned char *out_end) {
         z->n -= 8;
         z->left--;
     }
+    // None are at hand now (or none are wanted): the bits above, read
+    // ahead from where the segment is, go stale as it moves on.
+    if (z->n == 0) z->buf = 0;
     while (z->left > 0 && out < out_end) {
         if (z->p == z->end && !next_segment(z)) break;
         size_t now = (size_t)(z->end - z->p);
