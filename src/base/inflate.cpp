@@ -295,10 +295,14 @@ int inflate_fast(Inflate *z, const unsigned char *window, unsigned char **out_at
         // 56 bits or more at hand: three literal codes (45), or a length
         // code and its extra bits (20 at most) and a distance code and its
         // extra bits (28).
+        // The next code's entry is looked up from the bits at hand while
+        // the refill loads, and again after it if they were too few.
+        uint32_t e = lit[buf & LIT_MASK];
+        unsigned had = n;
         buf |= load64(p) << n;
         p += (63 - n) >> 3;
         n |= 56;
-        uint32_t e = lit[buf & LIT_MASK];
+        if (had < LIT_BITS) e = lit[buf & LIT_MASK];
         if (is_literal(e)) {
             buf >>= take_bits(e);
             n -= take_bits(e);

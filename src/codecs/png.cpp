@@ -191,7 +191,14 @@ static void convert_row(const PngLayout *L, const unsigned char *row, int x0, in
     case 2: {
         const unsigned char *p = row + (size_t)x0 * 3;
         if (!L->has_trans) {
-            for (int i = 0; i < w; ++i, p += 3, o += 4) {
+            // Four bytes at a time (the fourth, the next pixel's, written
+            // over), the last pixel alone.
+            int i = 0;
+            for (; i + 1 < w; ++i, p += 3, o += 4) {
+                memcpy(o, p, 4);
+                o[3] = 255;
+            }
+            for (; i < w; ++i, p += 3, o += 4) {
                 o[0] = p[0];
                 o[1] = p[1];
                 o[2] = p[2];
