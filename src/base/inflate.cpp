@@ -29,24 +29,29 @@ namespace {
 // A table entry: the bits to take in bits 0-5 (the code and, for a length
 // or distance, its extra bits; for a link to a second table, the first
 // table's bits), the code's length in bits 6-9, the extra bits' count in
-// bits 10-13 (for a link: the second table's bits), the kind in bits 14-15,
-// the value in bits 16-30 (a literal, a length or distance base, a second
-// table's start) and, for a literal, bit 31.
+// bits 10-13 (for a link: the second table's bits), the kind in bits 14-15
+// and the value in bits 16-30 (a length or distance base, a second table's
+// start). A literal's entry has bit 31 set, the literal in bits 16-23 and
+// its code's length in bits 24-27; where the first table's bits hold a
+// second literal's code as well, bit 30 is set, the second literal is in
+// bits 8-15 and the bits to take are both codes'.
 enum { K_LENGTH = 0, K_END = 1, K_LINK = 2, K_BAD = 3 };
-const uint32_t LITERAL = 0x80000000u;
+const uint32_t LITERAL = 0x80000000u, PAIR = 0x40000000u;
 const uint32_t BAD_ENTRY = (uint32_t)K_BAD << 14;
 
 inline uint32_t entry(unsigned kind, unsigned value, unsigned extra) {
     return (uint32_t)value << 16 | (uint32_t)kind << 14 | (uint32_t)extra << 10;
 }
+inline int is_literal(uint32_t e) { return (int32_t)e < 0; }
 inline unsigned take_bits(uint32_t e) { return e & 63; }
-inline unsigned code_bits(uint32_t e) { return (e >> 6) & 15; }
+inline unsigned code_bits(uint32_t e) { return is_literal(e) ? (e >> 24) & 15 : (e >> 6) & 15; }
 inline unsigned extra_bits(uint32_t e) { return (e >> 10) & 15; }
 inline unsigned kind_of(uint32_t e) { return (e >> 14) & 3; }
 inline unsigned value_of(uint32_t e) { return (e >> 16) & 0x7fff; }
-inline int is_literal(uint32_t e) { return (int32_t)e < 0; }
+inline unsigned literal_of(uint32_t e) { return (e >> 16) & 255; }
 // With the code's length filled in.
 inline uint32_t with_code(uint32_t e, unsigned len) {
+    if (is_literal(e)) return e | (uint32_t)len << 24 | len;
     return e | (uint32_t)len << 6 | (uint32_t)(len + (kind_of(e) == K_LENGTH ? extra_bits(e) : 0));
 }
 
@@ -69,18 +74,20 @@ const unsigned char CLEN_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 1
 
 // What a symbol means, without its code.
 uint32_t literal_symbol(unsigned s) {
-    if (s < 256) return LITERAL | entry(K_END, s, 0);
+    if (s < 256) return LITERAL | (uint32_t)s << 16;
     if (s == 256) return entry(K_END, 0, 0);
     if (s < 286) return entry(K_LENGTH, LENGTH_BASE[s - 257], LENGTH_EXTRA[s - 257]);
     return BAD_ENTRY;
 }
 uint32_t distance_symbol(unsigned s) { return s < 30 ? entry(K_LENGTH, DIST_BASE[s], DIST_EXTRA[s]) : BAD_ENTRY; }
-uint32_t clen_symbol(unsigned s) { return LITERAL | entry(K_END, s, 0); }
+uint32_t clen_symbol(unsigned s) { return LITERAL | (uint32_t)s << 16; }
 
 // Fills table (first table of `bits` bits, second tables after it) for the
 // n code lengths at lens; 0 for an over-subscribed code. Entries of codes an
-// incomplete code leaves out are K_BAD.
-int build_table(uint32_t *table, int bits, const unsigned char *lens, int n, uint32_t (*symbol)(unsigned)) {
+// incomplete code leaves out are K_BAD. With `pairs`, a first-table entry of
+// a literal whose bits hold the next literal's code as well takes both.
+int build_table(uint32_t *table, int bits, const unsigned char *lens, int n, uint32_t (*symbol)(unsigned),
+                int pairs) {
     unsigned count[16] = {0}, offs[16];
     for (int i = 0; i < n; ++i) count[lens[i]]++;
     count[0] = 0;
@@ -120,6 +127,19 @@ int build_table(uint32_t *table, int bits, const unsigned char *lens, int n, uin
             uint32_t *sub = table + value_of(table[first]);
             for (size_t i = rev >> bits; i < sub_size; i += (size_t)1 << (len - bits)) sub[i] = e;
         }
+    }
+    for (size_t i = 0; pairs && i < size; ++i) {
+        // The next code's bits are i's above this code's, then bits not
+        // known here: its entry at i >> len holds for every value of them
+        // when its code is no longer than the known bits. (That entry may
+        // be a pair already; its first literal is the one wanted.)
+        uint32_t e = table[i];
+        unsigned len = take_bits(e);
+        if (!is_literal(e) || len >= (unsigned)bits) continue;
+        uint32_t next = table[i >> len];
+        unsigned next_len = code_bits(next);
+        if (!is_literal(next) || len + next_len > (unsigned)bits) continue;
+        table[i] = (e & ~(uint32_t)63) | PAIR | (uint32_t)literal_of(next) << 8 | (len + next_len);
     }
     return 1;
 }
@@ -185,8 +205,10 @@ inline uint32_t decode(Inflate *z, const uint32_t *table, int bits) {
         if (z->n < 16) return BAD_ENTRY;
     }
     uint32_t e = table[z->buf & ((1u << bits) - 1)];
-    if (kind_of(e) == K_LINK) e = table[value_of(e) + ((z->buf >> bits) & ((1u << extra_bits(e)) - 1))];
-    unsigned len = code_bits(e);
+    if (!is_literal(e) && kind_of(e) == K_LINK) {
+        e = table[value_of(e) + ((z->buf >> bits) & ((1u << extra_bits(e)) - 1))];
+    }
+    unsigned len = code_bits(e);  // of a pair, the first code alone
     if (len > z->n) return BAD_ENTRY;
     z->buf >>= len;
     z->n -= len;
@@ -206,13 +228,13 @@ int read_dynamic_codes(Inflate *z) {
         clen_lens[CLEN_ORDER[i]] = (unsigned char)v;
     }
     uint32_t clen_table[1 << CLEN_BITS];
-    if (!build_table(clen_table, CLEN_BITS, clen_lens, 19, clen_symbol)) return 0;
+    if (!build_table(clen_table, CLEN_BITS, clen_lens, 19, clen_symbol, 0)) return 0;
     unsigned char lens[288 + 32];
     unsigned total = hlit + hdist, i = 0;
     while (i < total) {
         uint32_t e = decode(z, clen_table, CLEN_BITS);
         if (!is_literal(e)) return 0;
-        unsigned sym = value_of(e), repeat, fill = 0, v;
+        unsigned sym = literal_of(e), repeat, fill = 0, v;
         if (sym < 16) {
             lens[i++] = (unsigned char)sym;
             continue;
@@ -233,8 +255,8 @@ int read_dynamic_codes(Inflate *z) {
         i += repeat;
     }
     uint32_t *lit = z->tables, *dist = z->tables + LIT_TABLE;
-    return build_table(lit, LIT_BITS, lens, (int)hlit, literal_symbol) &&
-           build_table(dist, DIST_BITS, lens + hlit, (int)hdist, distance_symbol);
+    return build_table(lit, LIT_BITS, lens, (int)hlit, literal_symbol, 1) &&
+           build_table(dist, DIST_BITS, lens + hlit, (int)hdist, distance_symbol, 0);
 }
 
 void fixed_codes(Inflate *z) {
@@ -244,8 +266,8 @@ void fixed_codes(Inflate *z) {
     memset(lens + 256, 7, 24);
     memset(lens + 280, 8, 8);
     memset(lens + 288, 5, 32);
-    build_table(z->tables, LIT_BITS, lens, 288, literal_symbol);
-    build_table(z->tables + LIT_TABLE, DIST_BITS, lens + 288, 32, distance_symbol);
+    build_table(z->tables, LIT_BITS, lens, 288, literal_symbol, 1);
+    build_table(z->tables + LIT_TABLE, DIST_BITS, lens + 288, 32, distance_symbol, 0);
 }
 
 // Copies len bytes from dist back; room is the space from out on.
@@ -308,19 +330,27 @@ int inflate_fast(Inflate *z, const unsigned char *window, unsigned char **out_at
         n |= 56;
         if (had < LIT_BITS) e = lit[buf & LIT_MASK];
         if (is_literal(e)) {
+            // One literal or a pair each time, the second byte written
+            // either way (room enough; a single's is written over next).
             buf >>= take_bits(e);
             n -= take_bits(e);
-            *out++ = (unsigned char)(e >> 16);
+            out[0] = (unsigned char)(e >> 16);
+            out[1] = (unsigned char)(e >> 8);
+            out += 1 + ((e & PAIR) != 0);
             e = lit[buf & LIT_MASK];
             if (!is_literal(e)) continue;
             buf >>= take_bits(e);
             n -= take_bits(e);
-            *out++ = (unsigned char)(e >> 16);
+            out[0] = (unsigned char)(e >> 16);
+            out[1] = (unsigned char)(e >> 8);
+            out += 1 + ((e & PAIR) != 0);
             e = lit[buf & LIT_MASK];
             if (!is_literal(e)) continue;
             buf >>= take_bits(e);
             n -= take_bits(e);
-            *out++ = (unsigned char)(e >> 16);
+            out[0] = (unsigned char)(e >> 16);
+            out[1] = (unsigned char)(e >> 8);
+            out += 1 + ((e & PAIR) != 0);
             continue;
         }
         if (kind_of(e) == K_LINK) {
