@@ -33,8 +33,9 @@
 //     harness's own copy of stb_image, or libwebp for WebP) to exactly the
 //     plan's box;
 //   - a PNG that the library's stb_image decodes gives the same pixels
-//     through libspng (png_decode), whole and for the trailer's rectangle,
-//     or libspng declines it.
+//     through the fast path (png_decode: the library's inflater, or
+//     libspng), whole and for the trailer's rectangle, or the fast path
+//     declines it.
 //
 // Built with -fsanitize=fuzzer (TRIMLET_FUZZ) this is a libFuzzer target.
 // Otherwise it is a replay program: each argument is a file or a directory

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <dirent.h>
 #include <set>
@@ -357,6 +358,166 @@ TEST(PngWrite, OutputReadsBackExactly) {
         }
     }
     EXPECT_EQ(picked, std::set<int>({0, 1, 2, 4}));
+}
+
+// ---------------------------------------------------------------------------
+// The inflater (base/inflate.cpp) on its own
+
+// A zlib stream handed over in segments of `seg` bytes.
+struct Segments {
+    const std::vector<uint8_t> *z;
+    size_t at, seg;
+};
+
+int next_segment(void *user, const unsigned char **d, size_t *n) {
+    Segments *s = (Segments *)user;
+    if (s->at >= s->z->size()) return 0;
+    *d = s->z->data() + s->at;
+    *n = std::min(s->seg, s->z->size() - s->at);
+    s->at += *n;
+    return 1;
+}
+
+// Inflates z, read in segments of seg bytes and written in pieces of at
+// most piece bytes; the result of the last call, and the bytes.
+int inflate_all(const std::vector<uint8_t> &z, size_t seg, size_t piece, std::vector<uint8_t> *out) {
+    Segments s = {&z, std::min(seg, z.size()), seg};
+    Inflate inf;
+    int got = inflate_begin(&inf, z.data(), s.at, z.size() - s.at, next_segment, &s);
+    if (got != 1) return got;
+    std::vector<uint8_t> o(1 << 20);
+    unsigned char *at = o.data();
+    do {
+        unsigned char *stop = std::min(at + piece, o.data() + o.size());
+        got = inflate_more(&inf, o.data(), &at, stop);
+    } while (got == INFLATE_FULL && at < o.data() + o.size());
+    inflate_free(&inf);
+    out->assign(o.data(), at);
+    return got;
+}
+
+std::vector<uint8_t> deflate_with(const std::vector<uint8_t> &d, int level, int strategy) {
+    z_stream zs = {};
+    deflateInit2(&zs, level, Z_DEFLATED, 15, 9, strategy);
+    std::vector<uint8_t> z(deflateBound(&zs, uLong(d.size())));
+    zs.next_in = const_cast<uint8_t *>(d.data());
+    zs.avail_in = uInt(d.size());
+    zs.next_out = z.data();
+    zs.avail_out = uInt(z.size());
+    deflate(&zs, Z_FINISH);
+    z.resize(zs.total_out);
+    deflateEnd(&zs);
+    return z;
+}
+
+// Stored, fixed and dynamic blocks (zlib's levels and strategies), read in
+// segments down to one byte and written in pieces down to one byte (a match
+// or a literal left for the next call): zlib's bytes, and the stream's end.
+TEST(Inflate, EveryBlockKindInAnyPiecesGivesTheBytes) {
+    std::vector<uint8_t> d;
+    uint32_t x = 99;
+    for (int i = 0; i < 150000; ++i) {
+        x = x * 1103515245u + 12345u;
+        int part = i / 10000 % 3;  // noise, runs, and a repeating pattern with noise
+        d.push_back(part == 0 ? uint8_t(x >> 24) : part == 1 ? uint8_t(i / 300) : uint8_t(i % 37 + (x >> 30)));
+    }
+    struct Kind {
+        int level, strategy;
+    };
+    for (Kind k : {Kind{0, Z_DEFAULT_STRATEGY}, Kind{1, Z_DEFAULT_STRATEGY}, Kind{9, Z_DEFAULT_STRATEGY},
+                   Kind{6, Z_FIXED}, Kind{6, Z_HUFFMAN_ONLY}, Kind{6, Z_RLE}}) {
+        std::vector<uint8_t> z = deflate_with(d, k.level, k.strategy);
+        for (size_t seg : {size_t(1) << 30, size_t(7), size_t(1)}) {
+            for (size_t piece : {size_t(1) << 30, size_t(1), size_t(300), size_t(70001)}) {
+                SCOPED_TRACE(testing::Message() << "level " << k.level << " strategy " << k.strategy << " segments "
+                                                << seg << " pieces " << piece);
+                std::vector<uint8_t> got;
+                EXPECT_EQ(inflate_all(z, seg, piece, &got), INFLATE_END);
+                EXPECT_TRUE(got == d);
+            }
+        }
+    }
+}
+
+// Deflate bits written by hand, first bit lowest; codes highest bit first.
+struct BitWriter {
+    std::vector<uint8_t> out;  // after the zlib header
+    unsigned acc = 0, n = 0;
+    void bits(unsigned v, unsigned k) {
+        for (unsigned i = 0; i < k; ++i) {
+            acc |= ((v >> i) & 1u) << n;
+            if (++n == 8) {
+                out.push_back(uint8_t(acc));
+                acc = n = 0;
+            }
+        }
+    }
+    void code(unsigned c, unsigned k) {
+        for (unsigned i = k; i-- > 0;) bits((c >> i) & 1u, 1);
+    }
+    void fixed_symbol(unsigned s) {
+        if (s < 144) code(0x30 + s, 8);
+        else if (s < 256) code(0x190 + s - 144, 9);
+        else if (s < 280) code(s - 256, 7);
+        else code(0xc0 + s - 280, 8);
+    }
+    std::vector<uint8_t> done(size_t tail) {
+        if (n > 0) out.push_back(uint8_t(acc));
+        out.insert(out.end(), tail, 0);
+        std::vector<uint8_t> z(2, 0x78);
+        z[1] = 0x01;
+        z.insert(z.end(), out.begin(), out.end());
+        return z;
+    }
+};
+
+// Streams stb_image reads some other way or refuses are refused; one that
+// is sound inflates (the first row).
+TEST(Inflate, RefusesWhatStbImageMightReadOtherwise) {
+    struct Case {
+        const char *what;
+        int literal, length_symbol, distance_symbol;  // a fixed block: a literal, a match, the end
+        size_t tail;                                  // bytes after the stream (the Adler-32)
+        int want;
+    };
+    static const Case CASES[] = {
+        {"sound", 'a', 257, 0, 4, INFLATE_END},
+        {"length symbol 286", 'a', 286, 0, 4, INFLATE_REFUSED},
+        {"distance symbol 30", 'a', 257, 30, 4, INFLATE_REFUSED},
+        {"distance before the start", 'a', 257, 1, 4, INFLATE_REFUSED},
+        {"the end code with under 16 bits left", 'a', 257, 0, 0, INFLATE_REFUSED},
+    };
+    for (const Case &c : CASES) {
+        SCOPED_TRACE(c.what);
+        BitWriter w;
+        w.bits(1, 1);  // final
+        w.bits(1, 2);  // fixed codes
+        w.fixed_symbol(unsigned(c.literal));
+        w.fixed_symbol(unsigned(c.length_symbol));
+        w.code(unsigned(c.distance_symbol), 5);
+        w.fixed_symbol(256);
+        std::vector<uint8_t> got, z = w.done(c.tail);
+        EXPECT_EQ(inflate_all(z, 1 << 30, 1 << 30, &got), c.want);
+        if (c.want == INFLATE_END) {
+            EXPECT_EQ(got, std::vector<uint8_t>({'a', 'a', 'a', 'a'}));
+        }
+    }
+    // An over-subscribed code (three lengths of 1 for the code length
+    // code), block type 3, a preset dictionary.
+    BitWriter w;
+    w.bits(1, 1);
+    w.bits(2, 2);
+    w.bits(0, 5);
+    w.bits(0, 5);
+    w.bits(0, 4);
+    for (int i = 0; i < 4; ++i) w.bits(i < 3 ? 1 : 0, 3);
+    std::vector<uint8_t> got;
+    EXPECT_EQ(inflate_all(w.done(8), 1 << 30, 1 << 30, &got), INFLATE_REFUSED);
+    BitWriter t3;
+    t3.bits(1, 1);
+    t3.bits(3, 2);
+    EXPECT_EQ(inflate_all(t3.done(8), 1 << 30, 1 << 30, &got), INFLATE_REFUSED);
+    EXPECT_EQ(inflate_all({0x78, 0xbb, 0, 0, 0, 0, 0, 0}, 1 << 30, 1 << 30, &got), INFLATE_REFUSED);
 }
 
 }  // namespace

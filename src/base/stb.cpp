@@ -115,12 +115,19 @@ int stb_sizes_valid(int a, int b, int c, int d, int add) {
 
 unsigned char *stb_decode(const unsigned char *d, size_t len, int *w, int *h, const char **why) {
     int channels = 0;
+    // stb_image keeps its last reason, from whichever call made it (a
+    // metadata block inflated before, a format tested before), and a few
+    // of its failures set none: a reason left from before must not stand
+    // for this failure.
+    stbi__g_failure_reason = NULL;
     unsigned char *px = stbi_load_from_memory(d, (int)len, w, h, &channels, 4);
     if (px == NULL) {
-        // GIF's header parser clears the reason to "" and a later failure may
-        // leave it so.
+        // A few failures give no reason (a zlib block of type 3, PNG image
+        // data past 2 GiB in all). GIF's header parser clears the reason to
+        // "" and a later failure may leave it so.
         *why = stbi_failure_reason();
-        if (*why == NULL || **why == '\0') *why = "unknown error";
+        if (*why == NULL) *why = "corrupt data";
+        if (**why == '\0') *why = "unknown error";
     }
     return px;
 }

@@ -20,6 +20,7 @@
 
 #include "codecs/parts.h"
 #include "base/walk.h"
+#include "base/zlib.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -190,7 +191,14 @@ static void convert_row(const PngLayout *L, const unsigned char *row, int x0, in
     case 2: {
         const unsigned char *p = row + (size_t)x0 * 3;
         if (!L->has_trans) {
-            for (int i = 0; i < w; ++i, p += 3, o += 4) {
+            // Four bytes at a time (the fourth, the next pixel's, written
+            // over), the last pixel alone.
+            int i = 0;
+            for (; i + 1 < w; ++i, p += 3, o += 4) {
+                memcpy(o, p, 4);
+                o[3] = 255;
+            }
+            for (; i < w; ++i, p += 3, o += 4) {
                 o[0] = p[0];
                 o[1] = p[1];
                 o[2] = p[2];
@@ -236,6 +244,148 @@ struct DecodeJob {
     const char *why;
     int no_memory;  // the failure is memory's, not the file's
 };
+
+// ---------------------------------------------------------------------------
+// The fast path: the image data inflated in one piece (base/inflate.cpp),
+// then unfiltered and converted row by row. The inflater takes only streams
+// stb_image reads the same way, and the filters here are stb_image's, so
+// the pixels are stb_image's; anything else goes to libspng as before.
+
+static inline unsigned char paeth(int a, int b, int c) {
+    int pa = abs(b - c), pb = abs(a - c), pc = abs(a + b - 2 * c);
+    return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
+// Unfilters a row of n bytes, raw, into out against the row above, prev
+// (zeros above the first); bpp is a constant in each call of unfilter_row.
+static inline void unfilter_bpp(int type, unsigned char *out, const unsigned char *raw, const unsigned char *prev,
+                                size_t n, size_t bpp) {
+    size_t first = bpp < n ? bpp : n;
+    switch (type) {
+    case 1:
+        memcpy(out, raw, first);
+        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(raw[i] + out[i - bpp]);
+        break;
+    case 2:
+        for (size_t i = 0; i < n; ++i) out[i] = (unsigned char)(raw[i] + prev[i]);
+        break;
+    case 3:
+        for (size_t i = 0; i < first; ++i) out[i] = (unsigned char)(raw[i] + (prev[i] >> 1));
+        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(raw[i] + ((out[i - bpp] + prev[i]) >> 1));
+        break;
+    case 4:
+        for (size_t i = 0; i < first; ++i) out[i] = (unsigned char)(raw[i] + prev[i]);
+        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(raw[i] + paeth(out[i - bpp], prev[i], prev[i - bpp]));
+        break;
+    default:  // none
+        memcpy(out, raw, n);
+        break;
+    }
+}
+
+static void unfilter_row(int type, unsigned char *out, const unsigned char *raw, const unsigned char *prev, size_t n,
+                         size_t bpp) {
+    switch (bpp) {
+    case 4: unfilter_bpp(type, out, raw, prev, n, 4); break;
+    case 3: unfilter_bpp(type, out, raw, prev, n, 3); break;
+    case 2: unfilter_bpp(type, out, raw, prev, n, 2); break;
+    default: unfilter_bpp(type, out, raw, prev, n, 1); break;
+    }
+}
+
+// The IDAT chunks after the first, for the inflater (they are consecutive:
+// read_layout declines files where they are not).
+static int next_idat(void *user, const unsigned char **d, size_t *n) {
+    PngChunk c;
+    if (!png_chunk_next((PngChunks *)user, &c) || c.type != png_type("IDAT")) return 0;
+    *d = c.data;
+    *n = c.length;
+    return 1;
+}
+
+// Deflate's window: what the inflater may reach back to.
+static const size_t WINDOW = 32768;
+
+// r's rows through the inflater (base/inflate.cpp), unfiltered and converted
+// row by row, into job->px: 1 done, 0 declined (libspng reads the file as
+// before), -1 out of memory. With `to_region`, inflating stops after r's
+// last row.
+static int decode_inflated(DecodeJob *job, const Input *in, Rect r, int to_region) {
+    const PngLayout *L = &job->layout;
+    // 16-bit samples would need their bytes swapped for convert_row; a cut
+    // file needs a reader that stops where it ends.
+    if (L->interlace || L->cut_short || L->depth == 16) return 0;
+    int comps = L->color == 3 ? 1 : (L->color & 2 ? 3 : 1) + (L->color & 4 ? 1 : 0);
+    size_t row_bytes = ((size_t)L->w * (size_t)comps * (size_t)L->depth + 7) / 8, stride = row_bytes + 1;
+    size_t bpp = L->depth == 8 ? (size_t)comps : 1, rows = to_region ? (size_t)(r.y + r.h) : (size_t)L->h;
+    // The image data: its first chunk, and the bytes of all.
+    const uint32_t IDAT = png_type("IDAT");
+    PngChunks walk = png_chunks(in->data, in->size), rest = walk;
+    PngChunk c;
+    const unsigned char *first = NULL;
+    size_t first_n = 0, total = 0;
+    while (png_chunk_next(&walk, &c) && (c.type == IDAT || first == NULL)) {
+        if (c.type != IDAT) continue;
+        if (first == NULL) {
+            first = c.data;
+            first_n = c.length;
+            rest = walk;
+        }
+        total += c.length;
+    }
+    if (first == NULL) return 0;
+    // The block: the window and a row, then room for a few rows more; then
+    // the row above and the row being unfiltered.
+    size_t span = stride * 4 > ((size_t)1 << 18) ? stride * 4 : (size_t)1 << 18;
+    size_t cap = WINDOW + stride + span;
+    unsigned char *block = (unsigned char *)malloc(cap + 2 * row_bytes);
+    if (block == NULL) return -1;
+    unsigned char *prev = block + cap, *cur = prev + row_bytes;
+    memset(prev, 0, row_bytes);
+    Inflate z;
+    int got = inflate_begin(&z, first, first_n, total - first_n, next_idat, &rest);
+    if (got != 1) {
+        free(block);
+        return got == INFLATE_NO_MEMORY ? -1 : 0;
+    }
+    size_t fill = 0, at = 0, y = 0, left = rows * stride;
+    int ok = 0;
+    for (;;) {
+        unsigned char *out = block + fill, *stop = block + (cap - fill > left ? fill + left : cap);
+        got = inflate_more(&z, block, &out, stop);
+        left -= (size_t)(out - (block + fill));
+        fill = (size_t)(out - block);
+        for (; fill - at >= stride && y < rows; at += stride, ++y) {
+            const unsigned char *row = block + at;
+            if (row[0] > 4) break;  // stb_image: "invalid filter"
+            unfilter_row(row[0], cur, row + 1, prev, row_bytes, bpp);
+            if ((int)y >= r.y && (int)y < r.y + r.h) convert_row(L, cur, r.x, r.w, job->px + (y - (size_t)r.y) * (size_t)r.w * 4);
+            unsigned char *t = prev;
+            prev = cur;
+            cur = t;
+        }
+        if (y == rows) {
+            // All rows are in. With the whole file's verdict, the stream
+            // must end here, with nothing more to write.
+            if (!to_region && got != INFLATE_END) got = inflate_more(&z, block, &out, out);
+            ok = to_region || got == INFLATE_END;
+            break;
+        }
+        if (got != INFLATE_FULL || fill - at >= stride) break;  // ended early, refused, a bad filter
+        // Keep the window and the row begun; move them to the start.
+        size_t from = fill > WINDOW ? fill - WINDOW : 0;
+        if (from > at) from = at;
+        memmove(block, block + from, fill - from);
+        fill -= from;
+        at -= from;
+    }
+    inflate_free(&z);
+    free(block);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Decoding through libspng
 
 // The rows of r, row by row: rows before r and after it are inflated and
 // unfiltered into the one row and dropped, so the data is read to its end;
@@ -319,6 +469,18 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
         job->why = "region outside the image";
         return 0;
     }
+    job->px = (unsigned char *)pixels_malloc((size_t)r->w, (size_t)r->h);
+    if (job->px == NULL) {
+        job->why = "out of memory";
+        job->no_memory = 1;
+        return 0;
+    }
+    int fast = decode_inflated(job, in, *r, to_region);
+    if (fast != 0) {
+        job->why = "out of memory";
+        job->no_memory = fast < 0;
+        return fast > 0;
+    }
     job->ctx = spng_ctx_new(SPNG_CTX_IGNORE_ADLER32);
     if (job->ctx == NULL) {
         job->why = "out of memory";
@@ -340,12 +502,6 @@ static int decode_body(DecodeJob *job, const Input *in, const Rect *region, Rect
     if ((int)ihdr.width != L->w || (int)ihdr.height != L->h || ihdr.bit_depth != L->depth ||
         ihdr.color_type != L->color || ihdr.interlace_method != L->interlace) {
         job->why = "header read two ways";
-        return 0;
-    }
-    job->px = (unsigned char *)pixels_malloc((size_t)r->w, (size_t)r->h);
-    if (job->px == NULL) {
-        job->why = "out of memory";
-        job->no_memory = 1;
         return 0;
     }
     if (L->interlace) return decode_interlaced(job, *r);

@@ -146,8 +146,8 @@ static void unpremultiply_row(const float *s, int w, unsigned char *p) {
 // weighted by w, into m. Each channel is summed in the same order, with the
 // same float products and sums, by the vector and the plain loops alike, so
 // they give the same bits; the vector form keeps a pixel's four channels in
-// one register, and works on two output pixels at once so that one's sums
-// run while the other's wait.
+// one register, and works on four output pixels at once so that their sums,
+// each waiting on its last, run side by side.
 #if defined(__GNUC__)
 typedef float Pixel4 __attribute__((vector_size(16)));
 static inline Pixel4 load4(const float *s) {
@@ -155,27 +155,39 @@ static inline Pixel4 load4(const float *s) {
     memcpy(&v, s, sizeof v);
     return v;
 }
+// The rest of output pixel x's sum from tap j on.
+static inline Pixel4 sum_from(const Taps *t, const float *row, int x, int j, Pixel4 a) {
+    const float *w = t->weight + (size_t)x * t->max, *s = row + (size_t)t->first[x] * 4;
+    for (; j < t->count[x]; ++j) a += w[j] * load4(s + (size_t)j * 4);
+    return a;
+}
 static void across(const Taps *t, const float *row, int x0, int x1, float *m) {
     int x = x0;
-    for (; x + 1 < x1; x += 2) {
-        const float *w0 = t->weight + (size_t)x * t->max, *w1 = w0 + t->max;
-        const float *s0 = row + (size_t)t->first[x] * 4, *s1 = row + (size_t)t->first[x + 1] * 4;
-        int n0 = t->count[x], n1 = t->count[x + 1], both = n0 < n1 ? n0 : n1;
-        Pixel4 a0 = {0, 0, 0, 0}, a1 = {0, 0, 0, 0};
+    for (; x + 3 < x1; x += 4) {
+        const float *w0 = t->weight + (size_t)x * t->max, *w1 = w0 + t->max, *w2 = w1 + t->max, *w3 = w2 + t->max;
+        const float *s0 = row + (size_t)t->first[x] * 4, *s1 = row + (size_t)t->first[x + 1] * 4,
+                    *s2 = row + (size_t)t->first[x + 2] * 4, *s3 = row + (size_t)t->first[x + 3] * 4;
+        int all = t->count[x];
+        for (int k = 1; k < 4; ++k) all = t->count[x + k] < all ? t->count[x + k] : all;
+        Pixel4 a0 = {0, 0, 0, 0}, a1 = {0, 0, 0, 0}, a2 = {0, 0, 0, 0}, a3 = {0, 0, 0, 0};
         int j = 0;
-        for (; j < both; ++j) {
+        for (; j < all; ++j) {
             a0 += w0[j] * load4(s0 + (size_t)j * 4);
             a1 += w1[j] * load4(s1 + (size_t)j * 4);
+            a2 += w2[j] * load4(s2 + (size_t)j * 4);
+            a3 += w3[j] * load4(s3 + (size_t)j * 4);
         }
-        for (int k = j; k < n0; ++k) a0 += w0[k] * load4(s0 + (size_t)k * 4);
-        for (int k = j; k < n1; ++k) a1 += w1[k] * load4(s1 + (size_t)k * 4);
+        a0 = sum_from(t, row, x, j, a0);
+        a1 = sum_from(t, row, x + 1, j, a1);
+        a2 = sum_from(t, row, x + 2, j, a2);
+        a3 = sum_from(t, row, x + 3, j, a3);
         memcpy(m + (size_t)x * 4, &a0, sizeof a0);
         memcpy(m + (size_t)x * 4 + 4, &a1, sizeof a1);
+        memcpy(m + (size_t)x * 4 + 8, &a2, sizeof a2);
+        memcpy(m + (size_t)x * 4 + 12, &a3, sizeof a3);
     }
     for (; x < x1; ++x) {
-        const float *w = t->weight + (size_t)x * t->max, *s = row + (size_t)t->first[x] * 4;
-        Pixel4 a = {0, 0, 0, 0};
-        for (int j = 0; j < t->count[x]; ++j) a += w[j] * load4(s + (size_t)j * 4);
+        Pixel4 a = sum_from(t, row, x, 0, Pixel4{0, 0, 0, 0});
         memcpy(m + (size_t)x * 4, &a, sizeof a);
     }
 }
@@ -218,10 +230,17 @@ int resize_area(const Image *src, double sx, double sy, double sw, double sh, in
     int ok = row != NULL && mid != NULL && acc != NULL && out->px != NULL &&
              make_taps(src->w, sx, sw, ow, &tx) && make_taps(src->h, sy, sh, oh, &ty);
     if (ok) {
-        // Rows across: only the source rows some output row reaches.
+        // Rows across: only the source rows some output row reaches, and
+        // of them only the columns some output pixel reaches.
         int y_lo = ty.first[0], y_hi = ty.first[oh - 1] + ty.count[oh - 1];
+        int x_lo = tx.first[0], x_hi = 0;
+        for (int x = 0; x < ow; ++x) {
+            if (tx.first[x] < x_lo) x_lo = tx.first[x];
+            if (tx.first[x] + tx.count[x] > x_hi) x_hi = tx.first[x] + tx.count[x];
+        }
         for (int y = y_lo; y < y_hi; ++y) {
-            premultiply_row(src->px + (size_t)y * (size_t)src->w * 4, src->w, row);
+            premultiply_row(src->px + ((size_t)y * (size_t)src->w + (size_t)x_lo) * 4, x_hi - x_lo,
+                            row + (size_t)x_lo * 4);
             float *m = mid + (size_t)y * mid_row;
             across(&tx, row, 0, ow, m);
         }
