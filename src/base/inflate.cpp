@@ -251,15 +251,19 @@ void fixed_codes(Inflate *z) {
 // Copies len bytes from dist back; room is the space from out on.
 inline void copy_match(unsigned char *out, size_t dist, size_t len, size_t room) {
     const unsigned char *src = out - dist;
-    if (dist >= 8 && room >= len + 8) {
-        // Eight bytes at a time; up to seven bytes past the match are
-        // written and later overwritten.
+    if (dist >= 8 && room >= len + 16) {
+        // Eight bytes at a time, the first sixteen whatever the length; up
+        // to fifteen bytes past the match are written and later overwritten.
         unsigned char *stop = out + len;
-        do {
+        memcpy(out, src, 8);
+        memcpy(out + 8, src + 8, 8);
+        out += 16;
+        src += 16;
+        while (out < stop) {
             memcpy(out, src, 8);
             out += 8;
             src += 8;
-        } while (out < stop);
+        }
     } else if (dist == 1) {
         memset(out, *src, len);
     } else {
@@ -291,7 +295,7 @@ int inflate_fast(Inflate *z, const unsigned char *window, unsigned char **out_at
     unsigned char *out = *out_at;
     int result = -1;
     const unsigned LIT_MASK = (1u << LIT_BITS) - 1, DIST_MASK = (1u << DIST_BITS) - 1;
-    while (end - p >= 8 && out_end - out >= 258 + 8) {
+    while (end - p >= 8 && out_end - out >= 258 + 16) {
         // 56 bits or more at hand: three literal codes (45), or a length
         // code and its extra bits (20 at most) and a distance code and its
         // extra bits (28).

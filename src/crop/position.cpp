@@ -74,19 +74,27 @@ int position_reduce(const Image *img, Image *small, Failure *err) {
             const unsigned char *p = img->px + (size_t)y * stride;
             for (int ox = 0, x = 0; ox < sw; ++ox) {
                 uint32_t *s = sums + (size_t)ox * 4;
+                // Opaque pixels are summed two channels to a word (red and
+                // blue, green and alpha, 16 bits each: a run of k <= 257
+                // pixels cannot carry), the others one by one.
+                uint32_t rb = 0, ga = 0;
+                const uint32_t OPAQUE = k <= 257 ? 255 : 256;
                 for (int x1 = x + k < img->w ? x + k : img->w; x < x1; ++x, p += 4) {
                     uint32_t a = p[3];
-                    if (a == 255) {
-                        s[0] += p[0];
-                        s[1] += p[1];
-                        s[2] += p[2];
-                    } else {
-                        s[0] += (p[0] * a + 127) / 255;
-                        s[1] += (p[1] * a + 127) / 255;
-                        s[2] += (p[2] * a + 127) / 255;
+                    if (a == OPAQUE) {
+                        rb += (uint32_t)p[0] | (uint32_t)p[2] << 16;
+                        ga += (uint32_t)p[1] | (uint32_t)255 << 16;
+                        continue;
                     }
+                    s[0] += (p[0] * a + 127) / 255;
+                    s[1] += (p[1] * a + 127) / 255;
+                    s[2] += (p[2] * a + 127) / 255;
                     s[3] += a;
                 }
+                s[0] += rb & 0xffff;
+                s[1] += ga & 0xffff;
+                s[2] += rb >> 16;
+                s[3] += ga >> 16;
             }
         }
         unsigned char *o = small->px + (size_t)oy * (size_t)sw * 4;
