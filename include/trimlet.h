@@ -325,9 +325,13 @@ enum trimlet_rule {
  *         compact forms other than 8-bit RGBA try Average too), libdeflate
  *         level 1, 2, 3, 4, 6, 8, 10, 11;
  *         10: the filter chosen per row (smallest sum of absolute values),
- *         libdeflate level 12. Palette and low-depth forms (png_compact)
- *         are written unfiltered at every effort.
- *         0 is 1.2's: one filter by trial, level 3 (effort 4 the same).
+ *         libdeflate level 12. Low-depth forms (png_compact) are written
+ *         unfiltered at every effort, an 8-bit palette unfiltered except
+ *         rows that repeat the row above (Up).
+ *         0 is 1.2's for 8-bit RGBA: one filter by trial, level 3 (effort 4
+ *         the same). The other compact forms have their own 0: grey and RGB
+ *         a quicker trial (smaller sample) at level 2, an 8-bit palette
+ *         level 5, below 8 bits level 3.
  *   WebP  the method (-m): effort 1..10 gives 0, 1, 1, 2, 3, 4, 4, 5, 6, 6
  *         (0: 1.2's 4, which effort 6 and 7 give too).
  *   AVIF  the aom encoder's speed: effort 1..10 gives 9, 8, 7, 6, 5, 4, 3,

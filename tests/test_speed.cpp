@@ -141,8 +141,8 @@ TEST(CompactPng, EachColourTypeHoldsExactlyTheRgbaOutputsPixels) {
          3, 4},
         {"16 grey levels: 4-bit palette", 16, 9,
          [](int x, int, uint8_t *p) { p[0] = p[1] = p[2] = uint8_t(x * 16 + 8), p[3] = 255; }, 3, 4},
-        {"256 colours: 8-bit palette", 32, 32,
-         [](int x, int y, uint8_t *p) { p[0] = uint8_t(x * 8), p[1] = uint8_t(y % 8 * 32), p[2] = 3, p[3] = uint8_t(x == 0 ? 0 : 255); },
+        {"256 colours, rows in pairs (the second written with Up): 8-bit palette", 32, 32,
+         [](int x, int y, uint8_t *p) { p[0] = uint8_t(x * 8), p[1] = uint8_t(y / 2 % 8 * 32), p[2] = 3, p[3] = uint8_t(x == 0 ? 0 : 255); },
          3, 8},
         {"100 colours on 100 pixels, too few for a palette: RGB", 10, 10,
          [](int x, int y, uint8_t *p) { p[0] = uint8_t(x * 20), p[1] = uint8_t(y * 20), p[2] = 3, p[3] = 255; }, 2, 8},
@@ -171,8 +171,9 @@ TEST(CompactPng, EachColourTypeHoldsExactlyTheRgbaOutputsPixels) {
     }
 }
 
-// Every effort writes the same pixels; 0 and 4 are 1.2's writer, byte for
-// byte; each compact form gets each effort too.
+// Every effort writes the same pixels; for 8-bit RGBA 0 and 4 are 1.2's
+// writer, byte for byte (the compact forms have an effort 0 of their own);
+// each compact form gets each effort too.
 TEST(Effort, EveryLevelWritesTheSamePixels) {
     Pixels photo = noise(64, 40, 7);
     for (int y = 0; y < photo.h; ++y)  // smooth rows with noise, like a photo
@@ -190,7 +191,7 @@ TEST(Effort, EveryLevelWritesTheSamePixels) {
             Outcome got = run(in, TRIMLET_RECT, {3, 2, 50, 30}, o);
             ASSERT_EQ(got.status, TRIMLET_OK) << got.error;
             EXPECT_EQ(tt::max_diff(read_png_bytes(got.out, "effort"), want), 0);
-            if (effort == 4) {
+            if (effort == 4 && compact == 0) {
                 EXPECT_EQ(got.out, base.out);
             }
         }

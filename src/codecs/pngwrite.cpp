@@ -97,8 +97,13 @@ struct Rows {
 // cent of each other, need the whole sample to be ranked as the whole
 // image ranks them. The candidates are None, Sub, Up and Paeth, and Average
 // too when with_average. -1 when scratch cannot be had.
+// The quick trial (the compact forms at effort 0) samples at most
+// QUICK_CAP bytes and keeps for the second round only the candidates within
+// a twentieth of the best: on the benchmark's photos it picks what the full
+// trial picks (Average on the 7 MP PNG, Up on the 12 MP JPEG's pixels, where
+// the first round ranks Sub ahead) in about 60 % of the time.
 static const int SAMPLE_ROWS = 4;
-static const size_t SAMPLE_CAP = (size_t)1 << 20;
+static const size_t SAMPLE_CAP = (size_t)1 << 20, QUICK_CAP = (size_t)3 << 18;
 
 struct Sample {
     const Rows *rows;
@@ -131,8 +136,8 @@ static int smallest(const size_t *size, int n) {
     return best;
 }
 
-static int choose_filter(const Rows *img, size_t row_bytes, int with_average) {
-    size_t bands = SAMPLE_CAP / (row_bytes * SAMPLE_ROWS);
+static int choose_filter(const Rows *img, size_t row_bytes, int with_average, int quick) {
+    size_t bands = (quick ? QUICK_CAP : SAMPLE_CAP) / (row_bytes * SAMPLE_ROWS);
     if (bands == 0) bands = 1;
     Sample sm = {img, row_bytes, img->h / bands, NULL};
     if (sm.step < SAMPLE_ROWS) sm.step = SAMPLE_ROWS;
@@ -150,8 +155,9 @@ static int choose_filter(const Rows *img, size_t row_bytes, int with_average) {
     }
     int best = smallest(size, n);
     // The second round, when the first had more than one band, for the
-    // candidates within a tenth of the best, if there is more than one.
-    size_t near = size[best] != (size_t)-1 ? size[best] + size[best] / 10 : 0;
+    // candidates within a tenth (quick: a twentieth) of the best, if there
+    // is more than one.
+    size_t near = size[best] != (size_t)-1 ? size[best] + size[best] / (quick ? 20 : 10) : 0;
     int contenders = 0;
     for (int i = 0; i < n; ++i) contenders += size[i] <= near;
     if (sm.step < img->h && contenders > 1) {
@@ -170,8 +176,11 @@ static int choose_filter(const Rows *img, size_t row_bytes, int with_average) {
 }
 
 // Filter choices beside the five types: one type for the whole image by
-// trial (choose_filter), or each row's own (best_row).
-static const int TRIAL = -2, PER_ROW = -3;
+// trial (choose_filter) or by the quick trial, each row's own (best_row), or
+// Up for the rows that repeat the row above and None for the others (8-bit
+// palettes: a screenshot's repeated rows then deflate as runs of zeros,
+// 3 % smaller than unfiltered; below 8 bits it gains nothing).
+static const int TRIAL = -2, PER_ROW = -3, QUICK_TRIAL = -4, REPEATS_UP = -5;
 
 // The filter for one row when each row has its own (PER_ROW): the one
 // whose output, read as signed bytes, has the smallest sum of magnitudes.
@@ -214,6 +223,9 @@ static int filter_in_place(Image *img, const Rows *rows, int type, size_t row_by
         const unsigned char *out = row;
         if (type == PER_ROW) {
             out = best_row(cur, prev, stride, rows->bpp, row);
+        } else if (type == REPEATS_UP) {
+            int up = prev != NULL && memcmp(cur, prev, stride) == 0;
+            filter_row(up ? FILTER_UP : FILTER_NONE, cur, prev, stride, rows->bpp, row);
         } else {
             filter_row(type, cur, prev, stride, rows->bpp, row);
         }
@@ -234,6 +246,18 @@ static const PngEffort PNG_EFFORT[11] = {
     {TRIAL, 0}, {FILTER_UP, 1}, {TRIAL, 1}, {TRIAL, 2},  {TRIAL, 3},      {TRIAL, 4},
     {TRIAL, 6}, {TRIAL, 8},     {TRIAL, 10}, {TRIAL, 11}, {PER_ROW, 12},
 };
+
+// Effort 0 on the compact forms other than 8-bit RGBA, whose bytes are free
+// to differ from 1.2's: the quick trial and level 2, which on the 7 MP
+// photo's crops writes 0.5 % more than the full trial at level 3 in about
+// 20 % less of the writer's time (still 2 % under ImageMagick's files); an
+// 8-bit palette at level 5, 9 % smaller than level 3 on the benchmark's
+// screenshot for 4 ms more on its 2 MP (a palette is a byte a pixel at
+// most, so a slower level costs less than on RGB). Below 8 bits level 5 is
+// no smaller, so there level 3 stays. docs/performance.md has the
+// measurements.
+static const PngEffort COMPACT_DEFAULT = {QUICK_TRIAL, 2};
+static const int PALETTE8_DEFAULT_LEVEL = 5;
 
 // ---------------------------------------------------------------------------
 // Chunks
@@ -268,15 +292,24 @@ int png_write(Image *img, const Metadata *meta, int effort, int compact, Sink *s
         rows.bpp = (size_t)(png_form_channels(form) * depth + 7) / 8;
     }
     size_t row_bytes = rows.stride + 1;
-    PngEffort how = PNG_EFFORT[effort >= 0 && effort <= 10 ? effort : 0];
-    // Palettes and grey below 8 bits deflate best unfiltered.
-    int type = depth < 8 || color == 3 ? (int)FILTER_NONE : how.filter;
+    // 8-bit RGBA is written as 1.2 wrote it, so that its bytes stay 1.2's;
+    // the compact forms try Average as well, which wins on smooth photos (a
+    // photo's RGB crop: 4 % smaller than with Up), and have their own
+    // effort 0.
+    int own = compact && !(color == 6 && depth == 8);
+    if (effort < 0 || effort > 10) effort = 0;
+    PngEffort how = own && effort == 0 ? COMPACT_DEFAULT : PNG_EFFORT[effort];
+    // Palettes and grey below 8 bits deflate best unfiltered (an 8-bit
+    // palette with its repeated rows as Up).
+    int type = how.filter;
+    if (depth < 8 || color == 3) {
+        type = color == 3 && depth == 8 ? REPEATS_UP : (int)FILTER_NONE;
+        if (effort == 0) how.level = color == 3 && depth == 8 ? PALETTE8_DEFAULT_LEVEL : 0;
+    }
     int ok = row_bytes <= (size_t)-1 / (size_t)img->h;
-    // 8-bit RGBA is tried as 1.2 tried it, so that its bytes stay 1.2's; the
-    // compact forms try Average as well, which wins on smooth photos (a
-    // photo's RGB crop: 4 % smaller than with Up).
-    int with_average = compact && !(color == 6 && depth == 8);
-    if (ok && type == TRIAL) type = choose_filter(&rows, row_bytes, with_average);  // -1: no memory
+    if (ok && (type == TRIAL || type == QUICK_TRIAL)) {
+        type = choose_filter(&rows, row_bytes, own, type == QUICK_TRIAL);  // -1: no memory
+    }
     if (!ok || type == -1 || !filter_in_place(img, &rows, type, row_bytes)) {
         free(form);
         return 0;
