@@ -334,9 +334,9 @@ static int decode_inflated(DecodeJob *job, const Input *in, Rect r, int to_regio
         total += c.length;
     }
     if (first == NULL) return 0;
-    // The block: the window and a row, then room for a few rows more; then
-    // the row above and the row being unfiltered.
-    size_t span = stride * 4 > ((size_t)1 << 18) ? stride * 4 : (size_t)1 << 18;
+    // The block: the window and a row, then room for 256 KiB more (or a
+    // row, if wider); then the row above and the row being unfiltered.
+    size_t span = stride > ((size_t)1 << 18) ? stride : (size_t)1 << 18;
     size_t cap = WINDOW + stride + span;
     unsigned char *block = (unsigned char *)malloc(cap + 2 * row_bytes);
     if (block == NULL) return -1;
