@@ -463,10 +463,10 @@ struct BitWriter {
     }
     std::vector<uint8_t> done(size_t tail) {
         if (n > 0) out.push_back(uint8_t(acc));
-        out.insert(out.end(), tail, 0);
-        std::vector<uint8_t> z(2, 0x78);
+        std::vector<uint8_t> z(2 + out.size() + tail, 0);
+        z[0] = 0x78;
         z[1] = 0x01;
-        z.insert(z.end(), out.begin(), out.end());
+        for (size_t i = 0; i < out.size(); ++i) z[2 + i] = out[i];
         return z;
     }
 };
