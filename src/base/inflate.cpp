@@ -305,6 +305,17 @@ inline int put_match(Inflate *z, unsigned char **out, unsigned char *out_end, si
     return z->left == 0;
 }
 
+// Writes a literal entry's literal, or its pair, and takes its bits. The
+// second byte is written either way (the fast loop has room; a single
+// literal's is written over next).
+inline void put_literals(uint32_t e, uint64_t *buf, unsigned *n, unsigned char **out) {
+    *buf >>= take_bits(e);
+    *n -= take_bits(e);
+    (*out)[0] = (unsigned char)(e >> 16);
+    (*out)[1] = (unsigned char)(e >> 8);
+    *out += 1 + ((e & PAIR) != 0);
+}
+
 // The fast part of a block's codes: while the segment has 8 bytes more and
 // out has room for the longest match (and a copy's overrun), symbols are
 // read with no other checks, the state kept in locals. 1 at the block's
@@ -330,35 +341,20 @@ int inflate_fast(Inflate *z, const unsigned char *window, unsigned char **out_at
         n |= 56;
         if (had < LIT_BITS) e = lit[buf & LIT_MASK];
         if (is_literal(e)) {
-            // One literal or a pair each time, the second byte written
-            // either way (room enough; a single's is written over next).
-            buf >>= take_bits(e);
-            n -= take_bits(e);
-            out[0] = (unsigned char)(e >> 16);
-            out[1] = (unsigned char)(e >> 8);
-            out += 1 + ((e & PAIR) != 0);
+            // Up to three entries of literals (45 bits at most) from the
+            // bits at hand.
+            put_literals(e, &buf, &n, &out);
             e = lit[buf & LIT_MASK];
             if (!is_literal(e)) continue;
-            buf >>= take_bits(e);
-            n -= take_bits(e);
-            out[0] = (unsigned char)(e >> 16);
-            out[1] = (unsigned char)(e >> 8);
-            out += 1 + ((e & PAIR) != 0);
+            put_literals(e, &buf, &n, &out);
             e = lit[buf & LIT_MASK];
-            if (!is_literal(e)) continue;
-            buf >>= take_bits(e);
-            n -= take_bits(e);
-            out[0] = (unsigned char)(e >> 16);
-            out[1] = (unsigned char)(e >> 8);
-            out += 1 + ((e & PAIR) != 0);
+            if (is_literal(e)) put_literals(e, &buf, &n, &out);
             continue;
         }
         if (kind_of(e) == K_LINK) {
             e = lit[value_of(e) + ((buf >> LIT_BITS) & ((1u << extra_bits(e)) - 1))];
             if (is_literal(e)) {
-                buf >>= take_bits(e);
-                n -= take_bits(e);
-                *out++ = (unsigned char)(e >> 16);
+                put_literals(e, &buf, &n, &out);
                 continue;
             }
         }
