@@ -136,6 +136,14 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 // shown to a host.
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);
 
+// The Paeth predictor of PNG's filter type 4 (the left, upper and upper left
+// bytes), shared by the reader's unfiltering and the writer's filtering.
+static inline unsigned char png_paeth(int a, int b, int c) {
+    int pa = b > c ? b - c : c - b, pb = a > c ? a - c : c - a, pc = a + b - 2 * c;
+    if (pc < 0) pc = -pc;
+    return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+}
+
 // ---------------------------------------------------------------------------
 // pngform.cpp
 

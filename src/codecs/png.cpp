@@ -251,11 +251,6 @@ struct DecodeJob {
 // stb_image reads the same way, and the filters here are stb_image's, so
 // the pixels are stb_image's; anything else goes to libspng as before.
 
-static inline unsigned char paeth(int a, int b, int c) {
-    int pa = abs(b - c), pb = abs(a - c), pc = abs(a + b - 2 * c);
-    return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
 // Unfilters a row of n bytes, raw, into out against the row above, prev
 // (zeros above the first); bpp is a constant in each call of unfilter_row.
 static inline void unfilter_bpp(int type, unsigned char *out, const unsigned char *raw, const unsigned char *prev,
@@ -275,7 +270,7 @@ static inline void unfilter_bpp(int type, unsigned char *out, const unsigned cha
         break;
     case 4:
         for (size_t i = 0; i < first; ++i) out[i] = (unsigned char)(raw[i] + prev[i]);
-        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(raw[i] + paeth(out[i - bpp], prev[i], prev[i - bpp]));
+        for (size_t i = bpp; i < n; ++i) out[i] = (unsigned char)(raw[i] + png_paeth(out[i - bpp], prev[i], prev[i - bpp]));
         break;
     default:  // none
         memcpy(out, raw, n);

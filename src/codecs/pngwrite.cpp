@@ -21,12 +21,6 @@
 
 enum { FILTER_NONE, FILTER_SUB, FILTER_UP, FILTER_AVERAGE, FILTER_PAETH, FILTER_COUNT };
 
-static inline unsigned char paeth(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = p > a ? p - a : a - p, pb = p > b ? p - b : b - p, pc = p > c ? p - c : c - p;
-    return (unsigned char)(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
 // Filters one row of n bytes of bpp-byte pixels (prev NULL for the first
 // row, read as zeros) into out, which receives the filter byte and then the
 // n filtered bytes.
@@ -60,7 +54,7 @@ static inline void filter_bpp(int type, const unsigned char *cur, const unsigned
     default:  // Paeth
         for (size_t i = 0; i < first; ++i) out[i] = (unsigned char)(cur[i] - prev[i]);
         for (size_t i = bpp; i < n; ++i) {
-            out[i] = (unsigned char)(cur[i] - paeth(cur[i - bpp], prev[i], prev[i - bpp]));
+            out[i] = (unsigned char)(cur[i] - png_paeth(cur[i - bpp], prev[i], prev[i - bpp]));
         }
         break;
     }
