@@ -130,8 +130,9 @@ int jpeg_encode(const Image *img, int quality, const unsigned char bg[3], const 
 // file's own format first. The image data is inflated to its end either way
 // (unless the input asks for the region's verdict), so damage outside the
 // region still fails. Returns 1; DECODE_DECLINED when this path does not
-// take the file (not a PNG, chunks stb_image reads its own way, any libspng
-// error, or built without libspng): stb_image then decodes it, its verdict
+// take the file (not a PNG, chunks stb_image reads its own way, a stream
+// the library's inflater refuses and libspng fails on, or built without
+// libspng): stb_image then decodes it, its verdict
 // and message standing; or DECODE_NO_MEMORY. why (may be NULL) gets a short reason for debugging; it is never
 // shown to a host.
 int png_decode(const Input *in, const Rect *region, Image *out, const char **why);

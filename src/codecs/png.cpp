@@ -1,11 +1,12 @@
 // trimlet: crop image files. SPDX-License-Identifier: MIT
 //
-// PNG through libspng (linked dynamically): decoding the whole image, or only
-// the rows and columns a crop keeps, row by row.
+// PNG through the library's own inflater (non-interlaced, 1 to 8 bits) or
+// libspng (linked dynamically): decoding the whole image, or only the rows
+// and columns a crop keeps, row by row.
 //
 // Decoding here is a fast path, not the only one, and it must give exactly
-// the pixels stb_image gives. libspng inflates and unfilters the rows in the
-// file's own format (SPNG_FMT_PNG); the conversion to RGBA is done here, the
+// the pixels stb_image gives. The rows are inflated and unfiltered in the
+// file's own format (libspng: SPNG_FMT_PNG); the conversion to RGBA is done here, the
 // way stb_image converts: 16-bit samples by their high byte, grey copied to
 // R, G and B, low bit depths of grey scaled up, palettes and tRNS expanded,
 // no gamma. The chunks are walked here first, as stb_image walks them, and
@@ -246,8 +247,8 @@ struct DecodeJob {
 };
 
 // ---------------------------------------------------------------------------
-// The fast path: the image data inflated in one piece (base/inflate.cpp),
-// then unfiltered and converted row by row. The inflater takes only streams
+// The fast path: the image data inflated a chunk at a time into a block of
+// rows (base/inflate.cpp), each row unfiltered and converted once whole. The inflater takes only streams
 // stb_image reads the same way, and the filters here are stb_image's, so
 // the pixels are stb_image's; anything else goes to libspng as before.
 
